@@ -1,0 +1,102 @@
+#include "ErrorHandling.h"
+
+#include <cctype>
+#include <cstring>
+#include <sstream>
+
+#include "Log.h"
+
+namespace {
+
+const char* fileNamePart(const char* path) {
+    const char* name = path;
+    for (const char* p = path; *p != '\0'; ++p) {
+        if (*p == '\\' || *p == '/') {
+            name = p + 1;
+        }
+    }
+    return name;
+}
+
+bool isBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+// Narrow text decoded as UTF-8 where it is valid, else widened byte by byte, so that a message
+// with non-ASCII text (a user's path) reads the same in the log as it did when it was raised.
+tstring widenExceptionText(const char* text) {
+    const std::string narrow(text != nullptr ? text : "");
+    const tstring decoded = tstrings::fromUtf8(narrow);
+    if (!decoded.empty() || narrow.empty()) {
+        return decoded;
+    }
+    return (tstrings::MessageBuilder() << narrow.c_str()).tstr();
+}
+
+void logCaught(const SourceLocation& location, const tstring& message) {
+    Logger::global().log(LogLevel::ERROR, tstrings::fromUtf8(std::string(fileNamePart(location.file))).c_str(),
+                         location.line, tstrings::fromUtf8(std::string(location.func)).c_str(), message);
+}
+
+}  // namespace
+
+std::string formatLocatedMessage(const std::exception& error, const SourceLocation& location) {
+    std::ostringstream text;
+    text << fileNamePart(location.file) << "(" << location.line << ") at " << location.func << "(): "
+         << error.what();
+    return text.str();
+}
+
+LdError<std::runtime_error> makeLocatedError(const std::string& message, const SourceLocation& location) {
+    return LdError<std::runtime_error>(std::runtime_error(message), location);
+}
+
+LdError<std::runtime_error> makeLocatedError(const char* message, const SourceLocation& location) {
+    return makeLocatedError(std::string(message), location);
+}
+
+LdError<std::runtime_error> makeLocatedError(const tstrings::MessageBuilder& message,
+                                             const SourceLocation& location) {
+    return makeLocatedError(message.str(), location);
+}
+
+std::string joinMessages(const std::string& first, const std::string& second) {
+    std::ostringstream text;
+    text.exceptions(std::ios::badbit | std::ios::failbit);
+
+    size_t firstEnd = first.size();
+    while (firstEnd > 0 && isBlank(first[firstEnd - 1])) {
+        --firstEnd;
+    }
+    size_t separatorLength = 0;
+    if (firstEnd > 0) {
+        text.write(first.data(), static_cast<std::streamsize>(firstEnd));
+        const bool punctuated = std::strchr(";.,:!?", first[firstEnd - 1]) != nullptr;
+        text << (punctuated ? " " : ". ");
+        separatorLength = punctuated ? 1 : 2;
+    }
+
+    size_t secondBegin = 0;
+    size_t secondEnd = second.size();
+    while (secondBegin < secondEnd && isBlank(second[secondBegin])) {
+        ++secondBegin;
+    }
+    while (secondEnd > secondBegin && isBlank(second[secondEnd - 1])) {
+        --secondEnd;
+    }
+    text.write(second.data() + secondBegin, static_cast<std::streamsize>(secondEnd - secondBegin));
+
+    std::string joined = text.str();
+    if (secondEnd == secondBegin) {
+        joined.resize(joined.size() - separatorLength);
+    }
+    return joined;
+}
+
+void logCaughtException(const SourceLocation& location, const std::exception& error) {
+    tstrings::MessageBuilder message;
+    message << "Exception with message '" << widenExceptionText(error.what()) << "' caught";
+    logCaught(location, message.tstr());
+}
+
+void logCaughtUnknown(const SourceLocation& location) {
+    logCaught(location, L"Unknown exception caught");
+}

@@ -1,0 +1,82 @@
+// Located errors: every failure is an exception that carries where it was raised and a message
+// composed by fixed rules (located text for the log, raw text for the user).
+#pragma once
+
+#include <concepts>
+#include <exception>
+#include <stdexcept>
+#include <string>
+
+#include "SourceLocation.h"
+#include "tstrings.h"
+
+class LdErrorBase {
+public:
+    // The wrapped error's message exactly as it was constructed, without location.
+    virtual const char* rawMessage() const noexcept = 0;
+
+protected:
+    ~LdErrorBase() = default;
+};
+
+std::string formatLocatedMessage(const std::exception& error, const SourceLocation& location);
+
+template <typename T>
+class LdError : public LdErrorBase, public T {
+public:
+    LdError(const T& error, const SourceLocation& location)
+        : T(error), locatedMessage_(formatLocatedMessage(error, location)) {}
+
+    const char* what() const noexcept override { return locatedMessage_.c_str(); }
+    const char* rawMessage() const noexcept override { return T::what(); }
+
+private:
+    std::string locatedMessage_;
+};
+
+// A failed operating-system call; the code lives on only inside the message text.
+class SysError : public std::runtime_error {
+public:
+    SysError(const tstrings::MessageBuilder& message, const void* failedApi, unsigned long code,
+             const char* label);
+};
+
+template <typename T>
+    requires std::derived_from<T, std::runtime_error>
+LdError<T> makeLocatedError(const T& error, const SourceLocation& location) {
+    return LdError<T>(error, location);
+}
+LdError<std::runtime_error> makeLocatedError(const std::string& message, const SourceLocation& location);
+LdError<std::runtime_error> makeLocatedError(const char* message, const SourceLocation& location);
+LdError<std::runtime_error> makeLocatedError(const tstrings::MessageBuilder& message,
+                                             const SourceLocation& location);
+
+std::string joinMessages(const std::string& first, const std::string& second);
+
+// The text of a SysError: message, then label, code and the system's description of the code
+// (looked up in the module that holds failedApi, else in the system table).
+std::string makeMessage(const std::string& message, const char* label, const void* failedApi, unsigned long code);
+
+tstring describeSystemError(unsigned long code, void* module);
+tstring lookupMessageText(unsigned long code, void* module);
+tstring describeComError(long hr);
+
+void logCaughtException(const SourceLocation& location, const std::exception& error);
+void logCaughtUnknown(const SourceLocation& location);
+
+std::string crtErrorText();
+
+template <typename Fn>
+const void* apiAddress(Fn* function) {
+    return reinterpret_cast<const void*>(function);
+}
+
+// throw LD_THROW(...) is spelled LD_THROW(...): raises a located error built from an error
+// object, a narrow message or a MessageBuilder.
+#define LD_THROW(error) throw makeLocatedError((error), LD_SOURCE_LOCATION)
+
+// Raises the SysError of a failed system call. Capture the code with GetLastError() right after
+// the call and pass it here; `message` is a MessageBuilder insertion chain naming the call.
+#define LD_THROW_SYSTEM_ERROR(api, code, message)                                                  \
+    LD_THROW(SysError(tstrings::MessageBuilder() << message, ::apiAddress(&(api)), (code), \
+                      "System error"))

@@ -1,0 +1,177 @@
+#include "tstrings.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cwctype>
+#include <stdexcept>
+
+#include "ErrorHandling.h"
+#include "WinApi.h"
+
+namespace tstrings {
+
+std::string toMultiByte(const tstring& text, unsigned codePage) {
+    std::string result;
+    const int length = static_cast<int>(text.size());
+    const int size = WideCharToMultiByte(codePage, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    if (size < 0) {
+        LD_THROW("Unexpected reply from WideCharToMultiByte()");
+    }
+    if (size == 0) {
+        return result;
+    }
+    result.resize(static_cast<size_t>(size));
+    if (size != WideCharToMultiByte(codePage, 0, text.data(), length, result.data(), size, nullptr, nullptr)) {
+        LD_THROW("Unexpected reply from WideCharToMultiByte()");
+    }
+    return result;
+}
+
+tstring fromMultiByte(const std::string& text, unsigned codePage) {
+    tstring result;
+    const int length = static_cast<int>(text.size());
+    const int size = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
+    if (size < 0) {
+        LD_THROW("Unexpected reply from MultiByteToWideChar()");
+    }
+    if (size == 0) {
+        return result;
+    }
+    result.resize(static_cast<size_t>(size));
+    if (size != MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), length, result.data(), size)) {
+        LD_THROW("Unexpected reply from MultiByteToWideChar()");
+    }
+    return result;
+}
+
+std::string toUtf8(const tstring& text) { return toMultiByte(text, CP_UTF8); }
+std::string toUtf8(const std::string& ansiText) { return toUtf8(fromACP(ansiText)); }
+tstring fromUtf8(const std::string& text) { return fromMultiByte(text, CP_UTF8); }
+std::string toACP(const tstring& text) { return toMultiByte(text, CP_ACP); }
+tstring fromACP(const std::string& text) { return fromMultiByte(text, CP_ACP); }
+
+bool equals(const tstring& a, const tstring& b, CompareMode mode) {
+    if (mode == IgnoreCase) {
+        return toLower(a) == toLower(b);
+    }
+    return a == b;
+}
+
+bool startsWith(const tstring& s, const tstring& prefix, CompareMode mode) {
+    if (s.size() < prefix.size()) {
+        return false;
+    }
+    return equals(s.substr(0, prefix.size()), prefix, mode);
+}
+
+bool endsWith(const tstring& s, const tstring& suffix, CompareMode mode) {
+    if (s.size() < suffix.size()) {
+        return false;
+    }
+    return equals(s.substr(s.size() - suffix.size()), suffix, mode);
+}
+
+tstring_array split(const tstring& s, const tstring& delimiter, bool skipEmpty) {
+    tstring_array pieces;
+    if (s.empty() || delimiter.empty()) {
+        return pieces;
+    }
+    size_t pos = 0;
+    for (size_t found = s.find(delimiter); found != tstring::npos; found = s.find(delimiter, pos)) {
+        if (!skipEmpty || found > pos) {
+            pieces.push_back(s.substr(pos, found - pos));
+        }
+        pos = found + delimiter.size();
+    }
+    if (!skipEmpty || pos < s.size()) {
+        pieces.push_back(s.substr(pos));
+    }
+    return pieces;
+}
+
+tstring trim(const tstring& s, const tstring& characters) {
+    const size_t first = s.find_first_not_of(characters);
+    if (first == tstring::npos) {
+        return tstring();
+    }
+    const size_t last = s.find_last_not_of(characters);
+    return s.substr(first, last - first + 1);
+}
+
+tstring toLower(const tstring& s) {
+    tstring lower(s);
+    // Only 'A'..'Z': the C runtime's tolower in the default locale, not a Unicode case mapping.
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 0x20) : c; });
+    return lower;
+}
+
+tstring replace(const tstring& s, const tstring& search, const tstring& replacement) {
+    if (search.empty()) {
+        return s;
+    }
+    tstring result(s);
+    for (size_t pos = result.find(search); pos != tstring::npos;
+         pos = result.find(search, pos + replacement.size())) {
+        result.replace(pos, search.size(), replacement);
+    }
+    return result;
+}
+
+MessageBuilder& MessageBuilder::operator<<(const char* text) {
+    if (text == nullptr) {
+        stream_ << L"NULL";
+        return *this;
+    }
+    for (; *text != '\0'; ++text) {
+        stream_ << stream_.widen(*text);
+    }
+    return *this;
+}
+
+MessageBuilder& MessageBuilder::operator<<(const wchar_t* text) {
+    stream_ << (text != nullptr ? text : L"NULL");
+    return *this;
+}
+
+MessageBuilder& MessageBuilder::operator<<(const tstring& text) {
+    stream_ << text;
+    return *this;
+}
+
+MessageBuilder& MessageBuilder::operator<<(const std::string& utf8Text) {
+    stream_ << fromUtf8(utf8Text);
+    return *this;
+}
+
+std::ostream& operator<<(std::ostream& out, const MessageBuilder& message) { return out << message.str(); }
+
+namespace detail {
+
+tstring formatPrintfList(const wchar_t* format, ...) {
+    if (format == nullptr) {
+        throw std::invalid_argument("Destination buffer can't be NULL");
+    }
+    constexpr size_t kGrowth = 256;
+    tstring result;
+    int written = -1;
+    do {
+        result.resize(result.size() + kGrowth);
+        va_list args;
+        va_start(args, format);
+        errno = 0;
+        written = _vsnwprintf_s(result.data(), result.size(), _TRUNCATE, format, args);
+        const int formatErrno = errno;
+        va_end(args);
+        // -1 also reports a malformed format; growing the buffer would never end then.
+        if (written == -1 && formatErrno == EINVAL) {
+            throw std::invalid_argument("Invalid format string");
+        }
+    } while (written == -1);
+    result.resize(static_cast<size_t>(written));
+    return result;
+}
+
+}  // namespace detail
+}  // namespace tstrings

@@ -1,0 +1,90 @@
+// Wide text: the library's string type, its conversions at the narrow borders, the message
+// builder every error and log text is composed with, printf-style formatting and small helpers.
+#pragma once
+
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+typedef std::wstring tstring;
+typedef std::vector<tstring> tstring_array;
+
+namespace tstrings {
+
+enum CompareMode { CaseSensitive = 0, IgnoreCase = 1 };
+
+std::string toMultiByte(const tstring& text, unsigned codePage);
+tstring fromMultiByte(const std::string& text, unsigned codePage);
+
+std::string toUtf8(const tstring& text);
+// Narrow text in the active ANSI code page, re-encoded as UTF-8.
+std::string toUtf8(const std::string& ansiText);
+tstring fromUtf8(const std::string& text);
+inline tstring fromUtf8(const tstring& text) { return text; }
+std::string toACP(const tstring& text);
+tstring fromACP(const std::string& text);
+inline tstring fromACP(const tstring& text) { return text; }
+
+bool equals(const tstring& a, const tstring& b, CompareMode mode = CaseSensitive);
+bool startsWith(const tstring& s, const tstring& prefix, CompareMode mode = CaseSensitive);
+bool endsWith(const tstring& s, const tstring& suffix, CompareMode mode = CaseSensitive);
+tstring_array split(const tstring& s, const tstring& delimiter, bool skipEmpty = false);
+tstring trim(const tstring& s, const tstring& characters = L" \t");
+tstring toLower(const tstring& s);
+tstring replace(const tstring& s, const tstring& search, const tstring& replacement);
+
+// A wide text stream read back as tstring or UTF-8.
+class MessageBuilder {
+public:
+    MessageBuilder() = default;
+    explicit MessageBuilder(const tstring& initial) { stream_ << initial; }
+
+    // Each byte widened on its own: for ASCII literals, not decoded as UTF-8.
+    MessageBuilder& operator<<(const char* text);
+    MessageBuilder& operator<<(char* text) { return *this << static_cast<const char*>(text); }
+    MessageBuilder& operator<<(const wchar_t* text);  // null inserts "NULL"
+    MessageBuilder& operator<<(wchar_t* text) { return *this << static_cast<const wchar_t*>(text); }
+    MessageBuilder& operator<<(const tstring& text);
+    MessageBuilder& operator<<(const std::string& utf8Text);  // decoded as UTF-8
+    MessageBuilder& operator<<(const MessageBuilder& other) { return *this << other.tstr(); }
+
+    // Numbers, single characters and pointers, as the standard wide stream formats them.
+    template <typename T>
+        requires(std::is_arithmetic_v<T> || std::is_pointer_v<T> || std::is_enum_v<T>)
+    MessageBuilder& operator<<(T value) {
+        if constexpr (std::is_enum_v<T>) {
+            stream_ << static_cast<std::underlying_type_t<T>>(value);
+        } else if constexpr (std::is_pointer_v<T>) {
+            stream_ << static_cast<const void*>(value);
+        } else {
+            stream_ << value;
+        }
+        return *this;
+    }
+
+    tstring tstr() const { return stream_.str(); }
+    std::string str() const { return toUtf8(tstr()); }
+
+private:
+    std::wostringstream stream_;
+};
+
+std::ostream& operator<<(std::ostream& out, const MessageBuilder& message);
+
+namespace detail {
+tstring formatPrintfList(const wchar_t* format, ...);
+
+template <typename T>
+const T& printfArg(const T& value) { return value; }
+inline const wchar_t* printfArg(const tstring& value) { return value.c_str(); }
+}  // namespace detail
+
+// printf-style formatting with the platform's wide rules; a tstring argument passes as its text.
+template <typename... Args>
+tstring formatPrintf(const wchar_t* format, const Args&... args) {
+    return detail::formatPrintfList(format, detail::printfArg(args)...);
+}
+
+}  // namespace tstrings

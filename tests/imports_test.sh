@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Fails when any executable of the build imports a DLL that is not part of Windows itself.
+set -euo pipefail
+objdump=$1
+allowed='^(kernel32|user32|shell32|shlwapi|ole32|oleaut32|advapi32|msvcrt|msi|version|gdi32|comctl32|ws2_32|ntdll|api-ms-win-crt-[a-z0-9-]+)\.dll$'
+
+mapfile -t exes < <(find "$LODESTAR_BUILD_DIR" -name '*.exe' -not -path '*/wineprefix/*' -not -path '*/CMakeFiles/*' | sort)
+[[ ${#exes[@]} -gt 0 ]] || { echo "no executables found under $LODESTAR_BUILD_DIR"; exit 1; }
+
+bad=0
+for exe in "${exes[@]}"; do
+  while read -r dll; do
+    if ! [[ ${dll,,} =~ $allowed ]]; then
+      echo "FAIL: $(basename "$exe") imports $dll"
+      bad=1
+    fi
+  done < <("$objdump" -p "$exe" | sed -n 's/^\s*DLL Name: //p')
+done
+echo "${#exes[@]} executables checked"
+exit $bad
