@@ -1,14 +1,87 @@
 #include "WinSysInfo.h"
 
+#include <shellapi.h>
+
+#include <algorithm>
 #include <vector>
 
 #include "ErrorHandling.h"
+#include "WinFileUtils.h"
 
 namespace SysInfo {
 namespace {
 
+constexpr DWORD kInitialModulePathSize = MAX_PATH;
+constexpr UINT kInitialSystemDirSize = MAX_PATH;
+constexpr DWORD kInitialEnvValueSize = 10;
+
+// CommandLineToArgvW's array is one LocalAlloc block.
+struct LocalArgv {
+    ~LocalArgv() { LocalFree(argv); }
+    LPWSTR* argv = nullptr;
+};
+
+tstring textUpToZero(const std::vector<wchar_t>& buffer) {
+    const auto end = std::find(buffer.begin(), buffer.end(), L'\0');
+    return tstring(buffer.begin(), end);
+}
+
+// With `errorOccurred`, failures set it and give the empty string instead of throwing.
+tstring getEnvVariableImpl(const tstring& name, bool* errorOccurred) {
+    std::vector<wchar_t> buffer(kInitialEnvValueSize);
+    SetLastError(ERROR_SUCCESS);
+    const DWORD size = GetEnvironmentVariableW(name.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+    DWORD error = GetLastError();
+    if (error == ERROR_ENVVAR_NOT_FOUND) {
+        if (errorOccurred) {
+            *errorOccurred = true;
+            return tstring();
+        }
+        LD_THROW_SYSTEM_ERROR(GetEnvironmentVariableW, error,
+                              "GetEnvironmentVariable(" << name << ") failed. Variable not set");
+    }
+
+    if (size > buffer.size()) {
+        // `size` now counts the terminating zero as well.
+        buffer.resize(size);
+        GetEnvironmentVariableW(name.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+        error = GetLastError();
+        if (error != ERROR_SUCCESS) {
+            if (errorOccurred) {
+                *errorOccurred = true;
+                return tstring();
+            }
+            LD_THROW_SYSTEM_ERROR(GetEnvironmentVariableW, error, "GetEnvironmentVariable(" << name << ") failed");
+        }
+    }
+
+    if (errorOccurred) {
+        *errorOccurred = false;
+    }
+    return textUpToZero(buffer);
+}
+
+using SystemDirFunction = UINT(WINAPI*)(LPWSTR, UINT);
+
+tstring getSystemDirImpl(SystemDirFunction function, const char* functionName) {
+    std::vector<wchar_t> buffer(kInitialSystemDirSize);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const UINT length = function(buffer.data(), static_cast<UINT>(buffer.size()));
+        if (length == 0) {
+            const DWORD error = GetLastError();
+            LD_THROW(SysError(tstrings::MessageBuilder() << functionName << " failed", ::apiAddress(function), error,
+                              "System error"));
+        }
+        if (length < buffer.size()) {
+            return FileUtils::removeTrailingSeparators(textUpToZero(buffer));
+        }
+        buffer.resize(static_cast<size_t>(length) + 1);
+    }
+    LD_THROW(tstrings::MessageBuilder() << "Unexpected reply from " << functionName);
+}
+
 tstring getModulePath(HMODULE module) {
-    std::vector<wchar_t> buffer(MAX_PATH);
+    std::vector<wchar_t> buffer(kInitialModulePathSize);
     DWORD length = 0;
     for (;;) {
         length = GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
@@ -26,6 +99,48 @@ tstring getModulePath(HMODULE module) {
 
 }  // namespace
 
+tstring_array getCommandArgs(ProgramNameMode mode) {
+    LocalArgv args;
+    int count = 0;
+    args.argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (args.argv == nullptr) {
+        const DWORD error = GetLastError();
+        LD_THROW_SYSTEM_ERROR(CommandLineToArgvW, error, "CommandLineToArgvW failed");
+    }
+    tstring_array result;
+    for (int i = (mode == ExcludeProgramName ? 1 : 0); i < count; ++i) {
+        result.push_back(args.argv[i]);
+    }
+    return result;
+}
+
+void setEnvVariable(const tstring& name, const tstring& value) {
+    if (!SetEnvironmentVariableW(name.c_str(), value.c_str())) {
+        const DWORD error = GetLastError();
+        LD_THROW_SYSTEM_ERROR(SetEnvironmentVariableW, error,
+                              "SetEnvironmentVariable(" << name << ", " << value << ") failed");
+    }
+}
+
+bool isEnvVariableSet(const tstring& name) {
+    wchar_t buffer[1];
+    SetLastError(ERROR_SUCCESS);
+    GetEnvironmentVariableW(name.c_str(), buffer, 1);
+    return GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+}
+
+tstring getEnvVariable(const tstring& name) { return getEnvVariableImpl(name, nullptr); }
+
+tstring getEnvVariable(const std::nothrow_t&, const tstring& name, const tstring& defaultValue) {
+    bool errorOccurred = false;
+    const tstring value = getEnvVariableImpl(name, &errorOccurred);
+    return errorOccurred ? defaultValue : value;
+}
+
+tstring getSystemDirectory() { return getSystemDirImpl(GetSystemDirectoryW, "GetSystemDirectory"); }
+
+tstring getWIPath() { return FileUtils::PathBuilder() << getSystemDirectory() << L"msiexec.exe"; }
+
 HMODULE getCurrentModuleHandle() {
     HMODULE module = nullptr;
     if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
@@ -37,5 +152,7 @@ HMODULE getCurrentModuleHandle() {
 }
 
 tstring getCurrentModulePath() { return getModulePath(getCurrentModuleHandle()); }
+
+tstring getProcessModulePath() { return FileUtils::toAbsolutePath(getModulePath(nullptr)); }
 
 }  // namespace SysInfo

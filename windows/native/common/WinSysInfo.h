@@ -2,13 +2,36 @@
 // system directory, module handles and paths.
 #pragma once
 
+#include <new>
+
 #include "WinApi.h"
 #include "tstrings.h"
 
 namespace SysInfo {
 
+// Only ExcludeProgramName leaves the program name out; any other value keeps it.
+enum ProgramNameMode { IncludeProgramName = 0, ExcludeProgramName = 1 };
+
+// The process command line split by the platform's own rules (CommandLineToArgvW).
+tstring_array getCommandArgs(ProgramNameMode mode);
+
+void setEnvVariable(const tstring& name, const tstring& value);
+// True also for a variable set to the empty string.
+bool isEnvVariableSet(const tstring& name);
+// Throws when the variable is not set or cannot be read.
+tstring getEnvVariable(const tstring& name);
+// `defaultValue` when the variable is not set or cannot be read.
+tstring getEnvVariable(const std::nothrow_t&, const tstring& name, const tstring& defaultValue);
+
+// Without trailing separators.
+tstring getSystemDirectory();
+// "msiexec.exe" in the system directory.
+tstring getWIPath();
+
 // The module that contains the library's code (the executable, or a custom-action DLL).
 HMODULE getCurrentModuleHandle();
 tstring getCurrentModulePath();
+// The absolute path of the process executable.
+tstring getProcessModulePath();
 
 }  // namespace SysInfo

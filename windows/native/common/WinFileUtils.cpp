@@ -1,0 +1,645 @@
+#include "WinFileUtils.h"
+
+#include <direct.h>
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cwchar>
+#include <memory>
+#include <vector>
+
+#include "ErrorHandling.h"
+#include "Log.h"
+#include "WinApi.h"
+
+namespace FileUtils {
+namespace {
+
+const tstring kSeparators = L"\\/";
+
+// Units in the longest path Windows accepts (\\?\ form), with the terminating zero.
+constexpr size_t kLongestPath = 32768;
+
+// The C runtime allocates the text of _wgetcwd with malloc.
+struct CrtFree {
+    void operator()(wchar_t* text) const { std::free(text); }
+};
+using CrtText = std::unique_ptr<wchar_t, CrtFree>;
+
+}  // namespace
+
+tstring stripSuffix(const tstring& path) {
+    const size_t dot = path.rfind(L'.');
+    const size_t separator = path.find_last_of(kSeparators);
+    if (dot == tstring::npos || (separator != tstring::npos && separator > dot)) {
+        return path;
+    }
+    return path.substr(0, dot);
+}
+
+tstring toAbsolutePath(const tstring& path) {
+    if (path.empty()) {
+        const CrtText currentDirectory(_wgetcwd(nullptr, 0));
+        if (!currentDirectory) {
+            LD_THROW("_tgetcwd() failed");
+        }
+        if (*currentDirectory == L'\0') {
+            LD_THROW("_tgetcwd() returned empty string");
+        }
+        return tstring(currentDirectory.get());
+    }
+    // Given no buffer, the C runtime allocates MAX_PATH units and fails for anything longer, such
+    // as an executable in a deep directory; the caller's buffer may be as long as Windows allows.
+    std::vector<wchar_t> fullPath(kLongestPath);
+    if (_wfullpath(fullPath.data(), path.c_str(), fullPath.size()) == nullptr) {
+        LD_THROW(tstrings::MessageBuilder() << "_tfullpath(" << path << ") failed");
+    }
+    return tstring(fullPath.data());
+}
+
+
+namespace {
+
+bool isGone(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+bool hasAttribute(const tstring& path, DWORD attribute) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & attribute) != 0;
+}
+
+// One level; an existing directory is accepted unless security attributes were asked for.
+void createDir(const tstring& path, LPSECURITY_ATTRIBUTES securityAttributes, tstring_array* created) {
+    if (CreateDirectoryW(path.c_str(), securityAttributes)) {
+        LOG_TRACE("Created [" << path << "] directory");
+        if (created != nullptr) {
+            created->push_back(removeTrailingSeparators(path));
+        }
+        return;
+    }
+    const DWORD error = GetLastError();
+    if (securityAttributes == nullptr && isDirectory(path)) {
+        return;
+    }
+    LD_THROW_SYSTEM_ERROR(CreateDirectoryW, error, "CreateDirectory(" << path << ") failed");
+}
+
+void moveFileImpl(const tstring& from, const tstring& to, DWORD flags) {
+    const bool isFolder = isDirectory(from);
+    if (!MoveFileExW(from.c_str(), to.empty() ? nullptr : to.c_str(), flags)) {
+        const DWORD error = GetLastError();
+        LD_THROW_SYSTEM_ERROR(MoveFileExW, error, "MoveFileEx(" << from << ", " << to << ", " << flags << ") failed");
+    }
+    LOG_TRACE("Moved '" << from << "' " << (isFolder ? "folder" : "file") << " to '" << to << "'");
+}
+
+// Leaves the platform's last-error value for the caller when it returns false.
+bool deleteFileImpl(const std::nothrow_t&, const tstring& path) {
+    if (DeleteFileW(path.c_str())) {
+        LOG_TRACE("Deleted [" << path << "] file");
+        return true;
+    }
+    return isGone(GetLastError());
+}
+
+}  // namespace
+
+bool pathExists(const tstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool isDirectory(const tstring& path) { return hasAttribute(path, FILE_ATTRIBUTE_DIRECTORY); }
+
+bool isDirectoryNotEmpty(const tstring& path) { return isDirectory(path) && !PathIsDirectoryEmptyW(path.c_str()); }
+
+void createDirectory(const tstring& path, tstring_array* created) {
+    // Every prefix that ends at a separator is one level, drive root included.
+    const tstring levels = removeTrailingSeparators(path) + L'\\';
+    for (size_t pos = 0; pos < levels.size(); ++pos) {
+        if (isDirSeparator(levels[pos])) {
+            createDir(levels.substr(0, pos + 1), nullptr, created);
+        }
+    }
+}
+
+void copyFile(const tstring& from, const tstring& to, bool failIfExists) {
+    createDirectory(dirname(to));
+    if (!CopyFileW(from.c_str(), to.c_str(), failIfExists)) {
+        const DWORD error = GetLastError();
+        LD_THROW_SYSTEM_ERROR(CopyFileW, error,
+                              "CopyFile(" << from << ", " << to << ", " << (failIfExists ? 1 : 0) << ") failed");
+    }
+    LOG_TRACE("Copied [" << from << "] file to [" << to << "]");
+}
+
+void moveFile(const tstring& from, const tstring& to, bool failIfExists) {
+    createDirectory(dirname(to));
+    const DWORD flags = MOVEFILE_COPY_ALLOWED | (failIfExists ? 0 : MOVEFILE_REPLACE_EXISTING);
+    moveFileImpl(from, to, flags);
+}
+
+bool deleteFile(const tstring& path, const std::nothrow_t&) {
+    bool deleted = deleteFileImpl(std::nothrow, path);
+    const DWORD error = GetLastError();
+    if (!deleted && error == ERROR_ACCESS_DENIED) {
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        SetLastError(error);
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            return false;
+        }
+        if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+            if (SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+                LOG_TRACE("Discarded R/O attribute from [" << path << "] file");
+                deleted = deleteFileImpl(std::nothrow, path);
+            } else {
+                const DWORD attributesError = GetLastError();
+                if (Logger::global().enabled(LogLevel::WARNING)) {
+                    const SysError warning(tstrings::MessageBuilder() << "Failed to discard R/O attribute from [" << path
+                                                                      << "] file. File will not be deleted",
+                                           ::apiAddress(&SetFileAttributesW), attributesError, "System error");
+                    LOG_WARNING(std::string(warning.what()));
+                }
+                SetLastError(error);
+            }
+        }
+    }
+    return deleted || isGone(GetLastError());
+}
+
+void deleteFile(const tstring& path) {
+    if (!deleteFile(path, std::nothrow)) {
+        const DWORD error = GetLastError();
+        LD_THROW_SYSTEM_ERROR(DeleteFileW, error, "DeleteFile(" << path << ") failed");
+    }
+}
+
+bool deleteDirectory(const tstring& path, const std::nothrow_t&) {
+    if (RemoveDirectoryW(path.c_str())) {
+        LOG_TRACE("Deleted [" << path << "] directory");
+        return true;
+    }
+    return isGone(GetLastError());
+}
+
+void deleteDirectory(const tstring& path) {
+    if (!deleteDirectory(path, std::nothrow)) {
+        const DWORD error = GetLastError();
+        LD_THROW_SYSTEM_ERROR(RemoveDirectoryW, error, "RemoveDirectory(" << path << ") failed");
+    }
+}
+
+namespace {
+
+class FindHandle {
+public:
+    explicit FindHandle(HANDLE handle) : handle_(handle) {}
+    ~FindHandle() { FindClose(handle_); }
+    FindHandle(const FindHandle&) = delete;
+    FindHandle& operator=(const FindHandle&) = delete;
+
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+bool isDotOrDotDot(const wchar_t* name) { return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0; }
+
+}  // namespace
+
+void iterateDirectory(const tstring& directory, DirectoryCallback& callback) {
+    WIN32_FIND_DATAW entry;
+    const HANDLE handle = FindFirstFileW(combinePath(directory, L"*").c_str(), &entry);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) {
+            return;
+        }
+        LD_THROW_SYSTEM_ERROR(FindFirstFileW, error, "FindFirstFile(" << directory << ") failed");
+    }
+    const FindHandle search(handle);
+    for (;;) {
+        bool goOn = true;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            goOn = callback.onFile(combinePath(directory, entry.cFileName));
+        } else if (!isDotOrDotDot(entry.cFileName)) {
+            goOn = callback.onDirectory(combinePath(directory, entry.cFileName));
+        }
+        if (!goOn) {
+            return;
+        }
+        if (!FindNextFileW(search.get(), &entry)) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_NO_MORE_FILES) {
+                return;
+            }
+            LD_THROW_SYSTEM_ERROR(FindNextFileW, error, "FindNextFile(" << directory << ") failed");
+        }
+    }
+}
+
+bool DirectoryIterator::onFile(const tstring& path) {
+    if (withFiles_) {
+        items_.push_back(path);
+    }
+    return true;
+}
+
+bool DirectoryIterator::onDirectory(const tstring& path) {
+    if (withDirs_) {
+        items_.push_back(path);
+    }
+    if (recurse_) {
+        // The subdirectory's contents go into this list, right after the subdirectory itself.
+        DirectoryIterator(path).recurse(recurse_).withFiles(withFiles_).withDirs(withDirs_).findItems(items_);
+    }
+    return true;
+}
+
+DirectoryIterator& DirectoryIterator::findItems(tstring_array& list) {
+    if (!isDirectory(root_)) {
+        return *this;
+    }
+    iterateDirectory(root_, *this);
+    list.insert(list.end(), items_.begin(), items_.end());
+    items_.clear();
+    return *this;
+}
+
+namespace {
+
+class DeleteFilesCallback : public DirectoryCallback {
+public:
+    explicit DeleteFilesCallback(bool throwing) : throwing_(throwing) {}
+
+    bool onFile(const tstring& path) override {
+        if (throwing_) {
+            deleteFile(path);
+        } else if (!deleteFile(path, std::nothrow)) {
+            failed_ = true;
+        }
+        return true;  // one failure does not keep the other files
+    }
+
+    bool failed() const { return failed_; }
+
+protected:
+    const bool throwing_;
+    bool failed_ = false;
+};
+
+class DeleteAllCallback : public DeleteFilesCallback {
+public:
+    explicit DeleteAllCallback(bool throwing) : DeleteFilesCallback(throwing) {}
+
+    bool onDirectory(const tstring& path) override {
+        // A link (junction, symbolic link) may lead anywhere, even to another user's files: it is
+        // removed itself, never entered.
+        if (hasAttribute(path, FILE_ATTRIBUTE_REPARSE_POINT)) {
+            removeLink(path);
+        } else if (throwing_) {
+            deleteDirectoryRecursive(path);
+        } else if (!deleteDirectoryRecursive(path, std::nothrow)) {
+            failed_ = true;
+        }
+        return true;
+    }
+
+private:
+    void removeLink(const tstring& path) {
+        if (throwing_) {
+            deleteDirectory(path);
+        } else if (!deleteDirectory(path, std::nothrow)) {
+            failed_ = true;
+        }
+    }
+};
+
+// The engine of deleteFiles (the files in one directory) and deleteDirectoryRecursive (a tree).
+class BatchDeleter {
+public:
+    explicit BatchDeleter(const tstring& directory) : directory_(directory) {}
+
+    BatchDeleter& recurse(bool value) {
+        recurse_ = value;
+        return *this;
+    }
+
+    void execute() const {
+        if (!pathExists(directory_)) {
+            return;
+        }
+        run(true);
+        if (recurse_) {
+            deleteDirectory(directory_);
+        }
+    }
+
+    bool execute(const std::nothrow_t&) const {
+        if (!pathExists(directory_)) {
+            return true;
+        }
+        if (!isDirectory(directory_)) {
+            return false;
+        }
+        try {
+            if (!run(false)) {
+                return false;
+            }
+            return recurse_ ? deleteDirectory(directory_, std::nothrow) : true;
+        } catch (const std::exception& e) {
+            logCaughtException(LD_SOURCE_LOCATION, e);
+        } catch (...) {
+            logCaughtUnknown(LD_SOURCE_LOCATION);
+        }
+        return false;
+    }
+
+private:
+    // True when everything was deleted.
+    bool run(bool throwing) const {
+        std::unique_ptr<DeleteFilesCallback> callback;
+        if (recurse_) {
+            callback = std::make_unique<DeleteAllCallback>(throwing);
+        } else {
+            callback = std::make_unique<DeleteFilesCallback>(throwing);
+        }
+        iterateDirectory(directory_, *callback);
+        return !callback->failed();
+    }
+
+    tstring directory_;
+    bool recurse_ = false;
+};
+
+}  // namespace
+
+void deleteFiles(const tstring& directory) { BatchDeleter(directory).execute(); }
+
+bool deleteFiles(const tstring& directory, const std::nothrow_t&) {
+    return BatchDeleter(directory).execute(std::nothrow);
+}
+
+void deleteDirectoryRecursive(const tstring& directory) { BatchDeleter(directory).recurse(true).execute(); }
+
+bool deleteDirectoryRecursive(const tstring& directory, const std::nothrow_t&) {
+    return BatchDeleter(directory).recurse(true).execute(std::nothrow);
+}
+
+DeferredDeleter& DeferredDeleter::append(const tstring& path, Kind kind) {
+    entries_.push_back(Entry{path, kind});
+    return *this;
+}
+
+DeferredDeleter& DeferredDeleter::appendFile(const tstring& path) { return append(path, File); }
+
+DeferredDeleter& DeferredDeleter::appendAllFiles(const tstring& directory) { return append(directory, AllFiles); }
+
+DeferredDeleter& DeferredDeleter::appendRecursiveDirectory(const tstring& directory) {
+    return append(directory, RecursiveDirectory);
+}
+
+DeferredDeleter& DeferredDeleter::appendEmptyDirectory(const tstring& directory) {
+    return append(directory, EmptyDirectory);
+}
+
+namespace {
+
+// Names only: walking up from base\relative must end at base, never above it or elsewhere.
+bool isPlainRelativePath(const tstring& relative) {
+    if (relative.find(L':') != tstring::npos) {
+        return false;
+    }
+    for (const tstring& component : tstrings::split(tstrings::replace(relative, L"/", L"\\"), L"\\")) {
+        if (component == L"." || component == L"..") {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+DeferredDeleter& DeferredDeleter::appendEmptyDirectories(const tstring& base, const tstring& relative) {
+    if (!isPlainRelativePath(relative)) {
+        LD_THROW(tstrings::MessageBuilder() << "appendEmptyDirectories(" << base << ", " << relative
+                                            << ") needs a relative path made of names only");
+    }
+    tstring directory = normalizePath(removeTrailingSeparators(combinePath(base, relative)));
+    const tstring stop = normalizePath(removeTrailingSeparators(base));
+    while (directory != stop) {
+        append(directory, EmptyDirectory);
+        const tstring parent = dirname(directory);
+        if (parent == directory) {
+            break;
+        }
+        directory = parent;
+    }
+    return *this;
+}
+
+bool DeferredDeleter::deleteEntry(const Entry& entry) {
+    switch (entry.kind) {
+        case File:
+            return deleteFile(entry.path, std::nothrow);
+        case AllFiles:
+            return deleteFiles(entry.path, std::nothrow);
+        case RecursiveDirectory:
+            return deleteDirectoryRecursive(entry.path, std::nothrow);
+        default:
+            return deleteDirectory(entry.path, std::nothrow);
+    }
+}
+
+void DeferredDeleter::execute() noexcept {
+    std::vector<Entry> entries;
+    entries.swap(entries_);
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const Entry& a, const Entry& b) { return a.kind < b.kind; });
+    for (const Entry& entry : entries) {
+        // Whatever one entry does, the others are still deleted.
+        try {
+            deleteEntry(entry);
+        } catch (const std::exception& e) {
+            logCaughtException(LD_SOURCE_LOCATION, e);
+        } catch (...) {
+            logCaughtUnknown(LD_SOURCE_LOCATION);
+        }
+    }
+}
+
+namespace {
+
+constexpr std::uint32_t kTempNameAttempts = 100;
+
+// Control characters and everything Windows forbids in a file name, path separators included.
+tstring forbiddenNameCharacters() {
+    tstring forbidden;
+    for (wchar_t c = 0; c < 0x20; ++c) {
+        forbidden.push_back(c);
+    }
+    return forbidden + L"<>:\"|?*/\\";
+}
+
+// CREATE_NEW fails when anything exists under the name: the reservation is exclusive.
+bool createNewFile(const tstring& path) {
+    const HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    CloseHandle(file);
+    LOG_TRACE("Created [" << path << "] file");
+    return true;
+}
+
+// True when this call made the directory; false when the name is taken by anything.
+bool createNewDirectory(const tstring& path) {
+    const tstring directory = removeTrailingSeparators(path) + L'\\';
+    if (CreateDirectoryW(directory.c_str(), nullptr)) {
+        LOG_TRACE("Created [" << directory << "] directory");
+        return true;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS) {
+        LOG_WARNING("[" << path << "] was taken between reserving the name and creating the directory");
+        return false;
+    }
+    LD_THROW_SYSTEM_ERROR(CreateDirectoryW, error, "CreateDirectory(" << directory << ") failed");
+}
+
+}  // namespace
+
+namespace detail {
+
+tstring createFirstFreeFile(const tstring& directory, const tstring& prefix, const tstring& suffix,
+                            std::uint32_t firstNumber) {
+    for (std::uint32_t attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+        const std::uint32_t number = firstNumber + attempt;  // wraps past 4294967295 to 0
+        const tstring candidate = PathBuilder() << directory << prefix + std::to_wstring(number) + suffix;
+        if (createNewFile(candidate)) {
+            return candidate;
+        }
+    }
+    return tstring();
+}
+
+}  // namespace detail
+
+tstring createTempFile(const tstring& prefix, const tstring& suffix, const tstring& directory) {
+    const tstring forbidden = forbiddenNameCharacters();
+    if (prefix.find_first_of(forbidden) != tstring::npos) {
+        LD_THROW(tstrings::MessageBuilder() << "Illegal characters in prefix=" << prefix);
+    }
+    if (suffix.find_first_of(forbidden) != tstring::npos) {
+        LD_THROW(tstrings::MessageBuilder() << "Illegal characters in suffix=" << suffix);
+    }
+
+    const tstring path = detail::createFirstFreeFile(directory, prefix, suffix, GetTickCount());
+    if (path.empty()) {
+        LD_THROW(tstrings::MessageBuilder() << "createTempFile(" << prefix << ", " << suffix << ", " << directory
+                                            << ") failed");
+    }
+    return path;
+}
+
+tstring createTempDirectory(const tstring& prefix, const tstring& suffix, const tstring& directory) {
+    // The name is reserved as a file, which is then replaced by the directory. Whatever takes the
+    // name in between is not ours: someone could have prepared its contents (say, the package an
+    // elevated installer is about to run), so that name is given up and a new one reserved.
+    for (std::uint32_t attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+        const tstring path = createTempFile(prefix, suffix, directory);
+        deleteFile(path);
+        if (createNewDirectory(path)) {
+            return path;
+        }
+    }
+    LD_THROW(tstrings::MessageBuilder() << "createTempDirectory(" << prefix << ", " << suffix << ", " << directory
+                                        << ") failed");
+}
+
+tstring createUniqueFile(const tstring& path) {
+    if (createNewFile(path)) {
+        return path;
+    }
+    const tstring stem = replaceSuffix(basename(path), tstring());
+    return createTempFile(stem, suffix(path), dirname(path));
+}
+
+tstring getTempDirectory() {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    DWORD length = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (length > buffer.size()) {
+        buffer.resize(length);
+        length = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
+    }
+    if (length == 0 || length >= buffer.size()) {
+        return tstring();
+    }
+    return removeTrailingSeparators(tstring(buffer.data(), length));
+}
+
+StagedFileWriter::FileHandle::~FileHandle() {
+    if (handle_ != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle_);
+    }
+}
+
+void StagedFileWriter::FileHandle::open(const tstring& path) {
+    // The file was just reserved empty; TRUNCATE_EXISTING will not bring back one that vanished.
+    handle_ = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle_ == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        LD_THROW_SYSTEM_ERROR(CreateFileW, error, "CreateFile(" << path << ") failed");
+    }
+}
+
+void StagedFileWriter::FileHandle::close(const tstring& path) {
+    const HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    if (!CloseHandle(handle)) {
+        const DWORD error = GetLastError();
+        LD_THROW_SYSTEM_ERROR(CloseHandle, error, "CloseHandle(" << path << ") failed");
+    }
+}
+
+StagedFileWriter::StagedFileWriter(const tstring& destination)
+    : tempPath_(createTempFile(L"rvn", L".tmp", dirname(destination))), destination_(destination) {
+    deleter_.appendFile(tempPath_);
+    file_.open(tempPath_);
+}
+
+StagedFileWriter& StagedFileWriter::write(const void* data, std::size_t size) {
+    // WriteFile may report success for part of the data (a full disk); the rest is written by
+    // further calls, and the first one that cannot write reports why.
+    constexpr std::size_t kMaxChunk = 64 * 1024 * 1024;
+    const char* next = static_cast<const char*>(data);
+    while (size > 0) {
+        const DWORD chunk = static_cast<DWORD>(std::min(size, kMaxChunk));
+        DWORD written = 0;
+        if (!WriteFile(file_.get(), next, chunk, &written, nullptr)) {
+            const DWORD error = GetLastError();
+            incomplete_ = true;
+            LD_THROW_SYSTEM_ERROR(WriteFile, error, "WriteFile(" << tempPath_ << ") failed");
+        }
+        if (written == 0) {
+            incomplete_ = true;
+            LD_THROW(tstrings::MessageBuilder() << "WriteFile(" << tempPath_ << ") wrote none of " << chunk << " bytes");
+        }
+        next += written;
+        size -= written;
+    }
+    return *this;
+}
+
+void StagedFileWriter::finalize() {
+    // A caller that caught a failed write must not publish what was written before it.
+    if (incomplete_) {
+        LD_THROW(tstrings::MessageBuilder() << "[" << tempPath_ << "] is incomplete and does not replace ["
+                                            << destination_ << "]");
+    }
+    file_.close(tempPath_);
+    moveFile(tempPath_, destination_, false);
+    deleter_.cancel();
+}
+
+}  // namespace FileUtils

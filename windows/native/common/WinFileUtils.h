@@ -1,0 +1,190 @@
+// Files on Windows: absolute paths, directory creation, copy, move, forgiving deletion, directory
+// walking and deferred deletion, unique temporary files and directories, staged writes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <vector>
+
+#include "FileUtils.h"
+#include "WinApi.h"
+#include "tstrings.h"
+
+namespace FileUtils {
+
+// The path without the last component's suffix; unlike suffix(), ".profile" loses everything.
+tstring stripSuffix(const tstring& path);
+
+// `path` resolved against the current directory, "." and ".." removed; the file system is not
+// consulted. An empty path gives the current directory.
+tstring toAbsolutePath(const tstring& path);
+
+bool pathExists(const tstring& path);
+bool isDirectory(const tstring& path);
+bool isDirectoryNotEmpty(const tstring& path);
+
+// Creates `path` and its missing parents; an existing directory is fine. `created`, when given,
+// receives the directories this call made, outermost first.
+void createDirectory(const tstring& path, tstring_array* created = nullptr);
+
+// Both create the destination's parent directory when it is missing.
+void copyFile(const tstring& from, const tstring& to, bool failIfExists);
+// Files and directories; `failIfExists` false replaces an existing destination file.
+void moveFile(const tstring& from, const tstring& to, bool failIfExists);
+
+// Deletion is forgiving: what is already gone counts as deleted, read-only files are made
+// writable first. The std::nothrow forms log what went wrong and return false instead.
+void deleteFile(const tstring& path);
+bool deleteFile(const tstring& path, const std::nothrow_t&);
+// An empty directory only.
+void deleteDirectory(const tstring& path);
+bool deleteDirectory(const tstring& path, const std::nothrow_t&);
+// The files directly inside `directory`; subdirectories and the directory itself stay.
+void deleteFiles(const tstring& directory);
+bool deleteFiles(const tstring& directory, const std::nothrow_t&);
+// `directory` with everything in it. Links inside the tree are removed, never followed.
+void deleteDirectoryRecursive(const tstring& directory);
+bool deleteDirectoryRecursive(const tstring& directory, const std::nothrow_t&);
+
+// Receives the entries of a directory; returning false stops the enumeration.
+class DirectoryCallback {
+public:
+    virtual ~DirectoryCallback() = default;
+    virtual bool onFile(const tstring& path) { return true; }
+    virtual bool onDirectory(const tstring& path) { return true; }
+};
+
+// Entries in the platform's order, "." and ".." left out. A missing directory is an error, an
+// empty one calls nothing. The callback may delete the entry it is shown.
+void iterateDirectory(const tstring& directory, DirectoryCallback& callback);
+
+// Collects the paths under a root; by default files and directories, recursively, each
+// directory listed before its contents.
+class DirectoryIterator : public DirectoryCallback {
+public:
+    explicit DirectoryIterator(const tstring& root) : root_(root) {}
+
+    DirectoryIterator& recurse(bool value) {
+        recurse_ = value;
+        return *this;
+    }
+    DirectoryIterator& withFiles(bool value) {
+        withFiles_ = value;
+        return *this;
+    }
+    DirectoryIterator& withDirs(bool value) {
+        withDirs_ = value;
+        return *this;
+    }
+
+    // Appends the collected paths to `list`; a root that is not a directory adds nothing.
+    DirectoryIterator& findItems(tstring_array& list);
+
+    bool onFile(const tstring& path) override;
+    bool onDirectory(const tstring& path) override;
+
+private:
+    bool recurse_ = true;
+    bool withFiles_ = true;
+    bool withDirs_ = true;
+    tstring root_;
+    tstring_array items_;
+};
+
+// Paths to delete when the scope ends (or on execute()): all single files first, then the
+// contents of directories, then whole trees, then empty directories; within one kind in the
+// order they were added. Failures are logged and skipped, never raised.
+class DeferredDeleter {
+public:
+    DeferredDeleter() = default;
+    ~DeferredDeleter() { execute(); }
+    DeferredDeleter(const DeferredDeleter&) = delete;
+    DeferredDeleter& operator=(const DeferredDeleter&) = delete;
+
+    DeferredDeleter& appendFile(const tstring& path);
+    DeferredDeleter& appendAllFiles(const tstring& directory);
+    DeferredDeleter& appendRecursiveDirectory(const tstring& directory);
+    DeferredDeleter& appendEmptyDirectory(const tstring& directory);
+    // `base`\`relative` and every directory between it and `base` (not `base` itself), deepest
+    // first. `relative` must be made of names only: no drive, no "." or "..".
+    DeferredDeleter& appendEmptyDirectories(const tstring& base, const tstring& relative);
+
+    // Forgets every entry without deleting anything.
+    void cancel() { entries_.clear(); }
+    // Deletes every entry and forgets it, so a second call deletes nothing.
+    void execute() noexcept;
+
+private:
+    enum Kind : std::int32_t { File = 0, AllFiles = 1, RecursiveDirectory = 2, EmptyDirectory = 3 };
+    struct Entry {
+        tstring path;
+        std::int32_t kind;
+    };
+
+    DeferredDeleter& append(const tstring& path, Kind kind);
+    // The no-throw deletion of the entry's kind; false when something could not be deleted.
+    static bool deleteEntry(const Entry& entry);
+
+    std::vector<Entry> entries_;
+};
+
+// A new, empty file named prefix + number + suffix in `directory`; the number starts at the
+// system tick count and grows by one for each name that is taken, 100 names at most. The prefix
+// and suffix may not hold control characters or any of <>:"|?*/\.
+tstring createTempFile(const tstring& prefix, const tstring& suffix, const tstring& directory);
+// The same for a directory, which is always one this call created: a name that appears
+// meanwhile is passed over.
+tstring createTempDirectory(const tstring& prefix, const tstring& suffix, const tstring& directory);
+namespace detail {
+// The work of createTempFile after its checks, with the first number given: the first of the 100
+// names prefix + n + suffix, n counting up from `firstNumber` modulo 2^32, that could be created
+// as a new file in `directory`; empty when none could. Tests choose the number here that
+// createTempFile takes from the tick count.
+tstring createFirstFreeFile(const tstring& directory, const tstring& prefix, const tstring& suffix,
+                            std::uint32_t firstNumber);
+}  // namespace detail
+
+// A new file at `path`, or beside it with a number before the suffix when `path` is taken.
+tstring createUniqueFile(const tstring& path);
+// The system's temporary directory without trailing separators; empty if it cannot be read.
+tstring getTempDirectory();
+
+// Writes a file under a temporary name ("rvn" + number + ".tmp") beside the destination and
+// moves it over the destination only in finalize(), after every byte was written and the file
+// closed. Until then the destination is untouched; a writer destroyed without a successful
+// finalize() deletes its temporary file.
+class StagedFileWriter {
+public:
+    explicit StagedFileWriter(const tstring& destination);
+    StagedFileWriter(const StagedFileWriter&) = delete;
+    StagedFileWriter& operator=(const StagedFileWriter&) = delete;
+
+    StagedFileWriter& write(const void* data, std::size_t size);
+    void finalize();
+
+private:
+    // The temporary file's handle; closed before the deleter below removes the file.
+    class FileHandle {
+    public:
+        FileHandle() = default;
+        ~FileHandle();
+        FileHandle(const FileHandle&) = delete;
+        FileHandle& operator=(const FileHandle&) = delete;
+
+        void open(const tstring& path);
+        HANDLE get() const { return handle_; }
+        void close(const tstring& path);
+
+    private:
+        HANDLE handle_ = INVALID_HANDLE_VALUE;
+    };
+
+    tstring tempPath_;
+    DeferredDeleter deleter_;
+    FileHandle file_;
+    tstring destination_;
+    bool incomplete_ = false;
+};
+
+}  // namespace FileUtils
