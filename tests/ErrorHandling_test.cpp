@@ -21,6 +21,12 @@ namespace {
 const char* helper(int, const char*) { return LD_FUNCTION_NAME; }
 }  // namespace
 const char* callHelper() { return helper(0, nullptr); }
+
+const char* returnedFunctionName = nullptr;
+int (*returnsFunctionPointer(const char*))(int) {
+    returnedFunctionName = LD_FUNCTION_NAME;
+    return nullptr;
+}
 }  // namespace
 
 namespace {
@@ -35,6 +41,8 @@ TEST(SourceLocation, FunctionNamesAreQualifiedWithoutSignature) {
     EXPECT_STREQ(Demo::pick(1), "Demo::pick");
     EXPECT_STREQ(Demo::callHelper(), "Demo::`anonymous-namespace'::helper");
     EXPECT_STREQ(topLevelHelper(), "`anonymous-namespace'::topLevelHelper");
+    Demo::returnsFunctionPointer("");
+    EXPECT_STREQ(Demo::returnedFunctionName, "Demo::returnsFunctionPointer");
 }
 
 TEST(SourceLocation, CapturesFileAndLineOfTheSite) {

@@ -58,6 +58,10 @@ LdError<std::runtime_error> makeLocatedError(const tstrings::MessageBuilder& mes
     return makeLocatedError(message.str(), location);
 }
 
+LdError<std::runtime_error> makeLocatedError(const tstring& message, const SourceLocation& location) {
+    return makeLocatedError(tstrings::toUtf8(message), location);
+}
+
 std::string joinMessages(const std::string& first, const std::string& second) {
     std::ostringstream text;
     text.exceptions(std::ios::badbit | std::ios::failbit);

@@ -50,6 +50,7 @@ LdError<std::runtime_error> makeLocatedError(const std::string& message, const S
 LdError<std::runtime_error> makeLocatedError(const char* message, const SourceLocation& location);
 LdError<std::runtime_error> makeLocatedError(const tstrings::MessageBuilder& message,
                                              const SourceLocation& location);
+LdError<std::runtime_error> makeLocatedError(const tstring& message, const SourceLocation& location);
 
 std::string joinMessages(const std::string& first, const std::string& second);
 

@@ -48,25 +48,9 @@ constexpr std::size_t length(const char* text) {
     return n;
 }
 
-// "int ns::Cls::fn(int) const [with T = int]" -> the span of "ns::Cls::fn".
-// Text that does not look like a function signature (a lambda's "<lambda()>") is kept whole.
-constexpr Span qualifiedNameSpan(const char* text, std::size_t size) {
-    std::size_t end = size;
-    for (std::size_t i = 0; i < size; ++i) {
-        if (startsAt(text, size, i, " [with ") || startsAt(text, size, i, " [T = ")) {
-            end = i;
-            break;
-        }
-    }
-    std::size_t close = end;
-    while (close > 0 && text[close - 1] != ')' && text[close - 1] != '>') {
-        --close;  // past trailing qualifiers such as " const" or " noexcept"
-    }
-    if (close == 0 || text[close - 1] != ')') {
-        return {0, end};
-    }
+constexpr std::size_t matchingOpenParen(const char* text, std::size_t close) {
     int depth = 0;
-    std::size_t open = close;
+    std::size_t open = close + 1;
     while (open > 0) {
         --open;
         if (text[open] == ')') {
@@ -75,9 +59,27 @@ constexpr Span qualifiedNameSpan(const char* text, std::size_t size) {
             break;
         }
     }
+    return open;
+}
+
+// The name inside text[low, end): "int ns::Cls::fn(int) const" -> "ns::Cls::fn".
+constexpr Span nameSpanWithin(const char* text, std::size_t low, std::size_t end) {
+    std::size_t close = end;
+    while (close > low && text[close - 1] != ')' && text[close - 1] != '>') {
+        --close;  // past trailing qualifiers such as " const" or " noexcept"
+    }
+    if (close == low || text[close - 1] != ')') {
+        return {low, end};
+    }
+    const std::size_t open = matchingOpenParen(text, close - 1);
+    if (open > low && text[open - 1] == ')') {
+        // A function returning a function pointer: "R (* ns::fn(args) const)(args)".
+        const std::size_t innerClose = open - 1;
+        return nameSpanWithin(text, matchingOpenParen(text, innerClose) + 1, innerClose);
+    }
     std::size_t begin = open;
     int nesting = 0;
-    while (begin > 0) {
+    while (begin > low) {
         const char c = text[begin - 1];
         if (c == '>' || c == ')') {
             ++nesting;
@@ -89,6 +91,19 @@ constexpr Span qualifiedNameSpan(const char* text, std::size_t size) {
         --begin;
     }
     return {begin, open};
+}
+
+// "int ns::Cls::fn(int) const [with T = int]" -> the span of "ns::Cls::fn".
+// Text that does not look like a function signature (a lambda's "<lambda()>") is kept whole.
+constexpr Span qualifiedNameSpan(const char* text, std::size_t size) {
+    std::size_t end = size;
+    for (std::size_t i = 0; i < size; ++i) {
+        if (startsAt(text, size, i, " [with ") || startsAt(text, size, i, " [T = ")) {
+            end = i;
+            break;
+        }
+    }
+    return nameSpanWithin(text, 0, end);
 }
 
 // The unnamed namespace is rendered the way the Microsoft compiler names it, whichever compiler
