@@ -1,0 +1,295 @@
+#include "MsiUtils.h"
+
+#include "Executor.h"
+#include "FileUtils.h"
+#include "Resources.h"
+#include "WinDll.h"
+#include "WinSysInfo.h"
+
+namespace msi {
+namespace {
+
+constexpr const wchar_t* kInstallerMutexName = L"Global\\_MSIExecute";
+constexpr const wchar_t* kNoDescription = L"No description";
+constexpr DWORD kAllMessages = 0xFFFFFFFF;
+constexpr UINT kMessageKindMask = 0xFF000000;
+constexpr UINT kMessageFlagsMask = 0x00FFFFFF;
+
+tstring systemLibraryPath(const tstring& fileName) {
+    return FileUtils::PathBuilder() << SysInfo::getSystemDirectory() << fileName;
+}
+
+// Runs a restoring call from a destructor: whatever it throws is logged, never passed on.
+template <typename Restore>
+void restoreQuietly(const SourceLocation& location, Restore restore) noexcept {
+    try {
+        restore();
+    } catch (const std::runtime_error& e) {
+        logCaughtException(location, e);
+    } catch (...) {
+        logCaughtUnknown(location);
+    }
+}
+
+// msi.dll from the system directory, with the libraries it imports from there too (the launcher
+// runs from download folders, where anyone may have planted an msi.dll), and its bound functions.
+class BoundService {
+public:
+    BoundService() : library_(L"msi.dll", Dll::FromSystemDir()) {
+#define LD_MSI_BIND_SERVICE_FUNCTION(ordinal, name) bind(functions_.name, ordinal);
+        LD_MSI_SERVICE_FUNCTIONS(LD_MSI_BIND_SERVICE_FUNCTION)
+#undef LD_MSI_BIND_SERVICE_FUNCTION
+    }
+
+    const ServiceFunctions& functions() const { return functions_; }
+
+private:
+    template <typename Function>
+    void bind(Function& function, WORD ordinal) const {
+        // Through the generic function pointer type, which converts to any other without a warning.
+        function = reinterpret_cast<Function>(
+            reinterpret_cast<void (*)()>(library_.getFunction(MAKEINTRESOURCEA(ordinal), true)));
+    }
+
+    Dll library_;
+    ServiceFunctions functions_;
+};
+
+// The installer's description of `code` from its message library; Wine's copy has no string
+// table, so there (and for codes it does not describe) the text is "No description".
+tstring describeInstallerCode(UINT code, HMODULE messages) {
+    try {
+        return StringResource(code, messages).string();
+    } catch (const std::exception&) {
+        return kNoDescription;
+    }
+}
+
+std::string makeMessage(const std::string& message, UINT code) {
+    tstrings::MessageBuilder detail;
+    detail << "MSI error [" << code << "]";
+
+    const tstring path = systemLibraryPath(L"msimsg.dll");
+    const HMODULE loaded = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (loaded == nullptr) {
+        const DWORD error = GetLastError();
+        LD_THROW_SYSTEM_ERROR(LoadLibraryExW, error, "LoadLibraryExW(" << path << ") failed");
+    }
+    const ModuleHandle messages(loaded);
+    detail << "(" << describeInstallerCode(code, messages.get()) << ")";
+    return joinMessages(message, detail.str());
+}
+
+// What the service hands every message to while a callback is set.
+int WINAPI forwardMessage(LPVOID context, UINT messageWord, LPCWSTR message) {
+    if (context == nullptr) {
+        return 0;
+    }
+    const UINT kind = messageWord & kMessageKindMask;
+    const UINT flags = messageWord & kMessageFlagsMask;
+    if (message == nullptr) {
+        return 0;
+    }
+    try {
+        static_cast<Callback*>(context)->notify(kind, flags, message);
+    } catch (const std::runtime_error& e) {
+        logCaughtException(LD_SOURCE_LOCATION, e);
+    } catch (...) {
+        logCaughtUnknown(LD_SOURCE_LOCATION);
+    }
+    // 0 lets the service go on with its own handling of the message.
+    return 0;
+}
+
+class CallbackTrigger {
+public:
+    explicit CallbackTrigger(Callback& callback) {
+        service().MsiSetExternalUIW(forwardMessage, kAllMessages, &callback);
+    }
+    ~CallbackTrigger() {
+        restoreQuietly(LD_SOURCE_LOCATION, [] { service().MsiSetExternalUIW(nullptr, 0, nullptr); });
+    }
+    CallbackTrigger(const CallbackTrigger&) = delete;
+    CallbackTrigger& operator=(const CallbackTrigger&) = delete;
+};
+
+// Members are destroyed in reverse order: the callback goes first, the UI level comes back last.
+class StateImpl : public ActionData::State {
+public:
+    explicit StateImpl(const ActionData& request)
+        : uiLevel_(request.uiLevel),
+          logFile_(request.logFile),
+          callback_(request.callback != nullptr ? std::make_unique<CallbackTrigger>(*request.callback) : nullptr) {}
+
+private:
+    UILevelGuard uiLevel_;
+    LogFileGuard logFile_;
+    std::unique_ptr<CallbackTrigger> callback_;
+};
+
+bool isAsciiLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
+bool isAsciiDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+
+// The installer's identifier rule: a letter or '_', then letters, digits, '_' and '.'.
+void checkPropertyName(const tstring& name) {
+    bool valid = !name.empty() && (isAsciiLetter(name.front()) || name.front() == L'_');
+    for (const wchar_t c : name) {
+        valid = valid && (isAsciiLetter(c) || isAsciiDigit(c) || c == L'_' || c == L'.');
+    }
+    if (!valid) {
+        LD_THROW(tstrings::MessageBuilder() << "Invalid installer property name '" << name << "'");
+    }
+}
+
+// Inner double quotes are doubled; the empty value and a value with blanks or double quotes are
+// enclosed in double quotes. The installer reads a doubled quote as one only inside a quoted
+// value: left bare, it opens a quoted run that swallows the properties after it.
+tstring quotePropertyValue(const tstring& value) {
+    const tstring escaped = tstrings::replace(value, L"\"", L"\"\"");
+    if (escaped.empty()) {
+        return L"\"\"";
+    }
+    if (escaped.find_first_of(L" \t\"") != tstring::npos) {
+        return L"\"" + escaped + L"\"";
+    }
+    return escaped;
+}
+
+ActionStatus handleMsiStatus(const tstring& operation, UINT code) {
+    ActionStatus status;
+    status.code = code;
+    tstrings::MessageBuilder text(operation);
+    if (status.isSuccess()) {
+        text << "succeeded";
+        if (code != ERROR_SUCCESS) {
+            text << " [" << code << "]";
+        }
+        LOG_INFO(text);
+    } else {
+        text << "failed [" << code << "]";
+        status.text = text.str();
+    }
+    return status;
+}
+
+ActionStatus configureProduct(const Guid& productCode, INSTALLSTATE installState, const tstring& commandLine) {
+    const tstring product = productCode.toString();
+    const UINT code = service().MsiConfigureProductExW(product.c_str(), INSTALLLEVEL_MAXIMUM, installState,
+                                                       commandLine.c_str());
+    return handleMsiStatus((tstrings::MessageBuilder() << "MsiConfigureProductEx(" << product << ", "
+                                                       << INSTALLLEVEL_MAXIMUM << ", " << installState << ", "
+                                                       << commandLine << ") ")
+                               .tstr(),
+                           code);
+}
+
+}  // namespace
+
+const ServiceFunctions& service() {
+    // Never destroyed: pointers handed out must not dangle while static objects of other modules
+    // shut down, and a custom-action DLL must not free libraries from its unload path.
+    static const BoundService* const bound = new BoundService();
+    return bound->functions();
+}
+
+Error::Error(const std::string& message, UINT code) : std::runtime_error(makeMessage(message, code)), code_(code) {}
+
+Error::Error(const tstrings::MessageBuilder& message, UINT code) : Error(message.str(), code) {}
+
+NoMoreItemsError::NoMoreItemsError(const std::string& message) : Error(message, ERROR_NO_MORE_ITEMS) {}
+
+NoMoreItemsError::NoMoreItemsError(const tstrings::MessageBuilder& message) : Error(message, ERROR_NO_MORE_ITEMS) {}
+
+void closeMSIHANDLE(MSIHANDLE handle) noexcept {
+    if (handle == 0) {
+        return;
+    }
+    try {
+        const UINT result = service().MsiCloseHandle(handle);
+        if (result != ERROR_SUCCESS) {
+            LOG_WARNING("MsiCloseHandle(" << handle << ") failed with error=" << result);
+        }
+    } catch (const std::runtime_error& e) {
+        logCaughtException(LD_SOURCE_LOCATION, e);
+    } catch (...) {
+        logCaughtUnknown(LD_SOURCE_LOCATION);
+    }
+}
+
+bool waitForInstallationCompletion(DWORD timeout) {
+    const UniqueHandle mutex(OpenMutexW(SYNCHRONIZE, FALSE, kInstallerMutexName));
+    if (!mutex) {
+        return true;
+    }
+    const DWORD result = WaitForSingleObject(mutex.get(), timeout);
+    if (timeout != 0) {
+        LOG_INFO("finish waiting for mutex: " << result);
+    }
+    if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) {
+        // The wait made this thread the mutex's owner. Closing the handle does not give that up,
+        // so without the release every later installation would wait until this thread ends.
+        if (!ReleaseMutex(mutex.get())) {
+            const DWORD error = GetLastError();
+            LOG_WARNING("ReleaseMutex(" << kInstallerMutexName << ") failed with error=" << error);
+        }
+    }
+    return result != WAIT_TIMEOUT;
+}
+
+UILevelGuard::UILevelGuard(int uiLevel)
+    : previousLevel_(service().MsiSetInternalUI(static_cast<INSTALLUILEVEL>(uiLevel), nullptr)) {}
+
+UILevelGuard::~UILevelGuard() {
+    restoreQuietly(LD_SOURCE_LOCATION, [this] { service().MsiSetInternalUI(previousLevel_, nullptr); });
+}
+
+LogFileGuard::LogFileGuard(const tstring& path) {
+    if (path.empty()) {
+        service().MsiEnableLogW(0, nullptr, 0);
+    } else {
+        service().MsiEnableLogW(INSTALLLOGMODE_VERBOSE, path.c_str(), 0);
+    }
+}
+
+LogFileGuard::~LogFileGuard() {
+    restoreQuietly(LD_SOURCE_LOCATION, [] { service().MsiEnableLogW(0, nullptr, 0); });
+}
+
+bool ActionStatus::isSuccess() const noexcept {
+    return code == ERROR_SUCCESS || code == ERROR_SUCCESS_REBOOT_INITIATED || code == ERROR_SUCCESS_REBOOT_REQUIRED;
+}
+
+void ActionStatus::throwIt() const { LD_THROW(Error(text, code)); }
+
+std::unique_ptr<ActionData::State> ActionData::applySettings() const { return std::make_unique<StateImpl>(*this); }
+
+tstring ActionData::commandLine() const {
+    tstring args = tstrings::trim(rawCmdLineArgs, L" \t");
+    tstring properties;
+    for (const auto& [name, value] : props) {
+        checkPropertyName(name);
+        properties += L" " + name + L"=" + quotePropertyValue(value);
+    }
+    properties = tstrings::trim(properties, L" \t");
+    if (!args.empty() && !properties.empty()) {
+        args += L' ';
+    }
+    return args + properties;
+}
+
+ActionStatus uninstall::run(const uninstall& target, const tstring& commandLine) {
+    return configureProduct(target.productCode, INSTALLSTATE_ABSENT, commandLine);
+}
+
+ActionStatus configureLocal::run(const configureLocal& target, const tstring& commandLine) {
+    return configureProduct(target.productCode, INSTALLSTATE_LOCAL, commandLine);
+}
+
+ActionStatus install::run(const install& target, const tstring& commandLine) {
+    const UINT code = service().MsiInstallProductW(target.packagePath.c_str(), commandLine.c_str());
+    return handleMsiStatus(
+        (tstrings::MessageBuilder() << "MsiInstallProduct(" << target.packagePath << ", " << commandLine << ") ").tstr(),
+        code);
+}
+
+}  // namespace msi
