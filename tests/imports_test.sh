@@ -4,7 +4,9 @@ set -euo pipefail
 objdump=$1
 allowed='^(kernel32|user32|shell32|shlwapi|ole32|oleaut32|advapi32|msvcrt|msi|version|gdi32|comctl32|ws2_32|ntdll|api-ms-win-crt-[a-z0-9-]+)\.dll$'
 
-mapfile -t exes < <(find "$LODESTAR_BUILD_DIR" -name '*.exe' -not -path '*/wineprefix/*' -not -path '*/CMakeFiles/*' | sort)
+# The build's own programs only: not Wine's (in the prefixes) nor the tests' scratch copies.
+mapfile -t exes < <(find "$LODESTAR_BUILD_DIR" \( -name '*wineprefix*' -o -name CMakeFiles -o -name '* *' \) -prune \
+                      -o -name '*.exe' -print | sort)
 [[ ${#exes[@]} -gt 0 ]] || { echo "no executables found under $LODESTAR_BUILD_DIR"; exit 1; }
 
 bad=0
