@@ -1,5 +1,8 @@
 #include "MsiUtils.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "Executor.h"
 #include "FileUtils.h"
 #include "Resources.h"
@@ -183,6 +186,35 @@ ActionStatus configureProduct(const Guid& productCode, INSTALLSTATE installState
                            code);
 }
 
+// Reads a string through a service function that fills a caller's buffer: the buffer doubles
+// (20, 40, 80 ... units) until the value and its terminator fit. The size the service reports
+// with ERROR_MORE_DATA is not trusted, as the value may grow between calls.
+constexpr DWORD kInitialValueBuffer = 20;
+
+inline const wchar_t* serviceArgument(const tstring& text) { return text.c_str(); }
+template <typename T>
+T serviceArgument(T value) {
+    return value;
+}
+
+template <typename Function, typename First, typename Second>
+tstring getProperty(Function function, const char* functionName, const First& first, const Second& second) {
+    std::vector<wchar_t> buffer(kInitialValueBuffer);
+    DWORD size = static_cast<DWORD>(buffer.size());
+    UINT result = function(serviceArgument(first), serviceArgument(second), buffer.data(), &size);
+    while (result == ERROR_MORE_DATA) {
+        buffer.resize(buffer.size() * 2);
+        size = static_cast<DWORD>(buffer.size());
+        result = function(serviceArgument(first), serviceArgument(second), buffer.data(), &size);
+    }
+    if (result != ERROR_SUCCESS) {
+        LD_THROW(Error(tstrings::MessageBuilder() << functionName << "(" << first << ", " << second << ") failed",
+                       result));
+    }
+    // Never past the buffer, whatever count the service wrote back.
+    return tstring(buffer.data(), std::min<std::size_t>(size, buffer.size()));
+}
+
 }  // namespace
 
 const ServiceFunctions& service() {
@@ -290,6 +322,43 @@ ActionStatus install::run(const install& target, const tstring& commandLine) {
     return handleMsiStatus(
         (tstrings::MessageBuilder() << "MsiInstallProduct(" << target.packagePath << ", " << commandLine << ") ").tstr(),
         code);
+}
+
+tstring getProductInfo(const Guid& productCode, const tstring& name) {
+    return getProperty(service().MsiGetProductInfoW, "MsiGetProductInfo", productCode.toString(), name);
+}
+
+tstring getProductInfo(const Guid& productCode, const tstring& name, const std::nothrow_t&) noexcept {
+    try {
+        return getProductInfo(productCode, name);
+    } catch (...) {
+        return tstring();
+    }
+}
+
+tstring getProperty(MSIHANDLE session, const tstring& name) {
+    return getProperty(service().MsiGetPropertyW, "MsiGetProperty", session, name);
+}
+
+tstring getProperty(MSIHANDLE session, const tstring& name, const std::nothrow_t&) noexcept {
+    try {
+        return getProperty(session, name);
+    } catch (...) {
+        return tstring();
+    }
+}
+
+tstring getRecordString(MSIHANDLE record, UINT field) {
+    return getProperty(service().MsiRecordGetStringW, "MsiRecordGetString", record, field);
+}
+
+bool isProductInstalled(const Guid& productCode) {
+    try {
+        getProductInfo(productCode, L"VersionString");
+        return true;
+    } catch (const Error& e) {
+        return e.code() != ERROR_UNKNOWN_PRODUCT && e.code() != ERROR_UNKNOWN_PROPERTY;
+    }
 }
 
 }  // namespace msi

@@ -215,4 +215,24 @@ public:
     }
 };
 
+// ---------------------------------------------------------------------------------------------
+// Product and package queries
+
+// A property of an installed product, e.g. "VersionString" or "LocalPackage".
+tstring getProductInfo(const Guid& productCode, const tstring& name);
+// As above, but any failure gives an empty string.
+tstring getProductInfo(const Guid& productCode, const tstring& name, const std::nothrow_t&) noexcept;
+
+// A property of the running installation session `session`.
+tstring getProperty(MSIHANDLE session, const tstring& name);
+// As above, but any failure gives an empty string.
+tstring getProperty(MSIHANDLE session, const tstring& name, const std::nothrow_t&) noexcept;
+
+// The text of field `field` of a record.
+tstring getRecordString(MSIHANDLE record, UINT field);
+
+// Whether the service knows the product; a failure other than "unknown product" or "unknown
+// property" counts as installed, since something about the product is then registered.
+bool isProductInstalled(const Guid& productCode);
+
 }  // namespace msi

@@ -1,0 +1,222 @@
+#include "MsiDb.h"
+
+#include <utility>
+#include <vector>
+
+#include "WinFileUtils.h"
+
+namespace msi {
+namespace {
+
+constexpr std::size_t kStreamChunk = 1024 * 1024;
+constexpr UINT kNoInteger = 0x80000000;
+
+MSIHANDLE createRecord(UINT fieldCount) {
+    const MSIHANDLE handle = service().MsiCreateRecord(fieldCount);
+    if (handle == 0) {
+        LD_THROW(Error(tstrings::MessageBuilder() << "MsiCreateRecord(" << fieldCount << ") failed",
+                       ERROR_FUNCTION_FAILED));
+    }
+    return handle;
+}
+
+MSIHANDLE openView(const Database& database, const tstring& query, const DatabaseRecord& params) {
+    MSIHANDLE handle = 0;
+    UINT result = service().MsiDatabaseOpenViewW(database.getHandle(), query.c_str(), &handle);
+    if (result != ERROR_SUCCESS) {
+        LD_THROW(Error(tstrings::MessageBuilder() << "MsiDatabaseOpenView(" << query << ") failed", result));
+    }
+    result = service().MsiViewExecute(handle, params.getHandle());
+    if (result != ERROR_SUCCESS) {
+        closeMSIHANDLE(handle);
+        LD_THROW(Error(tstrings::MessageBuilder() << "MsiViewExecute(" << query << ") failed", result));
+    }
+    return handle;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// DatabaseRecord
+
+DatabaseRecord::DatabaseRecord(UINT fieldCount) : handle_(createRecord(fieldCount)) {}
+
+DatabaseRecord DatabaseRecord::adopt(MSIHANDLE handle) noexcept {
+    DatabaseRecord record;
+    record.handle_ = handle;
+    return record;
+}
+
+DatabaseRecord::~DatabaseRecord() { closeMSIHANDLE(handle_); }
+
+DatabaseRecord::DatabaseRecord(DatabaseRecord&& other) noexcept : handle_(std::exchange(other.handle_, 0)) {}
+
+DatabaseRecord& DatabaseRecord::operator=(DatabaseRecord&& other) noexcept {
+    if (this != &other) {
+        closeMSIHANDLE(handle_);
+        handle_ = std::exchange(other.handle_, 0);
+    }
+    return *this;
+}
+
+DatabaseRecord& DatabaseRecord::setString(UINT field, const tstring& value) {
+    const UINT result = service().MsiRecordSetStringW(handle_, field, value.c_str());
+    if (result != ERROR_SUCCESS) {
+        LD_THROW(Error(tstrings::MessageBuilder() << "MsiRecordSetString(" << field << ", " << value << ") failed",
+                       result));
+    }
+    return *this;
+}
+
+DatabaseRecord& DatabaseRecord::setInteger(UINT field, std::int32_t value) {
+    const UINT result = service().MsiRecordSetInteger(handle_, field, value);
+    if (result != ERROR_SUCCESS) {
+        LD_THROW(Error(tstrings::MessageBuilder() << "MsiRecordSetInteger(" << field << ", " << value << ") failed",
+                       result));
+    }
+    return *this;
+}
+
+DatabaseRecord& DatabaseRecord::setStreamFromFile(UINT field, const tstring& path) {
+    const UINT result = service().MsiRecordSetStreamW(handle_, field, path.c_str());
+    if (result != ERROR_SUCCESS) {
+        LD_THROW(Error(tstrings::MessageBuilder() << "MsiRecordSetStream(" << field << ", " << path << ") failed",
+                       result));
+    }
+    return *this;
+}
+
+UINT DatabaseRecord::getFieldCount() const {
+    // The service answers an invalid handle with (UINT)-1.
+    const auto count = static_cast<std::int32_t>(service().MsiRecordGetFieldCount(handle_));
+    if (count <= 0) {
+        LD_THROW(Error("MsiRecordGetFieldCount() failed", ERROR_FUNCTION_FAILED));
+    }
+    return static_cast<UINT>(count);
+}
+
+std::int32_t DatabaseRecord::getInteger(UINT field) const {
+    const int value = service().MsiRecordGetInteger(handle_, field);
+    if (static_cast<UINT>(value) == kNoInteger) {
+        LD_THROW(Error(tstrings::MessageBuilder() << "MsiRecordGetInteger(" << field << ") failed",
+                       ERROR_FUNCTION_FAILED));
+    }
+    return value;
+}
+
+tstring DatabaseRecord::getString(UINT field) const { return getRecordString(handle_, field); }
+
+void DatabaseRecord::saveStreamToFile(UINT field, const tstring& path) const {
+    FileUtils::StagedFileWriter writer(path);
+    std::vector<char> buffer(kStreamChunk);
+    DWORD size = 0;
+    do {
+        size = static_cast<DWORD>(buffer.size());
+        const UINT result = service().MsiRecordReadStream(handle_, field, buffer.data(), &size);
+        if (result != ERROR_SUCCESS) {
+            LD_THROW(Error("MsiRecordReadStream() failed", result));
+        }
+        writer.write(buffer.data(), size);
+    } while (size == buffer.size());
+    writer.finalize();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Database
+
+MSIHANDLE openDatabase(const tstring& path) {
+    MSIHANDLE handle = 0;
+    const UINT result = service().MsiOpenDatabaseW(path.c_str(), MSIDBOPEN_READONLY, &handle);
+    if (result != ERROR_SUCCESS) {
+        LD_THROW(Error(tstrings::MessageBuilder() << "MsiOpenDatabase(" << path << ", MSIDBOPEN_READONLY) failed",
+                       result));
+    }
+    return handle;
+}
+
+Database::Database(const Guid& productCode) : Database(getProductInfo(productCode, L"LocalPackage")) {}
+
+Database::Database(const tstring& path) : path_(path), handle_(openDatabase(path)) {}
+
+Database::~Database() { closeMSIHANDLE(handle_); }
+
+tstring Database::getProperty(const tstring& name) const {
+    // The name goes into the query as it is: callers pass property names, never outside input.
+    const tstring query = L"SELECT Value FROM Property WHERE Property = '" + name + L"'";
+    DatabaseView view(*this, query);
+    const DatabaseRecord record = view.fetch();
+    if (record.getFieldCount() != 1) {
+        LD_THROW(Error(tstrings::MessageBuilder()
+                           << "record.getFieldCount(" << path_ << ", " << query << ") returned unexpected value",
+                       ERROR_SUCCESS));
+    }
+    return record.getString(1);
+}
+
+tstring Database::getProperty(const tstring& name, const std::nothrow_t&) const noexcept {
+    try {
+        return getProperty(name);
+    } catch (const std::runtime_error& e) {
+        logCaughtException(LD_SOURCE_LOCATION, e);
+    } catch (...) {
+        logCaughtUnknown(LD_SOURCE_LOCATION);
+    }
+    return tstring();
+}
+
+// ---------------------------------------------------------------------------------------------
+// DatabaseView
+
+DatabaseView::DatabaseView(const Database& database, const tstring& query, const DatabaseRecord& params)
+    : query_(query), database_(database), handle_(openView(database, query, params)) {}
+
+DatabaseView::~DatabaseView() { closeMSIHANDLE(handle_); }
+
+DatabaseRecord DatabaseView::tryFetch() {
+    MSIHANDLE record = 0;
+    const UINT result = service().MsiViewFetch(handle_, &record);
+    if (result == ERROR_NO_MORE_ITEMS) {
+        return DatabaseRecord();
+    }
+    if (result != ERROR_SUCCESS) {
+        LD_THROW(Error(tstrings::MessageBuilder() << "MsiViewFetch(" << query_ << ") failed", result));
+    }
+    return DatabaseRecord::adopt(record);
+}
+
+DatabaseRecord DatabaseView::fetch() {
+    DatabaseRecord record = tryFetch();
+    if (record.empty()) {
+        LD_THROW(NoMoreItemsError(tstrings::MessageBuilder() << "No more items in [" << query_ << "] query"));
+    }
+    return record;
+}
+
+void DatabaseView::modify(MSIMODIFY mode, const DatabaseRecord& record) {
+    const UINT result = service().MsiViewModify(handle_, mode, record.getHandle());
+    if (result != ERROR_SUCCESS) {
+        LD_THROW(Error(tstrings::MessageBuilder() << "MsiViewModify(mode=" << mode << ") failed", result));
+    }
+}
+
+void closeDatabaseView(MSIHANDLE handle) noexcept {
+    if (handle == 0) {
+        return;
+    }
+    try {
+        const UINT result = service().MsiViewClose(handle);
+        if (result != ERROR_SUCCESS) {
+            LOG_WARNING("MsiViewClose(" << handle << ") failed with error=" << result);
+            return;
+        }
+    } catch (const std::runtime_error& e) {
+        logCaughtException(LD_SOURCE_LOCATION, e);
+        return;
+    } catch (...) {
+        logCaughtUnknown(LD_SOURCE_LOCATION);
+        return;
+    }
+    closeMSIHANDLE(handle);
+}
+
+}  // namespace msi
