@@ -22,6 +22,17 @@ const char* helper(int, const char*) { return LD_FUNCTION_NAME; }
 }  // namespace
 const char* callHelper() { return helper(0, nullptr); }
 
+struct Operators {
+    const char* operator()(int) const { return LD_FUNCTION_NAME; }
+    const char* operator<<(int) { return LD_FUNCTION_NAME; }
+    const char* operator<(const Operators&) const { return LD_FUNCTION_NAME; }
+    operator const char*() const { return LD_FUNCTION_NAME; }
+};
+template <typename T>
+struct Holder {
+    const char* operator()() const { return LD_FUNCTION_NAME; }
+};
+
 const char* returnedFunctionName = nullptr;
 int (*returnsFunctionPointer(const char*))(int) {
     returnedFunctionName = LD_FUNCTION_NAME;
@@ -41,6 +52,12 @@ TEST(SourceLocation, FunctionNamesAreQualifiedWithoutSignature) {
     EXPECT_STREQ(Demo::pick(1), "Demo::pick");
     EXPECT_STREQ(Demo::callHelper(), "Demo::`anonymous-namespace'::helper");
     EXPECT_STREQ(topLevelHelper(), "`anonymous-namespace'::topLevelHelper");
+    Demo::Operators operators;
+    EXPECT_STREQ(operators(1), "Demo::Operators::operator()");
+    EXPECT_STREQ(operators << 1, "Demo::Operators::operator<<");
+    EXPECT_STREQ(operators < operators, "Demo::Operators::operator<");
+    EXPECT_STREQ(static_cast<const char*>(operators), "Demo::Operators::operator const char*");
+    EXPECT_STREQ(Demo::Holder<int>()(), "Demo::Holder<T>::operator()");
     Demo::returnsFunctionPointer("");
     EXPECT_STREQ(Demo::returnedFunctionName, "Demo::returnsFunctionPointer");
 }

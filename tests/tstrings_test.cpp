@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <stdexcept>
 
 using namespace tstrings;
@@ -86,6 +87,12 @@ TEST(FormatPrintf, GrowsThroughThe256UnitBoundary) {
         EXPECT_EQ(formatPrintf(L"%s", text), text) << length;
     }
     EXPECT_EQ(formatPrintf(L"%s!", tstring(255, L'y')).size(), 256u);
+}
+
+TEST(FormatPrintf, KeepsTheCallersErrorNumber) {
+    errno = ENOENT;
+    formatPrintf(L"%d", 1);
+    EXPECT_EQ(errno, ENOENT);
 }
 
 TEST(FormatPrintf, NullFormatIsRejected) {

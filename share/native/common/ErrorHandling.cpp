@@ -50,7 +50,7 @@ LdError<std::runtime_error> makeLocatedError(const std::string& message, const S
 }
 
 LdError<std::runtime_error> makeLocatedError(const char* message, const SourceLocation& location) {
-    return makeLocatedError(std::string(message), location);
+    return makeLocatedError(std::string(message != nullptr ? message : ""), location);
 }
 
 LdError<std::runtime_error> makeLocatedError(const tstrings::MessageBuilder& message,

@@ -62,6 +62,24 @@ constexpr std::size_t matchingOpenParen(const char* text, std::size_t close) {
     return open;
 }
 
+constexpr bool isIdentifierChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// Where the keyword of an operator's name starts ("ns::C::operator<<" -> the 'o'), or `open`
+// when the name before `open` is no operator. Operator names hold characters ('<', '(', ' ')
+// that would otherwise read as nesting or as the end of the name.
+constexpr std::size_t operatorKeywordStart(const char* text, std::size_t low, std::size_t open) {
+    constexpr std::size_t kLength = 8;  // "operator"
+    for (std::size_t i = open; i-- > low;) {
+        if (startsAt(text, open, i, "operator") && (i == low || !isIdentifierChar(text[i - 1])) &&
+            (i + kLength == open || !isIdentifierChar(text[i + kLength]))) {
+            return i;
+        }
+    }
+    return open;
+}
+
 // The name inside text[low, end): "int ns::Cls::fn(int) const" -> "ns::Cls::fn".
 constexpr Span nameSpanWithin(const char* text, std::size_t low, std::size_t end) {
     std::size_t close = end;
@@ -72,12 +90,13 @@ constexpr Span nameSpanWithin(const char* text, std::size_t low, std::size_t end
         return {low, end};
     }
     const std::size_t open = matchingOpenParen(text, close - 1);
-    if (open > low && text[open - 1] == ')') {
+    const bool callOperator = open >= low + 10 && startsAt(text, open, open - 10, "operator()");
+    if (!callOperator && open > low && text[open - 1] == ')') {
         // A function returning a function pointer: "R (* ns::fn(args) const)(args)".
         const std::size_t innerClose = open - 1;
         return nameSpanWithin(text, matchingOpenParen(text, innerClose) + 1, innerClose);
     }
-    std::size_t begin = open;
+    std::size_t begin = operatorKeywordStart(text, low, open);
     int nesting = 0;
     while (begin > low) {
         const char c = text[begin - 1];

@@ -154,6 +154,8 @@ tstring formatPrintfList(const wchar_t* format, ...) {
         throw std::invalid_argument("Destination buffer can't be NULL");
     }
     constexpr size_t kGrowth = 256;
+    // The error number belongs to whatever failed before this call (the launch frame reports it).
+    const int savedErrno = errno;
     tstring result;
     int written = -1;
     do {
@@ -166,10 +168,12 @@ tstring formatPrintfList(const wchar_t* format, ...) {
         va_end(args);
         // -1 also reports a malformed format; growing the buffer would never end then.
         if (written == -1 && formatErrno == EINVAL) {
+            errno = savedErrno;
             throw std::invalid_argument("Invalid format string");
         }
     } while (written == -1);
     result.resize(static_cast<size_t>(written));
+    errno = savedErrno;
     return result;
 }
 
