@@ -1,0 +1,132 @@
+#include "app.h"
+
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+
+#include "ErrorHandling.h"
+#include "WinSysInfo.h"
+
+namespace {
+
+// Points at the message string of the running app::launch while it reports a failure.
+const std::string* lastErrorMsgPtr = nullptr;
+
+class LastErrorLogAppender : public LogAppender {
+public:
+    // The record carries the located message, which is for the log; the user gets the short one.
+    void append(const LogEvent&) override { std::cerr << app::lastErrorMsg() << std::endl; }
+};
+
+NopLogAppender nopLogAppender;
+StandardLogAppender standardLogAppender;
+LastErrorLogAppender lastErrorLogAppenderInstance;
+
+class ResetLastErrorMsgAtEndOfScope {
+public:
+    ResetLastErrorMsgAtEndOfScope() = default;
+    ResetLastErrorMsgAtEndOfScope(const ResetLastErrorMsgAtEndOfScope&) = delete;
+    ResetLastErrorMsgAtEndOfScope& operator=(const ResetLastErrorMsgAtEndOfScope&) = delete;
+
+    ~ResetLastErrorMsgAtEndOfScope() {
+        try {
+            lastErrorMsgPtr = nullptr;
+        } catch (const std::runtime_error& e) {
+            logCaughtException(LD_SOURCE_LOCATION, e);
+        } catch (...) {
+            logCaughtUnknown(LD_SOURCE_LOCATION);
+        }
+    }
+};
+
+// Puts the last-error appender on the logger when the guarded block ends, so that the one record
+// a failure handler logs reaches it, while nothing the payload logged ever did.
+class SetLoggerAtEndOfScope {
+public:
+    SetLoggerAtEndOfScope(std::unique_ptr<WithExtraLogAppender>& holder, LogAppender& lastErrorLogAppender)
+        : holder_(holder), lastErrorLogAppender_(lastErrorLogAppender) {}
+    SetLoggerAtEndOfScope(const SetLoggerAtEndOfScope&) = delete;
+    SetLoggerAtEndOfScope& operator=(const SetLoggerAtEndOfScope&) = delete;
+
+    ~SetLoggerAtEndOfScope() {
+        try {
+            holder_ = std::make_unique<WithExtraLogAppender>(lastErrorLogAppender_);
+        } catch (const std::runtime_error& e) {
+            logCaughtException(LD_SOURCE_LOCATION, e);
+        } catch (...) {
+            logCaughtUnknown(LD_SOURCE_LOCATION);
+        }
+    }
+
+private:
+    std::unique_ptr<WithExtraLogAppender>& holder_;
+    LogAppender& lastErrorLogAppender_;
+};
+
+// Raw messages are UTF-8 by convention; one that is not (ANSI text from elsewhere) is kept byte
+// by byte rather than dropped, so that the user is never shown an empty box for a real message.
+std::string toUtf8Message(const char* text) {
+    const std::string narrow(text != nullptr ? text : "");
+    const tstring decoded = tstrings::fromUtf8(narrow);
+    tstrings::MessageBuilder message;
+    if (decoded.empty() && !narrow.empty()) {
+        message << narrow.c_str();
+    } else {
+        message << decoded;
+    }
+    return tstrings::toUtf8(message.tstr());
+}
+
+}  // namespace
+
+namespace app {
+
+bool isDebugSwitchOn() { return SysInfo::getEnvVariable(std::nothrow, L"LODESTAR_DEBUG", L"") == L"true"; }
+
+std::string lastErrorMsg() { return lastErrorMsgPtr != nullptr ? *lastErrorMsgPtr : std::string(); }
+
+LogAppender& defaultLastErrorLogAppender() { return lastErrorLogAppenderInstance; }
+
+// The function-try-block is the last line of defence: a failure while reporting a failure (no
+// memory left to compose the record) still must not reach the entry point.
+int launch(const std::nothrow_t&, LauncherFunc payload, LogAppender* lastErrorLogAppender) try {
+    Logger::global().setAppender(isDebugSwitchOn() ? static_cast<LogAppender*>(&standardLogAppender)
+                                                   : static_cast<LogAppender*>(&nopLogAppender));
+    LD_TRACE_SCOPE(L"app::launch");
+    if (lastErrorLogAppender == nullptr) {
+        lastErrorLogAppender = &lastErrorLogAppenderInstance;
+    }
+
+    std::unique_ptr<WithExtraLogAppender> withLastErrorLogAppender;
+    std::string lastErrorMessage;
+    const ResetLastErrorMsgAtEndOfScope resetLastErrorMsg;
+    try {
+        const SetLoggerAtEndOfScope setLogger(withLastErrorLogAppender, *lastErrorLogAppender);
+        payload();
+        return 0;
+    } catch (const LdErrorBase& e) {
+        lastErrorMessage = toUtf8Message(e.rawMessage());
+        lastErrorMsgPtr = &lastErrorMessage;
+        // Logged as the runtime error it also is, so that the record carries the located message.
+        try {
+            throw;
+        } catch (const std::runtime_error& located) {
+            logCaughtException(LD_SOURCE_LOCATION, located);
+        } catch (...) {
+            logCaughtUnknown(LD_SOURCE_LOCATION);
+        }
+    } catch (const std::runtime_error& e) {
+        lastErrorMessage = crtErrorText();
+        lastErrorMsgPtr = &lastErrorMessage;
+        logCaughtException(LD_SOURCE_LOCATION, e);
+    } catch (...) {
+        lastErrorMessage = "Unknown error";
+        lastErrorMsgPtr = &lastErrorMessage;
+        logCaughtUnknown(LD_SOURCE_LOCATION);
+    }
+    return 1;
+} catch (...) {
+    return 1;
+}
+
+}  // namespace app

@@ -1,0 +1,184 @@
+#!/usr/bin/env bash
+# The launch frame through real processes and real windows, on an Xvfb server of this test's own:
+# a failure shows exactly one error box, captioned with the program's file name (also a name with
+# a blank and a non-ASCII character) and holding only the message meant for the user; the box is
+# kept as a screenshot (artifacts/frame/), dismissed with xdotool, and then the exit code is read
+# from the Windows parent. A successful payload shows no box. Also: the debug switch's console
+# from a command prompt and from a desktop shortcut, and the debug break prompt.
+#
+# Under Wine a desktop draws on the display of the first program that opened it, so every case
+# runs on a desktop of its own (frame_run --desktop). Every runner has a watchdog that kills the
+# program it started; `timeout` kills a runner that hangs itself.
+set -euo pipefail
+source "$(dirname "$0")/frame_lib.sh"
+
+for tool in Xvfb xdotool import; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "FAIL: $tool is missing (scripts/bootstrap installs it)"
+    exit 1
+  fi
+done
+
+work=$(mktemp -d "$LODESTAR_BUILD_DIR/frame window.XXXXXX")
+artifacts="$LODESTAR_BUILD_DIR/artifacts/frame"
+mkdir -p "$artifacts"
+xvfb_pid=""
+runner=""
+cleanup() {
+  if [[ -n "$runner" ]]; then kill "$runner" 2>/dev/null || true; fi
+  if [[ -n "$xvfb_pid" ]]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Xvfb picks a free display itself and writes its number once it accepts clients.
+start_xvfb() {
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 100); do
+    [[ -s "$work/display" ]] && break
+    if ! kill -0 "$xvfb_pid" 2>/dev/null; then
+      cat "$work/xvfb.log"
+      echo "FAIL: Xvfb did not start"
+      exit 1
+    fi
+    sleep 0.1
+  done
+  display=":$(tr -dc 0-9 <"$work/display")"
+  if [[ "$display" == ":" ]]; then
+    echo "FAIL: Xvfb named no display"
+    exit 1
+  fi
+}
+
+visible_windows() { DISPLAY="$display" xdotool search --onlyvisible --name . 2>/dev/null || true; }
+window_name() { DISPLAY="$display" xdotool getwindowname "$1" 2>/dev/null || true; }
+
+# run_gui NAME CAPTION [FRAME_RUN OPTIONS] -- PROGRAM ARGS...
+# Runs the program on a desktop of its own and watches the display until it ends: every visible
+# window named CAPTION is counted as a box, photographed the first time, and dismissed with
+# Return. Leaves NAME.out and NAME.err, $box_count, $runner_status and $exit_code.
+run_gui() {
+  local name=$1 caption=$2
+  shift 2
+  local out="$work/$name.out"
+  LODESTAR_DISPLAY="$display" timeout 120 "$LODESTAR_WINE_RUN" "$frame_run" --desktop "lodestar-$name-$$" \
+    --report-boxes --timeout 45 "$@" >"$out" 2>"$work/$name.err" &
+  runner=$!
+  local -a boxes=()
+  local id photographed=""
+  while kill -0 "$runner" 2>/dev/null; do
+    for id in $(visible_windows); do
+      [[ "$(window_name "$id")" == "$caption" ]] || continue
+      [[ " ${boxes[*]} " == *" $id "* ]] || boxes+=("$id")
+      if [[ -z "$photographed" ]]; then
+        sleep 0.5  # until the box has drawn itself
+        DISPLAY="$display" import -window root "$artifacts/$name.png"
+        photographed=yes
+      fi
+      # Keys reach the active window only, and without a window manager a console window opened
+      # by the same program may stay active: a click on the box's margin activates it, as a
+      # user's would, then Return presses its button.
+      DISPLAY="$display" timeout 10 xdotool mousemove --window "$id" 5 5 click 1 sleep 0.2 \
+        key --window "$id" Return 2>/dev/null || true
+    done
+    sleep 0.2
+  done
+  runner_status=0
+  wait "$runner" || runner_status=$?
+  runner=""
+  box_count=${#boxes[@]}
+  exit_code=$(exit_code_of "$out")
+}
+
+# expect_one_box WHAT NAME CAPTION TEXT [icon|no-icon]: the box the runner saw from inside Windows.
+expect_one_box() {
+  local what=$1 out="$work/$2.out" caption=$3 text=$4 icon=${5:-icon}
+  expect_eq "$what: boxes on the display" 1 "$box_count"
+  expect_eq "$what: runner ended without its watchdog" 0 "$runner_status"
+  expect_eq "$what: box caption" "box: $caption" "$(grep '^box: ' "$out")"
+  expect_eq "$what: box text" "box text: $text" "$(grep '^box text: ' "$out")"
+  expect_eq "$what: box icon" "$([[ $icon == icon ]] && echo 1 || echo 0)" "$(grep -c '^box icon$' "$out" || true)"
+}
+
+start_xvfb
+program=$(windows_path "$payload")
+
+run_gui success frame_payload.exe --unset LODESTAR_DEBUG -- "$program" return 7
+expect_eq "success: boxes" 0 "$box_count"
+expect_eq "success: boxes the runner saw" "" "$(grep '^box' "$work/success.out" || true)"
+expect_eq "success: exit code" 7 "$exit_code"
+expect_eq "success: standard error" "" "$(text_of "$work/success.err")"
+
+run_gui located frame_payload.exe --unset LODESTAR_DEBUG -- "$program" lderror "$message"
+expect_one_box "located error" located frame_payload.exe "$message"
+expect_eq "located error: exit code" -1 "$exit_code"
+expect_eq "located error: standard error" "$message" "$(text_of "$work/located.err")"
+
+renamed="$work/frame payload é.exe"
+cp "$payload" "$renamed"
+run_gui renamed "frame payload é.exe" --unset LODESTAR_DEBUG -- "$(windows_path "$renamed")" lderror "$message"
+expect_one_box "renamed program" renamed "frame payload é.exe" "$message"
+expect_eq "renamed program: exit code" -1 "$exit_code"
+
+run_gui runtime frame_payload.exe --unset LODESTAR_DEBUG -- "$program" runtime "secret detail"
+expect_one_box "runtime error" runtime frame_payload.exe "No such file or directory"
+expect_eq "runtime error: exit code" -1 "$exit_code"
+
+run_gui unknown frame_payload.exe --unset LODESTAR_DEBUG -- "$program" unknown
+expect_one_box "unknown exception" unknown frame_payload.exe "Unknown error"
+expect_eq "unknown exception: exit code" -1 "$exit_code"
+
+run_gui empty frame_payload.exe --unset LODESTAR_DEBUG -- "$program" lderror ""
+expect_one_box "empty message" empty frame_payload.exe ""
+expect_eq "empty message: exit code" -1 "$exit_code"
+
+# The debug switch from a command prompt: the records appear in the prompt's console, the message
+# for the user after the located record, then the box. The runtime library writes narrow text to a
+# console through the C locale's code page, so the message here is plain ASCII.
+ascii_message='Package main.msi is missing: code 2'
+run_gui console_success frame_payload.exe --own-console --env LODESTAR_DEBUG=true -- "$program" return 7
+expect_eq "console success: boxes" 0 "$box_count"
+expect_eq "console success: exit code" 7 "$exit_code"
+sed -n 's/^console: //p' "$work/console_success.out" >"$work/console_success.lines"
+expect_debug_records "console success" "$work/console_success.lines"
+
+run_gui console_failure frame_payload.exe --own-console --env LODESTAR_DEBUG=true -- "$program" lderror \
+  "$ascii_message"
+expect_one_box "console failure" console_failure frame_payload.exe "$ascii_message"
+expect_eq "console failure: exit code" -1 "$exit_code"
+sed -n 's/^console: //p' "$work/console_failure.out" >"$work/console_failure.lines"
+expect_debug_records "console failure" "$work/console_failure.lines" "$ascii_message"
+
+# From a desktop shortcut (no console to attach to) a console window opens only for the switch.
+run_gui shortcut_quiet frame_payload.exe --detached --unset LODESTAR_DEBUG -- "$program" lderror "$message"
+expect_one_box "shortcut without the switch" shortcut_quiet frame_payload.exe "$message"
+expect_eq "shortcut without the switch: console" "console window: none" \
+  "$(grep '^console window: ' "$work/shortcut_quiet.out")"
+# Under Wine the records do not show in that window: Wine 8's runtime library does not reopen a
+# standard stream the process started without, so only the window is checked here.
+run_gui shortcut frame_payload.exe --detached --env LODESTAR_DEBUG=true -- "$program" lderror "$message"
+expect_one_box "shortcut" shortcut frame_payload.exe "$message"
+expect_eq "shortcut: exit code" -1 "$exit_code"
+expect_eq "shortcut: console" "console window: visible" "$(grep '^console window: ' "$work/shortcut.out")"
+
+# The debug break prompt: a box only when the variable is "*" or holds the key; the text is the
+# located message of the calling site, the caption the module's file name.
+break_line=$(grep -n 'showDebugBreakPrompt(LD_SOURCE_LOCATION' "$LODESTAR_SOURCE_DIR/tests/tools/frame_payload.cpp" | cut -d: -f1)
+break_text="frame_payload.cpp($break_line) at \`anonymous-namespace'::payload(): debug break. Reason: environment variable LODESTAR_TEST_BREAK is set."
+run_gui break_unset frame_payload.exe --unset LODESTAR_TEST_BREAK -- "$program" debugbreak setup
+expect_eq "break, variable unset: boxes" 0 "$box_count"
+expect_eq "break, variable unset: exit code" 0 "$exit_code"
+run_gui break_other frame_payload.exe --env LODESTAR_TEST_BREAK=install -- "$program" debugbreak setup
+expect_eq "break, other key: boxes" 0 "$box_count"
+expect_eq "break, other key: exit code" 0 "$exit_code"
+run_gui break_star frame_payload.exe --env 'LODESTAR_TEST_BREAK=*' -- "$program" debugbreak setup
+expect_one_box "break, any key" break_star frame_payload.exe "$break_text" no-icon
+expect_eq "break, any key: exit code" 0 "$exit_code"
+run_gui break_key frame_payload.exe --env LODESTAR_TEST_BREAK=install,setup -- "$program" debugbreak setup
+expect_one_box "break, key named" break_key frame_payload.exe "$break_text" no-icon
+
+finish

@@ -1,0 +1,160 @@
+#include "WinApp.h"
+
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+
+#include "ErrorHandling.h"
+#include "FileUtils.h"
+#include "Log.h"
+#include "WinSysInfo.h"
+
+namespace {
+
+// Makes the debug log of a GUI program visible: the program starts without a console and its
+// standard streams lead nowhere.
+class Console {
+public:
+    // One standard stream reopened on the console device for the life of the channel.
+    class Channel {
+    public:
+        explicit Channel(FILE* stream);
+        virtual ~Channel();
+        Channel(const Channel&) = delete;
+        Channel& operator=(const Channel&) = delete;
+
+    private:
+        struct StreamCloser {
+            void operator()(FILE* stream) const { std::fclose(stream); }
+        };
+
+        std::unique_ptr<FILE, StreamCloser> stream_;
+        FILE* standardStream_;
+    };
+
+    Console();
+    Console(const Console&) = delete;
+    Console& operator=(const Console&) = delete;
+
+private:
+    // Declared in this order so that standard error is given back first.
+    std::unique_ptr<Channel> stdoutChannel_;
+    std::unique_ptr<Channel> stderrChannel_;
+};
+
+Console::Console() {
+    // Without a console nobody reads the log anyway; the launch goes on either way.
+    if (!AttachConsole(ATTACH_PARENT_PROCESS) && !AllocConsole()) {
+        return;
+    }
+    stdoutChannel_ = std::make_unique<Channel>(stdout);
+    stderrChannel_ = std::make_unique<Channel>(stderr);
+}
+
+Console::Channel::Channel(FILE* stream) : standardStream_(stream) {
+    const bool input = stream == stdin;
+    FILE* reopened = nullptr;
+    // A stream that cannot be reopened stays as it was; the log is a convenience, not a duty.
+    static_cast<void>(_wfreopen_s(&reopened, input ? L"CONIN$" : L"CONOUT$", input ? L"r" : L"w", stream));
+    stream_.reset(reopened);
+    // The standard stream objects write through the C streams only while they are synchronised.
+    std::ios::sync_with_stdio(true);
+}
+
+Console::Channel::~Channel() {
+    try {
+        stream_.reset();
+        std::ios::sync_with_stdio(true);
+    } catch (const std::runtime_error& e) {
+        logCaughtException(LD_SOURCE_LOCATION, e);
+    } catch (...) {
+        logCaughtUnknown(LD_SOURCE_LOCATION);
+    }
+}
+
+// Set while the error box is prepared or shown. The failure of append is logged through the
+// logger, whose appender includes this one at that time: such a record must not open a second
+// box or recurse.
+bool errorBoxInProgress = false;
+
+class ErrorBoxInProgress {
+public:
+    ErrorBoxInProgress() { errorBoxInProgress = true; }
+    ~ErrorBoxInProgress() { errorBoxInProgress = false; }
+    ErrorBoxInProgress(const ErrorBoxInProgress&) = delete;
+    ErrorBoxInProgress& operator=(const ErrorBoxInProgress&) = delete;
+};
+
+// Shows the stored last error message to the user; the record itself is for the log.
+class LastErrorGuiLogAppender : public LogAppender {
+public:
+    void append(const LogEvent&) override {
+        if (errorBoxInProgress) {
+            return;
+        }
+        const ErrorBoxInProgress inProgress;
+        try {
+            const tstring message = tstrings::fromUtf8(app::lastErrorMsg());
+            const tstring caption = FileUtils::basename(SysInfo::getProcessModulePath());
+            // Where nobody can see the box nobody can dismiss it; the message has gone to standard
+            // error already, and the process must end rather than wait forever.
+            if (app::isVisibleWindowStation(GetProcessWindowStation())) {
+                MessageBoxW(nullptr, message.c_str(), caption.c_str(), MB_ICONERROR);
+            }
+        } catch (const std::runtime_error& e) {
+            logCaughtException(LD_SOURCE_LOCATION, e);
+        } catch (...) {
+            logCaughtUnknown(LD_SOURCE_LOCATION);
+        }
+    }
+};
+
+}  // namespace
+
+namespace app {
+
+int wlaunch(const std::nothrow_t& tag, LauncherFunc payload) {
+    std::unique_ptr<Console> console;
+    try {
+        if (isDebugSwitchOn()) {
+            console = std::make_unique<Console>();
+        }
+    } catch (const std::runtime_error& e) {
+        logCaughtException(LD_SOURCE_LOCATION, e);
+    } catch (...) {
+        logCaughtUnknown(LD_SOURCE_LOCATION);
+    }
+    LastErrorGuiLogAppender lastErrorGuiLogAppender;
+    TeeLogAppender lastErrorAppenders(&defaultLastErrorLogAppender(), &lastErrorGuiLogAppender);
+    return launch(tag, payload, &lastErrorAppenders);
+}
+
+bool isVisibleWindowStation(HWINSTA station) {
+    USEROBJECTFLAGS flags{};
+    DWORD size = 0;
+    if (!GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof(flags), &size)) {
+        // Whatever the reason, the station's visibility is unknown, and an error the user might
+        // see is worth more than one nobody sees: the caller shows its box as before.
+        return true;
+    }
+    return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
+}  // namespace app
+
+void showDebugBreakPrompt(const SourceLocation& location, const tstring& variableName, const tstring& key) {
+    if (!SysInfo::isEnvVariableSet(variableName)) {
+        return;
+    }
+    const tstring value = SysInfo::getEnvVariable(std::nothrow, variableName, tstring());
+    if (value != L"*" && value.find(key) == tstring::npos) {
+        return;
+    }
+    const std::string reason =
+        (tstrings::MessageBuilder() << "debug break. Reason: environment variable " << variableName << " is set.")
+            .str();
+    const tstring text = tstrings::fromUtf8(formatLocatedMessage(std::runtime_error(reason), location));
+    const tstring caption = FileUtils::basename(SysInfo::getCurrentModulePath());
+    MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_TASKMODAL);
+}

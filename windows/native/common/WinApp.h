@@ -1,0 +1,27 @@
+// The launch frame of a GUI program: a console for the debug switch, and the error box that
+// shows the user what went wrong.
+#pragma once
+
+#include <new>
+
+#include "SourceLocation.h"
+#include "WinApi.h"
+#include "app.h"
+#include "tstrings.h"
+
+namespace app {
+
+// app::launch with a console attached when the debug switch is on, and with every failure shown
+// in an error box captioned with the executable's file name. Returns 0 or 1 as app::launch does.
+int wlaunch(const std::nothrow_t&, LauncherFunc payload);
+
+// False for a window station whose windows nobody can see (the non-interactive station of a
+// service or deployment agent in session 0): a modal box there would wait forever.
+// True when the system cannot tell.
+bool isVisibleWindowStation(HWINSTA station);
+
+}  // namespace app
+
+// Holds the thread in a task-modal box, so that a developer can attach a debugger, when the
+// environment variable `variableName` is "*" or contains `key`. Issues no break instruction.
+void showDebugBreakPrompt(const SourceLocation& location, const tstring& variableName, const tstring& key);
