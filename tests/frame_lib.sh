@@ -62,6 +62,78 @@ expect_debug_records() {
   fi
 }
 
+# Window tests: the caller sets $work (scratch directory) and $artifacts (screenshots), and kills
+# $runner and $xvfb_pid on exit.
+# Xvfb picks a free display itself and writes its number once it accepts clients.
+start_xvfb() {
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 100); do
+    [[ -s "$work/display" ]] && break
+    if ! kill -0 "$xvfb_pid" 2>/dev/null; then
+      cat "$work/xvfb.log"
+      echo "FAIL: Xvfb did not start"
+      exit 1
+    fi
+    sleep 0.1
+  done
+  display=":$(tr -dc 0-9 <"$work/display")"
+  if [[ "$display" == ":" ]]; then
+    echo "FAIL: Xvfb named no display"
+    exit 1
+  fi
+}
+
+visible_windows() { DISPLAY="$display" xdotool search --onlyvisible --name . 2>/dev/null || true; }
+window_name() { DISPLAY="$display" xdotool getwindowname "$1" 2>/dev/null || true; }
+
+# run_gui NAME CAPTION [FRAME_RUN OPTIONS] -- PROGRAM ARGS...
+# Runs the program on a desktop of its own and watches the display until it ends: every visible
+# window named CAPTION is counted as a box, photographed the first time, and dismissed with
+# Return. Leaves NAME.out and NAME.err, $box_count, $runner_status and $exit_code.
+run_gui() {
+  local name=$1 caption=$2
+  shift 2
+  local out="$work/$name.out"
+  LODESTAR_DISPLAY="$display" timeout 120 "$LODESTAR_WINE_RUN" "$frame_run" --desktop "lodestar-$name-$$" \
+    --report-boxes --timeout 45 "$@" >"$out" 2>"$work/$name.err" &
+  runner=$!
+  local -a boxes=()
+  local id photographed=""
+  while kill -0 "$runner" 2>/dev/null; do
+    for id in $(visible_windows); do
+      [[ "$(window_name "$id")" == "$caption" ]] || continue
+      [[ " ${boxes[*]} " == *" $id "* ]] || boxes+=("$id")
+      if [[ -z "$photographed" ]]; then
+        sleep 0.5  # until the box has drawn itself
+        DISPLAY="$display" import -window root "$artifacts/$name.png"
+        photographed=yes
+      fi
+      # Keys reach the active window only, and without a window manager a console window opened
+      # by the same program may stay active: a click on the box's margin activates it, as a
+      # user's would, then Return presses its button.
+      DISPLAY="$display" timeout 10 xdotool mousemove --window "$id" 5 5 click 1 sleep 0.2 \
+        key --window "$id" Return 2>/dev/null || true
+    done
+    sleep 0.2
+  done
+  runner_status=0
+  wait "$runner" || runner_status=$?
+  runner=""
+  box_count=${#boxes[@]}
+  exit_code=$(exit_code_of "$out")
+}
+
+# expect_one_box WHAT NAME CAPTION TEXT [icon|no-icon]: the box the runner saw from inside Windows.
+expect_one_box() {
+  local what=$1 out="$work/$2.out" caption=$3 text=$4 icon=${5:-icon}
+  expect_eq "$what: boxes on the display" 1 "$box_count"
+  expect_eq "$what: runner ended without its watchdog" 0 "$runner_status"
+  expect_eq "$what: box caption" "box: $caption" "$(grep '^box: ' "$out")"
+  expect_eq "$what: box text" "box text: $text" "$(grep '^box text: ' "$out")"
+  expect_eq "$what: box icon" "$([[ $icon == icon ]] && echo 1 || echo 0)" "$(grep -c '^box icon$' "$out" || true)"
+}
+
 finish() {
   if [[ $failures -gt 0 ]]; then
     echo "$failures check(s) failed"
