@@ -8,6 +8,7 @@
 #include "ErrorHandling.h"
 #include "WinApi.h"
 #include "WinSysInfo.h"
+#include "TestSupport.h"
 
 #include <tlhelp32.h>
 
@@ -163,14 +164,6 @@ std::optional<DWORD> mainThreadSuspendCount(DWORD processId) {
     return std::nullopt;
 }
 
-std::string rawMessageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const LdErrorBase& e) {
-        return e.rawMessage();
-    }
-    return "(nothing thrown)";
-}
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "CapturingLogAppender.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -30,18 +31,6 @@ LogEvent fixedEvent() {
     return event;
 }
 
-// Swaps a standard stream's buffer for the life of the scope.
-class StreamCapture {
-public:
-    explicit StreamCapture(std::ostream& stream) : stream_(stream), saved_(stream.rdbuf(captured_.rdbuf())) {}
-    ~StreamCapture() { stream_.rdbuf(saved_); }
-    std::string text() const { return captured_.str(); }
-
-private:
-    std::ostream& stream_;
-    std::ostringstream captured_;
-    std::streambuf* saved_;
-};
 
 }  // namespace
 

@@ -13,6 +13,8 @@
 
 #include "CapturingLogAppender.h"
 #include "LodestarTestPackages.h"
+#include "TestSupport.h"
+#include "MsiTestSupport.h"
 
 namespace {
 
@@ -25,29 +27,6 @@ bool runningOnWine() {
 }
 
 bool startsWith(const std::string& text, const std::string& head) { return text.rfind(head, 0) == 0; }
-
-// The raw message of the located error of type E that `action` throws, or "" after a failure.
-template <typename E, typename Action>
-std::string rawMessageOf(Action action) {
-    try {
-        action();
-    } catch (const LdError<E>& e) {
-        return e.rawMessage();
-    }
-    ADD_FAILURE() << "nothing was thrown";
-    return "";
-}
-
-template <typename Action>
-std::pair<std::string, UINT> installerFailure(Action action) {
-    try {
-        action();
-    } catch (const LdError<msi::Error>& e) {
-        return {e.rawMessage(), e.code()};
-    }
-    ADD_FAILURE() << "no msi::Error was thrown";
-    return {"", 0};
-}
 
 std::map<tstring, tstring> parsed(const tstring& text) { return msi::DeferredCA(0).parseArgs(text).parsedArgs(); }
 
@@ -91,12 +70,12 @@ TEST(MsiDeferredCA, NewArgumentsReplaceHeldOnesAndBadTextChangesNothing) {
     EXPECT_EQ(ca.getParsedArg(L"b"), L"3");
     EXPECT_EQ(ca.getParsedArg(L""), L"first rest");
 
-    EXPECT_EQ(rawMessageOf<std::runtime_error>([&] { ca.parseArgs(L"a=9*b"); }),
+    EXPECT_EQ(rawMessageOf<LdError<std::runtime_error>>([&] { ca.parseArgs(L"a=9*b"); }),
               "Missing expected '=' character in [b] string.");
-    EXPECT_EQ(rawMessageOf<std::runtime_error>([&] { ca.parseArgs(L"a=9*"); }),
+    EXPECT_EQ(rawMessageOf<LdError<std::runtime_error>>([&] { ca.parseArgs(L"a=9*"); }),
               "Missing expected '=' character in [] string.");
     EXPECT_EQ(ca.getParsedArg(L"a"), L"1");
-    EXPECT_EQ(rawMessageOf<std::runtime_error>([&] { ca.getParsedArg(L"missing"); }),
+    EXPECT_EQ(rawMessageOf<LdError<std::runtime_error>>([&] { ca.getParsedArg(L"missing"); }),
               "Argument << 'missing' not found.");
 }
 
@@ -111,7 +90,7 @@ TEST(MsiCAImpl, NormalizeDirPathEndsInOneBackslash) {
 TEST(MsiCAImpl, EmptyValueIsRefusedBeforeTheServiceIsCalled) {
     // Handle 0 is no session: any call that reaches the service fails with ERROR_INVALID_HANDLE.
     const msi::CAImpl noSession(0);
-    EXPECT_EQ(rawMessageOf<std::runtime_error>([&] { noSession.setProperty(L"NAME", L""); }),
+    EXPECT_EQ(rawMessageOf<LdError<std::runtime_error>>([&] { noSession.setProperty(L"NAME", L""); }),
               "Attempt to assign empty value to 'NAME' MSI property");
 
     const auto [setMessage, setCode] = installerFailure([&] { noSession.setProperty(L"NAME", L"v"); });

@@ -10,6 +10,7 @@
 
 #include "CapturingLogAppender.h"
 #include "LodestarTestPackages.h"
+#include "MsiTestSupport.h"
 
 namespace {
 
@@ -41,18 +42,6 @@ std::string fileBytes(const fs::path& path) {
 void writeFile(const fs::path& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
-}
-
-// The raw message of a located installer error and its code, from whatever `action` throws.
-template <typename Action>
-std::pair<std::string, UINT> installerFailure(Action action) {
-    try {
-        action();
-    } catch (const LdError<msi::Error>& e) {
-        return {e.rawMessage(), e.code()};
-    }
-    ADD_FAILURE() << "no msi::Error was thrown";
-    return {"", 0};
 }
 
 bool runningOnWine() {

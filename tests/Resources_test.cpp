@@ -11,6 +11,7 @@
 #include "ErrorHandling.h"
 #include "WinFileUtils.h"
 #include "WinSysInfo.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -27,14 +28,6 @@ void writeFile(const tstring& path, const std::string& bytes) {
     std::ofstream(path.c_str(), std::ios::binary) << bytes;
 }
 
-std::string rawMessageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const LdErrorBase& e) {
-        return e.rawMessage();
-    }
-    return "(nothing thrown)";
-}
 
 // A scratch directory with a non-ASCII name under the temporary directory, removed afterwards.
 class ScratchDir {

@@ -8,6 +8,7 @@
 
 #include "ErrorHandling.h"
 #include "WinApi.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -15,17 +16,6 @@ void returningPayload() {}
 
 void failingPayload() { LD_THROW("Keine Verbindung \xe2\x9c\x97"); }
 
-class StreamCapture {
-public:
-    explicit StreamCapture(std::ostream& stream) : stream_(stream), saved_(stream.rdbuf(captured_.rdbuf())) {}
-    ~StreamCapture() { stream_.rdbuf(saved_); }
-    std::string text() const { return captured_.str(); }
-
-private:
-    std::ostream& stream_;
-    std::ostringstream captured_;
-    std::streambuf* saved_;
-};
 
 }  // namespace
 

@@ -8,6 +8,7 @@
 #include "FilesTestSupport.h"
 #include "WinFileUtils.h"
 #include "WinSysInfo.h"
+#include "TestSupport.h"
 
 using namespace files_test;
 using namespace FileUtils;
@@ -27,16 +28,6 @@ DWORD numberIn(const tstring& name, const tstring& prefix, const tstring& suffix
     return static_cast<DWORD>(std::stoul(digits));
 }
 
-std::string rawMessageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const LdError<std::runtime_error>& e) {
-        return e.rawMessage();
-    } catch (const std::exception& e) {
-        return std::string("unexpected error: ") + e.what();
-    }
-    return "nothing raised";
-}
 
 // Reserves the names prefix + n + suffix for n in [first, first + count) as directories.
 void takeNames(const tstring& directory, const tstring& prefix, const tstring& suffix, DWORD first, DWORD count) {
@@ -89,18 +80,18 @@ TEST(TempNames, ForbiddenCharactersAreRejectedBeforeAnythingIsCreated) {
         const tstring bad = tstring(L"ab") + c + L"c";
         // An error message is a C string: a NUL ends it.
         const auto expected = [&](const char* label) { return std::string((label + utf8(bad)).c_str()); };
-        EXPECT_EQ(rawMessageOf([&] { createTempFile(bad, L".tmp", scratch.path()); }),
+        EXPECT_EQ(rawMessageOf<LdError<std::runtime_error>>([&] { createTempFile(bad, L".tmp", scratch.path()); }),
                   expected("Illegal characters in prefix="))
             << static_cast<int>(c);
-        EXPECT_EQ(rawMessageOf([&] { createTempFile(L"ok", bad, scratch.path()); }),
+        EXPECT_EQ(rawMessageOf<LdError<std::runtime_error>>([&] { createTempFile(L"ok", bad, scratch.path()); }),
                   expected("Illegal characters in suffix="))
             << static_cast<int>(c);
-        EXPECT_EQ(rawMessageOf([&] { createTempDirectory(bad, L".tmp", scratch.path()); }),
+        EXPECT_EQ(rawMessageOf<LdError<std::runtime_error>>([&] { createTempDirectory(bad, L".tmp", scratch.path()); }),
                   expected("Illegal characters in prefix="))
             << static_cast<int>(c);
     }
     // The prefix is checked first.
-    EXPECT_EQ(rawMessageOf([&] { createTempFile(L"a/b", L"c\\d", scratch.path()); }), "Illegal characters in prefix=a/b");
+    EXPECT_EQ(rawMessageOf<LdError<std::runtime_error>>([&] { createTempFile(L"a/b", L"c\\d", scratch.path()); }), "Illegal characters in prefix=a/b");
     EXPECT_TRUE(listNames(scratch.path()).empty());
 }
 
@@ -289,7 +280,7 @@ TEST(StagedFileWriter, AWriterDestroyedWithoutFinalizeLeavesNothing) {
 TEST(StagedFileWriter, ADestinationInAMissingDirectoryFailsAtConstruction) {
     ScratchDirectory scratch;
     const tstring missing = scratch / L"missing \u03a9";
-    EXPECT_EQ(rawMessageOf([&] { StagedFileWriter writer(missing + L"\\main.msi"); }),
+    EXPECT_EQ(rawMessageOf<LdError<std::runtime_error>>([&] { StagedFileWriter writer(missing + L"\\main.msi"); }),
               "createTempFile(rvn, .tmp, " + utf8(missing) + ") failed");
     EXPECT_TRUE(listNames(scratch.path()).empty());
 }

@@ -10,6 +10,7 @@
 
 #include "ErrorHandling.h"
 #include "WinApi.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -25,17 +26,6 @@ public:
     std::vector<std::string> messages;
 };
 
-class StreamCapture {
-public:
-    explicit StreamCapture(std::ostream& stream) : stream_(stream), saved_(stream.rdbuf(captured_.rdbuf())) {}
-    ~StreamCapture() { stream_.rdbuf(saved_); }
-    std::string text() const { return captured_.str(); }
-
-private:
-    std::ostream& stream_;
-    std::ostringstream captured_;
-    std::streambuf* saved_;
-};
 
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> result;

@@ -64,6 +64,18 @@ expect_debug_records() {
 
 # Window tests: the caller sets $work (scratch directory) and $artifacts (screenshots), and kills
 # $runner and $xvfb_pid on exit.
+xvfb_pid=""
+runner=""
+# Kills what the window test started and removes its scratch directory.
+window_test_cleanup() {
+  if [[ -n "$runner" ]]; then kill "$runner" 2>/dev/null || true; fi
+  if [[ -n "$xvfb_pid" ]]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+
 # Xvfb picks a free display itself and writes its number once it accepts clients.
 start_xvfb() {
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &

@@ -22,17 +22,7 @@ done
 work=$(mktemp -d "$LODESTAR_BUILD_DIR/frame window.XXXXXX")
 artifacts="$LODESTAR_BUILD_DIR/artifacts/frame"
 mkdir -p "$artifacts"
-xvfb_pid=""
-runner=""
-cleanup() {
-  if [[ -n "$runner" ]]; then kill "$runner" 2>/dev/null || true; fi
-  if [[ -n "$xvfb_pid" ]]; then
-    kill "$xvfb_pid" 2>/dev/null || true
-    wait "$xvfb_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap window_test_cleanup EXIT
 
 start_xvfb
 program=$(windows_path "$payload")

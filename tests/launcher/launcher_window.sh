@@ -10,17 +10,7 @@ launchers="$LODESTAR_BUILD_DIR/tests/launcher"
 work=$(mktemp -d "$LODESTAR_BUILD_DIR/launcher window.XXXXXX")
 artifacts="$LODESTAR_BUILD_DIR/artifacts/launcher"
 mkdir -p "$artifacts" "$work/temp"
-xvfb_pid=""
-runner=""
-cleanup() {
-  if [[ -n "$runner" ]]; then kill "$runner" 2>/dev/null || true; fi
-  if [[ -n "$xvfb_pid" ]]; then
-    kill "$xvfb_pid" 2>/dev/null || true
-    wait "$xvfb_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap window_test_cleanup EXIT
 
 temp_env=(--env "TEMP=$(windows_path "$work/temp")" --env "TMP=$(windows_path "$work/temp")" --unset LODESTAR_DEBUG)
 working_dirs_left() { find "$work/temp" -mindepth 1 | wc -l; }

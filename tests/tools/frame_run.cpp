@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "ArgvQuoting.h"
 #include "WinApi.h"
 
 namespace {
@@ -60,26 +61,6 @@ void printLine(const std::wstring& text) {
     std::fflush(stdout);
 }
 
-// The quoting CommandLineToArgvW undoes.
-std::wstring quote(const std::wstring& arg) {
-    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
-        return arg;
-    }
-    std::wstring quoted = L"\"";
-    size_t backslashes = 0;
-    for (wchar_t c : arg) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        quoted.push_back(c);
-        backslashes = 0;
-    }
-    quoted.append(backslashes * 2, L'\\');
-    quoted.push_back(L'"');
-    return quoted;
-}
 
 int usage() {
     std::fputs("usage: frame_run [--env NAME=VALUE]... [--unset NAME]... [--desktop NAME] [--hidden-station]\n"
@@ -319,9 +300,9 @@ int wmain(int argc, wchar_t** argv) {
         return 3;
     }
 
-    std::wstring commandLine = quote(options.program);
+    std::wstring commandLine = quoteForArgv(options.program);
     for (const std::wstring& arg : options.args) {
-        commandLine += L" " + quote(arg);
+        commandLine += L" " + quoteForArgv(arg);
     }
     std::vector<wchar_t> mutableCommandLine(commandLine.begin(), commandLine.end());
     mutableCommandLine.push_back(L'\0');

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ArgvQuoting.h"
 #include "WinApi.h"
 
 namespace {
@@ -45,27 +46,6 @@ std::vector<wchar_t> environmentBlock(const Environment& env) {
     return block;
 }
 
-// The quoting CommandLineToArgvW undoes.
-std::wstring quote(const std::wstring& arg) {
-    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
-        return arg;
-    }
-    std::wstring quoted = L"\"";
-    size_t backslashes = 0;
-    for (wchar_t c : arg) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        // Backslashes double only where a quote follows them.
-        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        quoted.push_back(c);
-        backslashes = 0;
-    }
-    quoted.append(backslashes * 2, L'\\');
-    quoted.push_back(L'"');
-    return quoted;
-}
 
 int usage() {
     std::fputs("usage: runwin [--env NAME=VALUE]... [--unset NAME]... [--cmdline RAW] -- PROGRAM [ARGS...]\n", stderr);
@@ -108,9 +88,9 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring program = argv[i];
     std::wstring commandLine = rawCommandLine;
     if (commandLine.empty()) {
-        commandLine = quote(program);
+        commandLine = quoteForArgv(program);
         for (int k = i + 1; k < argc; ++k) {
-            commandLine += L" " + quote(argv[k]);
+            commandLine += L" " + quoteForArgv(argv[k]);
         }
     }
 
