@@ -267,10 +267,10 @@ TEST_F(MsiCAInstallation, ImmediateActionRunsActionsReadsModesAndTheSessionDatab
     EXPECT_TRUE(loggedBySession("INFO: Lodestar CA unknown action failed with code 1626"));
     EXPECT_EQ(resultValue(L"DoActionFailure"), L"1626");
 
-    // An immediate action: not scheduled (mode 16), not in rollback (15) or commit (17).
+    // An immediate action: not scheduled (mode 16), not in rollback (17) or commit (18).
     const tstring modes = resultValue(L"Modes");
     ASSERT_EQ(modes.size(), 19u) << tstrings::toUtf8(modes);
-    EXPECT_EQ(modes.substr(15, 3), L"000");
+    EXPECT_EQ(modes.substr(16, 3), L"000");
     EXPECT_TRUE(loggedBySession("INFO: Lodestar CA modes " + tstrings::toUtf8(modes)));
 
     EXPECT_TRUE(

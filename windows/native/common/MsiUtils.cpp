@@ -84,7 +84,8 @@ std::string makeMessage(const std::string& message, UINT code) {
 }
 
 // What the service hands every message to while a callback is set.
-int WINAPI forwardMessage(LPVOID context, UINT messageWord, LPCWSTR message) {
+// No exception may unwind into the service's own frames, not even one raised while reporting.
+int WINAPI forwardMessage(LPVOID context, UINT messageWord, LPCWSTR message) noexcept {
     if (context == nullptr) {
         return 0;
     }
@@ -94,11 +95,15 @@ int WINAPI forwardMessage(LPVOID context, UINT messageWord, LPCWSTR message) {
         return 0;
     }
     try {
-        static_cast<Callback*>(context)->notify(kind, flags, message);
-    } catch (const std::runtime_error& e) {
-        logCaughtException(LD_SOURCE_LOCATION, e);
+        try {
+            static_cast<Callback*>(context)->notify(kind, flags, message);
+        } catch (const std::runtime_error& e) {
+            logCaughtException(LD_SOURCE_LOCATION, e);
+        } catch (...) {
+            logCaughtUnknown(LD_SOURCE_LOCATION);
+        }
     } catch (...) {
-        logCaughtUnknown(LD_SOURCE_LOCATION);
+        // The report itself failed (out of memory, a failing appender): the message is dropped.
     }
     // 0 lets the service go on with its own handling of the message.
     return 0;
