@@ -298,6 +298,10 @@ TEST(StagedFileWriter, AFailedMoveLeavesTheDestinationAndNoTemporaryFile) {
         ASSERT_NE(busy, INVALID_HANDLE_VALUE);
         EXPECT_THROW(writer.finalize(), LdError<SysError>);
         CloseHandle(busy);
+        // Trying again once the destination is free must not publish a file whose first
+        // finalize() failed half-way.
+        EXPECT_EQ(rawMessageOf<LdError<std::runtime_error>>([&] { writer.finalize(); }),
+                  "[" + utf8(destination) + "] was already finalized once");
     }
     EXPECT_EQ(readFile(destination), "old");
     EXPECT_EQ(listNames(scratch.path()), std::vector<tstring>{L"main.msi"});

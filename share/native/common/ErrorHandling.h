@@ -67,6 +67,10 @@ void logCaughtUnknown(const SourceLocation& location);
 
 std::string crtErrorText();
 
+// Holds the thread in a task-modal box, so that a developer can attach a debugger, when the
+// environment variable `variableName` is "*" or contains `key`. Issues no break instruction.
+void showDebugBreakPrompt(const SourceLocation& location, const tstring& variableName, const tstring& key);
+
 template <typename Fn>
 const void* apiAddress(Fn* function) {
     return reinterpret_cast<const void*>(function);

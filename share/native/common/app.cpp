@@ -2,6 +2,7 @@
 
 #include <iostream>
 #include <memory>
+#include <new>
 #include <stdexcept>
 
 #include "ErrorHandling.h"
@@ -18,9 +19,14 @@ public:
     void append(const LogEvent&) override { std::cerr << app::lastErrorMsg() << std::endl; }
 };
 
-NopLogAppender nopLogAppender;
-StandardLogAppender standardLogAppender;
-LastErrorLogAppender lastErrorLogAppenderInstance;
+// The frame's appenders are never destroyed: the logger keeps pointing at one of them after
+// app::launch returns, and a record logged while static objects are torn down must still find it.
+template <typename Appender>
+Appender& immortal() {
+    alignas(Appender) static unsigned char storage[sizeof(Appender)];
+    static Appender* const appender = new (storage) Appender();
+    return *appender;
+}
 
 class ResetLastErrorMsgAtEndOfScope {
 public:
@@ -85,16 +91,16 @@ bool isDebugSwitchOn() { return SysInfo::getEnvVariable(std::nothrow, L"LODESTAR
 
 std::string lastErrorMsg() { return lastErrorMsgPtr != nullptr ? *lastErrorMsgPtr : std::string(); }
 
-LogAppender& defaultLastErrorLogAppender() { return lastErrorLogAppenderInstance; }
+LogAppender& defaultLastErrorLogAppender() { return immortal<LastErrorLogAppender>(); }
 
 // The function-try-block is the last line of defence: a failure while reporting a failure (no
 // memory left to compose the record) still must not reach the entry point.
 int launch(const std::nothrow_t&, LauncherFunc payload, LogAppender* lastErrorLogAppender) try {
-    Logger::global().setAppender(isDebugSwitchOn() ? static_cast<LogAppender*>(&standardLogAppender)
-                                                   : static_cast<LogAppender*>(&nopLogAppender));
+    Logger::global().setAppender(isDebugSwitchOn() ? static_cast<LogAppender*>(&immortal<StandardLogAppender>())
+                                                   : static_cast<LogAppender*>(&immortal<NopLogAppender>()));
     LD_TRACE_SCOPE(L"app::launch");
     if (lastErrorLogAppender == nullptr) {
-        lastErrorLogAppender = &lastErrorLogAppenderInstance;
+        lastErrorLogAppender = &immortal<LastErrorLogAppender>();
     }
 
     std::unique_ptr<WithExtraLogAppender> withLastErrorLogAppender;

@@ -142,19 +142,3 @@ bool isVisibleWindowStation(HWINSTA station) {
 }
 
 }  // namespace app
-
-void showDebugBreakPrompt(const SourceLocation& location, const tstring& variableName, const tstring& key) {
-    if (!SysInfo::isEnvVariableSet(variableName)) {
-        return;
-    }
-    const tstring value = SysInfo::getEnvVariable(std::nothrow, variableName, tstring());
-    if (value != L"*" && value.find(key) == tstring::npos) {
-        return;
-    }
-    const std::string reason =
-        (tstrings::MessageBuilder() << "debug break. Reason: environment variable " << variableName << " is set.")
-            .str();
-    const tstring text = tstrings::fromUtf8(formatLocatedMessage(std::runtime_error(reason), location));
-    const tstring caption = FileUtils::basename(SysInfo::getCurrentModulePath());
-    MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_TASKMODAL);
-}

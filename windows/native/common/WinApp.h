@@ -21,7 +21,3 @@ int wlaunch(const std::nothrow_t&, LauncherFunc payload);
 bool isVisibleWindowStation(HWINSTA station);
 
 }  // namespace app
-
-// Holds the thread in a task-modal box, so that a developer can attach a debugger, when the
-// environment variable `variableName` is "*" or contains `key`. Issues no break instruction.
-void showDebugBreakPrompt(const SourceLocation& location, const tstring& variableName, const tstring& key);

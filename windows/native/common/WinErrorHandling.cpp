@@ -4,7 +4,9 @@
 #include <sstream>
 
 #include "ErrorHandling.h"
+#include "FileUtils.h"
 #include "Log.h"
+#include "WinSysInfo.h"
 #include "WinApi.h"
 
 namespace {
@@ -97,4 +99,20 @@ std::string crtErrorText() {
         return std::string();
     }
     return tstrings::toUtf8(tstring(text));
+}
+
+void showDebugBreakPrompt(const SourceLocation& location, const tstring& variableName, const tstring& key) {
+    if (!SysInfo::isEnvVariableSet(variableName)) {
+        return;
+    }
+    const tstring value = SysInfo::getEnvVariable(std::nothrow, variableName, tstring());
+    if (value != L"*" && value.find(key) == tstring::npos) {
+        return;
+    }
+    const std::string reason =
+        (tstrings::MessageBuilder() << "debug break. Reason: environment variable " << variableName << " is set.")
+            .str();
+    const tstring text = tstrings::fromUtf8(formatLocatedMessage(std::runtime_error(reason), location));
+    const tstring caption = FileUtils::basename(SysInfo::getCurrentModulePath());
+    MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_TASKMODAL);
 }

@@ -632,11 +632,16 @@ StagedFileWriter& StagedFileWriter::write(const void* data, std::size_t size) {
 }
 
 void StagedFileWriter::finalize() {
-    // A caller that caught a failed write must not publish what was written before it.
+    // A caller that caught a failed write, close or move must not publish the file by trying
+    // again: only the first finalize() of a complete file may move it.
     if (incomplete_) {
         LD_THROW(tstrings::MessageBuilder() << "[" << tempPath_ << "] is incomplete and does not replace ["
                                             << destination_ << "]");
     }
+    if (finalizeCalled_) {
+        LD_THROW(tstrings::MessageBuilder() << "[" << destination_ << "] was already finalized once");
+    }
+    finalizeCalled_ = true;
     file_.close(tempPath_);
     moveFile(tempPath_, destination_, false);
     deleter_.cancel();

@@ -34,7 +34,7 @@ void copyFile(const tstring& from, const tstring& to, bool failIfExists);
 void moveFile(const tstring& from, const tstring& to, bool failIfExists);
 
 // Deletion is forgiving: what is already gone counts as deleted, read-only files are made
-// writable first. The std::nothrow forms log what went wrong and return false instead.
+// writable first. The std::nothrow forms return false instead of raising.
 void deleteFile(const tstring& path);
 bool deleteFile(const tstring& path, const std::nothrow_t&);
 // An empty directory only.
@@ -94,7 +94,7 @@ private:
 
 // Paths to delete when the scope ends (or on execute()): all single files first, then the
 // contents of directories, then whole trees, then empty directories; within one kind in the
-// order they were added. Failures are logged and skipped, never raised.
+// order they were added. A path that cannot be deleted is skipped; nothing is ever raised.
 class DeferredDeleter {
 public:
     DeferredDeleter() = default;
@@ -185,6 +185,7 @@ private:
     FileHandle file_;
     tstring destination_;
     bool incomplete_ = false;
+    bool finalizeCalled_ = false;
 };
 
 }  // namespace FileUtils
