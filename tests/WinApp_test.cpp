@@ -16,7 +16,6 @@ void returningPayload() {}
 
 void failingPayload() { LD_THROW("Keine Verbindung \xe2\x9c\x97"); }
 
-
 }  // namespace
 
 // Wine, like Windows, makes only the interactive station WinSta0 visible: a station of our own is
@@ -28,7 +27,14 @@ TEST(VisibleWindowStation, OnlyTheInteractiveStationIsVisible) {
     HWINSTA hidden = CreateWindowStationW(name.c_str(), 0, WINSTA_ALL_ACCESS, nullptr);
     ASSERT_NE(hidden, nullptr) << GetLastError();
     EXPECT_FALSE(app::isVisibleWindowStation(hidden));
+    EXPECT_FALSE(app::canShowErrorBox(hidden, 1));
     CloseWindowStation(hidden);
+}
+
+// Wine runs every process in session 1, so session 0 can only be handed in.
+TEST(VisibleWindowStation, NoBoxInTheServicesSession) {
+    EXPECT_TRUE(app::canShowErrorBox(GetProcessWindowStation(), 1));
+    EXPECT_FALSE(app::canShowErrorBox(GetProcessWindowStation(), 0));
 }
 
 TEST(VisibleWindowStation, UnknownVisibilityKeepsTheBox) { EXPECT_TRUE(app::isVisibleWindowStation(nullptr)); }

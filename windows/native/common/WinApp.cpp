@@ -12,6 +12,19 @@
 
 namespace {
 
+// The session of this process; an unknown one counts as interactive, so a box is not lost.
+DWORD currentSessionId() {
+    DWORD sessionId = 0;
+    if (!ProcessIdToSessionId(GetCurrentProcessId(), &sessionId)) {
+        return 1;
+    }
+    return sessionId;
+}
+
+}  // namespace
+
+namespace {
+
 // Makes the debug log of a GUI program visible: the program starts without a console and its
 // standard streams lead nowhere.
 class Console {
@@ -99,7 +112,7 @@ public:
             const tstring caption = FileUtils::basename(SysInfo::getProcessModulePath());
             // Where nobody can see the box nobody can dismiss it; the message has gone to standard
             // error already, and the process must end rather than wait forever.
-            if (app::isVisibleWindowStation(GetProcessWindowStation())) {
+            if (app::canShowErrorBox(GetProcessWindowStation(), currentSessionId())) {
                 MessageBoxW(nullptr, message.c_str(), caption.c_str(), MB_ICONERROR);
             }
         } catch (const std::runtime_error& e) {
@@ -113,6 +126,12 @@ public:
 }  // namespace
 
 namespace app {
+
+bool canShowErrorBox(HWINSTA station, DWORD sessionId) {
+    // Session 0 holds services and has had no interactive desktop since Windows Vista, even on a
+    // station that calls itself visible (a service allowed to interact with the desktop).
+    return sessionId != 0 && isVisibleWindowStation(station);
+}
 
 int wlaunch(const std::nothrow_t& tag, LauncherFunc payload) {
     std::unique_ptr<Console> console;

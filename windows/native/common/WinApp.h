@@ -20,4 +20,8 @@ int wlaunch(const std::nothrow_t&, LauncherFunc payload);
 // True when the system cannot tell.
 bool isVisibleWindowStation(HWINSTA station);
 
+// Whether an error box can reach a user: not in session 0, where services run and nobody sees
+// a desktop, and not on an invisible window station.
+bool canShowErrorBox(HWINSTA station, DWORD sessionId);
+
 }  // namespace app
