@@ -159,6 +159,26 @@ TEST(MessageText, UnknownCodeHasNoDescription) {
     EXPECT_EQ(lookupMessageText(0x2FFFFFFF, GetModuleHandleW(L"kernel32.dll")), L"No description available");
 }
 
+// This test program carries a message table of its own (ErrorHandling_test.rc).
+constexpr unsigned long kOwnBlankMessage = 0x20000001;  // " .. .\r\n"
+constexpr unsigned long kOwnTextMessage = 0x20000002;   // "Lodestar test text.\r\n"
+
+TEST(MessageText, ModuleTableFirstThenTheSystemTable) {
+    void* self = GetModuleHandleW(nullptr);
+    EXPECT_EQ(lookupMessageText(kOwnTextMessage, self), L"Lodestar test text");
+    EXPECT_EQ(lookupMessageText(ERROR_ACCESS_DENIED, self), lookupMessageText(ERROR_ACCESS_DENIED, nullptr));
+    EXPECT_EQ(lookupMessageText(kOwnTextMessage, nullptr), L"No description available");
+}
+
+TEST(MessageText, ADescriptionOfBlanksAndPeriodsKeepsItsFirstCharacter) {
+    EXPECT_EQ(lookupMessageText(kOwnBlankMessage, GetModuleHandleW(nullptr)), L" ");
+}
+
+TEST(SysError, DescriptionComesFromTheModuleOfTheFailedFunction) {
+    EXPECT_EQ(makeMessage("Call failed", "System error", apiAddress(&topLevelHelper), kOwnTextMessage),
+              "Call failed. System error [536870914](system error 536870914 (Lodestar test text))");
+}
+
 TEST(MessageText, SystemDescriptionsLoseTrailingPeriodAndLineBreaks) {
     const tstring text = lookupMessageText(ERROR_ACCESS_DENIED, nullptr);
     ASSERT_FALSE(text.empty());
