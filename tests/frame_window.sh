@@ -33,26 +33,26 @@ expect_eq "success: boxes the runner saw" "" "$(grep '^box' "$work/success.out" 
 expect_eq "success: exit code" 7 "$exit_code"
 expect_eq "success: standard error" "" "$(text_of "$work/success.err")"
 
-run_gui located frame_payload.exe --unset LODESTAR_DEBUG -- "$program" lderror "$message"
+run_gui_expecting_box located frame_payload.exe --unset LODESTAR_DEBUG -- "$program" lderror "$message"
 expect_one_box "located error" located frame_payload.exe "$message"
 expect_eq "located error: exit code" -1 "$exit_code"
 expect_eq "located error: standard error" "$message" "$(text_of "$work/located.err")"
 
 renamed="$work/frame payload é.exe"
 cp "$payload" "$renamed"
-run_gui renamed "frame payload é.exe" --unset LODESTAR_DEBUG -- "$(windows_path "$renamed")" lderror "$message"
+run_gui_expecting_box renamed "frame payload é.exe" --unset LODESTAR_DEBUG -- "$(windows_path "$renamed")" lderror "$message"
 expect_one_box "renamed program" renamed "frame payload é.exe" "$message"
 expect_eq "renamed program: exit code" -1 "$exit_code"
 
-run_gui runtime frame_payload.exe --unset LODESTAR_DEBUG -- "$program" runtime "secret detail"
+run_gui_expecting_box runtime frame_payload.exe --unset LODESTAR_DEBUG -- "$program" runtime "secret detail"
 expect_one_box "runtime error" runtime frame_payload.exe "No such file or directory"
 expect_eq "runtime error: exit code" -1 "$exit_code"
 
-run_gui unknown frame_payload.exe --unset LODESTAR_DEBUG -- "$program" unknown
+run_gui_expecting_box unknown frame_payload.exe --unset LODESTAR_DEBUG -- "$program" unknown
 expect_one_box "unknown exception" unknown frame_payload.exe "Unknown error"
 expect_eq "unknown exception: exit code" -1 "$exit_code"
 
-run_gui empty frame_payload.exe --unset LODESTAR_DEBUG -- "$program" lderror ""
+run_gui_expecting_box empty frame_payload.exe --unset LODESTAR_DEBUG -- "$program" lderror ""
 expect_one_box "empty message" empty frame_payload.exe ""
 expect_eq "empty message: exit code" -1 "$exit_code"
 
@@ -66,7 +66,7 @@ expect_eq "console success: exit code" 7 "$exit_code"
 sed -n 's/^console: //p' "$work/console_success.out" >"$work/console_success.lines"
 expect_debug_records "console success" "$work/console_success.lines"
 
-run_gui console_failure frame_payload.exe --own-console --env LODESTAR_DEBUG=true -- "$program" lderror \
+run_gui_expecting_box console_failure frame_payload.exe --own-console --env LODESTAR_DEBUG=true -- "$program" lderror \
   "$ascii_message"
 expect_one_box "console failure" console_failure frame_payload.exe "$ascii_message"
 expect_eq "console failure: exit code" -1 "$exit_code"
@@ -74,13 +74,13 @@ sed -n 's/^console: //p' "$work/console_failure.out" >"$work/console_failure.lin
 expect_debug_records "console failure" "$work/console_failure.lines" "$ascii_message"
 
 # From a desktop shortcut (no console to attach to) a console window opens only for the switch.
-run_gui shortcut_quiet frame_payload.exe --detached --unset LODESTAR_DEBUG -- "$program" lderror "$message"
+run_gui_expecting_box shortcut_quiet frame_payload.exe --detached --unset LODESTAR_DEBUG -- "$program" lderror "$message"
 expect_one_box "shortcut without the switch" shortcut_quiet frame_payload.exe "$message"
 expect_eq "shortcut without the switch: console" "console window: none" \
   "$(grep '^console window: ' "$work/shortcut_quiet.out")"
 # Under Wine the records do not show in that window: Wine 8's runtime library does not reopen a
 # standard stream the process started without, so only the window is checked here.
-run_gui shortcut frame_payload.exe --detached --env LODESTAR_DEBUG=true -- "$program" lderror "$message"
+run_gui_expecting_box shortcut frame_payload.exe --detached --env LODESTAR_DEBUG=true -- "$program" lderror "$message"
 expect_one_box "shortcut" shortcut frame_payload.exe "$message"
 expect_eq "shortcut: exit code" -1 "$exit_code"
 expect_eq "shortcut: console" "console window: visible" "$(grep '^console window: ' "$work/shortcut.out")"
@@ -95,10 +95,10 @@ expect_eq "break, variable unset: exit code" 0 "$exit_code"
 run_gui break_other frame_payload.exe --env LODESTAR_TEST_BREAK=install -- "$program" debugbreak setup
 expect_eq "break, other key: boxes" 0 "$box_count"
 expect_eq "break, other key: exit code" 0 "$exit_code"
-run_gui break_star frame_payload.exe --env 'LODESTAR_TEST_BREAK=*' -- "$program" debugbreak setup
+run_gui_expecting_box break_star frame_payload.exe --env 'LODESTAR_TEST_BREAK=*' -- "$program" debugbreak setup
 expect_one_box "break, any key" break_star frame_payload.exe "$break_text" no-icon
 expect_eq "break, any key: exit code" 0 "$exit_code"
-run_gui break_key frame_payload.exe --env LODESTAR_TEST_BREAK=install,setup -- "$program" debugbreak setup
+run_gui_expecting_box break_key frame_payload.exe --env LODESTAR_TEST_BREAK=install,setup -- "$program" debugbreak setup
 expect_one_box "break, key named" break_key frame_payload.exe "$break_text" no-icon
 
 finish

@@ -18,7 +18,7 @@ working_dirs_left() { find "$work/temp" -mindepth 1 | wc -l; }
 start_xvfb
 
 # A launcher without its package: one box, the same text as on standard error, exit code -1.
-run_gui no-msi no-msi.exe "${temp_env[@]}" -- "$(windows_path "$launchers/no-msi.exe")" /qn
+run_gui_expecting_box no-msi no-msi.exe "${temp_env[@]}" -- "$(windows_path "$launchers/no-msi.exe")" /qn
 message=$(text_of "$work/no-msi.err")
 expect_match "missing package: message" "^cannot find resource \(name='msi', type='#10'\)\. System error \[1814\]" "$message"
 expect_one_box "missing package" no-msi no-msi.exe "$message"
@@ -28,7 +28,7 @@ expect_eq "missing package: working directories left" 0 "$(working_dirs_left)"
 # The box is captioned with the file name the launcher was started as.
 renamed="$work/Setup Jérôme 東京.exe"
 cp "$launchers/bad-product-code.exe" "$renamed"
-run_gui renamed "Setup Jérôme 東京.exe" "${temp_env[@]}" -- "$(windows_path "$renamed")" uninstall
+run_gui_expecting_box renamed "Setup Jérôme 東京.exe" "${temp_env[@]}" -- "$(windows_path "$renamed")" uninstall
 message=$(text_of "$work/renamed.err")
 expect_match "renamed launcher: message" "^IIDFromString\(\{not-a-product-code\}" "$message"
 expect_one_box "renamed launcher" renamed "Setup Jérôme 東京.exe" "$message"
