@@ -242,6 +242,15 @@ group_debug() {
   check "debug run: the installer's code still comes back" test "$code" != 0 -a "$code" != -1
   check "debug run: the child's command line is traced" stderr_has 'msiexec.exe /i '
   check "debug run: the forwarded argument is quoted whole" stderr_has '"PROP=a b"'
+  # The whole child command line: msiexec from the system directory, /i, the package in a fresh
+  # digits-only working directory, then the arguments in order; an empty argument leaves two
+  # blanks and an argument already in quotes passes unchanged.
+  run --env LODESTAR_DEBUG=true "$launchers/not-a-package-setup.exe" /qn "PROP=a b" "" '"Q=x y"' 'TARGETDIR=C:\x'
+  local dir_re
+  dir_re=$(printf '%s' "$(windows_path "$temp")" | sed 's/[][\\.^$*+?(){}|]/\\&/g')
+  check "debug run: the exact child command line" grep -qE \
+    "CreateProcess\(C:\\\\windows\\\\system32\\\\msiexec\.exe, C:\\\\windows\\\\system32\\\\msiexec\.exe /i \"$dir_re\\\\[0-9]+\.tmp\\\\main\.msi\" /qn \"PROP=a b\"  \"Q=x y\" TARGETDIR=C:\\\\x\) succeeded" \
+    "$scratch/stderr"
   check "debug run: the child's PID is traced" grep -qiE 'pid[^0-9]*[0-9]+' "$scratch/stderr"
   check "debug run: the exit code is traced" stderr_has "Exit code=$code"
   check "debug run: the deletions are traced" stderr_has '] directory'
