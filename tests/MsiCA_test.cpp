@@ -150,13 +150,7 @@ TEST(MsiLogTrigger, TeesIntoTheSessionLogWhileItLivesAndRestoresTheAppender) {
 namespace {
 
 // A string value under the results key (64-bit view), or "(missing)".
-tstring resultValue(const wchar_t* name) {
-    wchar_t buffer[1024] = {};
-    DWORD size = sizeof(buffer);
-    const LSTATUS status = RegGetValueW(HKEY_LOCAL_MACHINE, kResultsKey, name, RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY,
-                                        nullptr, buffer, &size);
-    return status == ERROR_SUCCESS ? tstring(buffer) : L"(missing)";
-}
+tstring resultValue(const wchar_t* name) { return machineRegistryValue(kResultsKey, name); }
 
 std::vector<std::string> logLines(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);

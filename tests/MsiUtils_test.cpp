@@ -12,6 +12,7 @@
 
 #include "CapturingLogAppender.h"
 #include "LodestarTestPackages.h"
+#include "MsiTestSupport.h"
 #include "WinSysInfo.h"
 
 namespace {
@@ -30,13 +31,7 @@ std::string utf8(const tstring& text) { return tstrings::toUtf8(text); }
 INSTALLUILEVEL currentUiLevel() { return msi::service().MsiSetInternalUI(INSTALLUILEVEL_NOCHANGE, nullptr); }
 
 // A string value of the sample package's key in the 64-bit registry view, or "(missing)".
-tstring sampleRegistryValue(const wchar_t* name) {
-    wchar_t buffer[1024] = {};
-    DWORD size = sizeof(buffer);
-    const LSTATUS status = RegGetValueW(HKEY_LOCAL_MACHINE, kSampleKey, name, RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY,
-                                        nullptr, buffer, &size);
-    return status == ERROR_SUCCESS ? tstring(buffer) : L"(missing)";
-}
+tstring sampleRegistryValue(const wchar_t* name) { return machineRegistryValue(kSampleKey, name); }
 
 std::string fileText(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
