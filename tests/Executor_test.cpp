@@ -190,6 +190,32 @@ TEST_F(ExecutorTest, ChildSeesTheExactCommandLine) {
     EXPECT_EQ(report.argv, (tstring_array{path, L"a b", L"x", L"c:\\dir\\", L"ab"}));
 }
 
+TEST_F(ExecutorTest, ArgumentsTextFollowsTheQuotedArgumentsExactlyAsGiven) {
+    const tstring path = childWithBlanks();
+    const tstring text = L"GREETING=\"say \"\"hi\"\" now\" INSTALLDIR=\"C:\\App Dir\\\"\t\"\" x\\\"y";
+    Executor executor(path);
+    executor.arg(L"/i").arg(L"C:\\a b\\main.msi").argsText(text);
+    ASSERT_EQ(run(executor), 0);
+    EXPECT_EQ(readReport().commandLine, L"\"" + path + L"\" /i \"C:\\a b\\main.msi\" " + text);
+}
+
+TEST_F(ExecutorTest, ACommandLineLongerThanWindowsAcceptsIsRefusedNeverCut) {
+    const tstring path = childPath();
+    const size_t head = path.size() + 1;  // the path and the blank before the text
+    Executor longest(path);
+    longest.argsText(tstring(Executor::kMaxCommandLine - head, L'x'));
+    ASSERT_EQ(run(longest), 0);
+    EXPECT_EQ(readReport().commandLine.size(), Executor::kMaxCommandLine);
+
+    Executor tooLong(path);
+    tooLong.argsText(tstring(Executor::kMaxCommandLine - head + 1, L'x'));
+    DeleteFileW(reportPath_.c_str());
+    EXPECT_EQ(rawMessageOf<LdError<std::runtime_error>>([&] { tooLong.execAndWaitForExit(); }),
+              "Cannot start " + tstrings::toUtf8(path) + ": its command line would be 32767 characters long, and "
+              "Windows accepts at most 32766");
+    EXPECT_EQ(GetFileAttributesW(reportPath_.c_str()), INVALID_FILE_ATTRIBUTES) << "a child was started";
+}
+
 TEST_F(ExecutorTest, ElementsWithoutQuotesRoundTripThroughCommandLineToArgvW) {
     const tstring path = childWithBlanks();
     const tstring_array args = {L"/i",        L"C:\\Temp\\123.tmp\\main.msi",   L"with blank", L"tab\there",

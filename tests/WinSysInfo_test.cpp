@@ -78,7 +78,10 @@ TEST_F(ChildProcessTest, CommandArgsAreThePlatformsSplittingOfTheRawCommandLine)
     for (const Case& c : cases) {
         tstring_array withProgram = {child};
         withProgram.insert(withProgram.end(), c.expected.begin(), c.expected.end());
-        EXPECT_EQ(run(L"args", child, L"\"" + child + L"\"" + c.tail), formatList(withProgram) + formatList(c.expected))
+        // The arguments' text is the tail itself, only the blanks after the program name gone.
+        const tstring text = c.tail.substr(std::min(c.tail.find_first_not_of(L" \t"), c.tail.size()));
+        EXPECT_EQ(run(L"args", child, L"\"" + child + L"\"" + c.tail),
+                  formatList(withProgram) + formatList(c.expected) + L"<" + text + L">\n")
             << "command line tail: " << tstrings::toUtf8(c.tail);
     }
 }
@@ -86,8 +89,11 @@ TEST_F(ChildProcessTest, CommandArgsAreThePlatformsSplittingOfTheRawCommandLine)
 TEST_F(ChildProcessTest, ProgramNameIsTakenUpToTheFirstBlankWhenUnquoted) {
     // The program token follows its own rule: no escapes, ends at the first blank.
     const tstring shortName = L"files_child.exe";
-    EXPECT_EQ(run(L"args", child, shortName + L" x\\\"y"),
-              formatList({shortName, L"x\"y"}) + formatList({L"x\"y"}));
+    EXPECT_EQ(run(L"args", child, shortName + L"\t x\\\"y"),
+              formatList({shortName, L"x\"y"}) + formatList({L"x\"y"}) + L"<x\\\"y>\n");
+    // A quoted name ends at its closing quote, blank or not.
+    const tstring report = run(L"args", child, L"\"" + child + L"\"x \"y\"");
+    EXPECT_EQ(report.substr(report.rfind(L'<')), L"<x \"y\">\n");
 }
 
 TEST_F(ChildProcessTest, ModulePathsNameTheExecutableWhereverItLives) {

@@ -1,8 +1,10 @@
 // Test runner: starts a Windows program with a changed environment and reports its full 32-bit
 // exit code, which a Linux shell would see only as the low 8 bits.
 //
-//   runwin [--env NAME=VALUE]... [--unset NAME]... [--cmdline RAW] -- PROGRAM [ARGS...]
+//   runwin [--env NAME=VALUE]... [--unset NAME]... [--cmdline RAW | --cmdline-file FILE] -- PROGRAM [ARGS...]
 //
+// --cmdline-file reads the raw command line from a UTF-8 file, for command lines too long to
+// pass through runwin's own.
 // The child inherits standard streams. The last line on standard output is
 // "exit code: <signed decimal>". runwin exits 0 when the child ran, 2 on bad usage, 3 when the
 // child could not be started.
@@ -47,8 +49,26 @@ std::vector<wchar_t> environmentBlock(const Environment& env) {
 }
 
 
+std::wstring readUtf8File(const std::wstring& path) {
+    FILE* in = _wfopen(path.c_str(), L"rb");
+    if (in == nullptr) {
+        return std::wstring();
+    }
+    std::string bytes;
+    char chunk[4096];
+    for (size_t read = 0; (read = std::fread(chunk, 1, sizeof(chunk), in)) > 0;) {
+        bytes.append(chunk, read);
+    }
+    std::fclose(in);
+    std::wstring text(bytes.size(), L'\0');
+    const int length = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(),
+                                           static_cast<int>(text.size()));
+    text.resize(static_cast<size_t>(length > 0 ? length : 0));
+    return text;
+}
+
 int usage() {
-    std::fputs("usage: runwin [--env NAME=VALUE]... [--unset NAME]... [--cmdline RAW] -- PROGRAM [ARGS...]\n", stderr);
+    std::fputs("usage: runwin [--env NAME=VALUE]... [--unset NAME]... [--cmdline RAW | --cmdline-file FILE] -- PROGRAM [ARGS...]\n", stderr);
     return 2;
 }
 
@@ -78,6 +98,11 @@ int wmain(int argc, wchar_t** argv) {
             env.erase(value);
         } else if (option == L"--cmdline") {
             rawCommandLine = value;
+        } else if (option == L"--cmdline-file") {
+            rawCommandLine = readUtf8File(value);
+            if (rawCommandLine.empty()) {
+                return usage();
+            }
         } else {
             return usage();
         }

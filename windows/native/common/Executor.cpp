@@ -63,25 +63,6 @@ tstrings::MessageBuilder describeCreation(bool suspended, bool visible, bool inh
 
 }  // namespace
 
-void UniqueHandle::reset(HANDLE handle) noexcept {
-    if (handle == handle_) {
-        return;
-    }
-    if (valid()) {
-        // Closing happens on the way out of failures too; the failure's last error must survive.
-        const DWORD savedError = GetLastError();
-        if (!CloseHandle(handle_)) {
-            const DWORD error = GetLastError();
-            try {
-                LOG_WARNING("CloseHandle(" << handle_ << ") failed: " << describeSystemError(error, nullptr));
-            } catch (...) {
-            }
-        }
-        SetLastError(savedError);
-    }
-    handle_ = handle;
-}
-
 tstring Executor::quoteArg(const tstring& element) {
     if (element.empty()) {
         return element;
@@ -101,11 +82,22 @@ tstring Executor::buildCommandLine() const {
         commandLine += L' ';
         commandLine += quoteArg(arg);
     }
+    if (!argsText_.empty()) {
+        commandLine += L' ';
+        commandLine += argsText_;
+    }
     return commandLine;
 }
 
 UniqueHandle Executor::startProcess(UniqueHandle* threadHandleHolder) const {
     const tstring commandLine = buildCommandLine();
+    // Windows refuses a longer command line and Wine cuts it silently; either way the child would
+    // not get what it was meant to.
+    if (commandLine.size() > kMaxCommandLine) {
+        LD_THROW(tstrings::MessageBuilder() << "Cannot start " << executablePath_ << ": its command line would be "
+                                            << commandLine.size() << " characters long, and Windows accepts at most "
+                                            << kMaxCommandLine);
+    }
     // CreateProcessW may write into the command line, so it gets a private copy.
     std::vector<wchar_t> commandLineBuffer(commandLine.begin(), commandLine.end());
     commandLineBuffer.push_back(L'\0');

@@ -4,44 +4,9 @@
 
 #include <functional>
 
+#include "UniqueHandle.h"
 #include "WinApi.h"
 #include "tstrings.h"
-
-// The one owner of a kernel handle. Null and INVALID_HANDLE_VALUE both count as empty, so the
-// result of any creating call can be wrapped as it comes.
-class UniqueHandle {
-public:
-    UniqueHandle() noexcept = default;
-    explicit UniqueHandle(HANDLE handle) noexcept : handle_(handle) {}
-    ~UniqueHandle() { reset(); }
-
-    UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
-    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-        if (this != &other) {
-            reset(other.release());
-        }
-        return *this;
-    }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-
-    HANDLE get() const noexcept { return handle_; }
-    bool valid() const noexcept { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-    explicit operator bool() const noexcept { return valid(); }
-
-    // Gives the handle up without closing it.
-    HANDLE release() noexcept {
-        HANDLE handle = handle_;
-        handle_ = nullptr;
-        return handle;
-    }
-
-    // Closes the held handle (keeping the thread's last-error value) and takes `handle` instead.
-    void reset(HANDLE handle = nullptr) noexcept;
-
-private:
-    HANDLE handle_ = nullptr;
-};
 
 class Executor {
 public:
@@ -75,6 +40,12 @@ public:
         args_.push_back(value);
         return *this;
     }
+    // Text that follows the quoted arguments on the command line exactly as given, for arguments
+    // that must reach the child as the user typed them (see SysInfo::getCommandArgsText).
+    Executor& argsText(const tstring& text) {
+        argsText_ = text;
+        return *this;
+    }
 
     // Starts a new child, waits for it without time limit and returns its exit status bit for bit.
     int execAndWaitForExit() const;
@@ -83,8 +54,12 @@ public:
     // thread's handle is moved there; otherwise it is closed at once.
     UniqueHandle startProcess(UniqueHandle* threadHandleHolder = nullptr) const;
 
-    // The executable path and the arguments, each through quoteArg, joined by single blanks.
+    // The executable path and the arguments, each through quoteArg, joined by single blanks, then
+    // the arguments' text, if any, after one more blank.
     tstring buildCommandLine() const;
+
+    // The longest command line a child can be given, in UTF-16 units without the terminator.
+    static constexpr size_t kMaxCommandLine = 32766;
 
     // Wraps an element holding a blank or a tab in double quotes unless it is quoted already.
     // Nothing inside is escaped: the child this is made for (msiexec) reads quotes literally.
@@ -96,6 +71,7 @@ private:
     bool suspended_ = false;
     HANDLE jobObject_ = nullptr;
     tstring_array args_;
+    tstring argsText_;
     tstring executablePath_;
     ProcessCreatedCallback afterProcessCreated_;
 };

@@ -114,6 +114,21 @@ tstring_array getCommandArgs(ProgramNameMode mode) {
     return result;
 }
 
+tstring getCommandArgsText() {
+    const tstring commandLine = GetCommandLineW();
+    // The program name follows a rule of its own: no escapes; a quoted name ends at the next
+    // quote, an unquoted one at the first blank.
+    size_t nameEnd = 0;
+    if (!commandLine.empty() && commandLine.front() == L'"') {
+        const size_t closingQuote = commandLine.find(L'"', 1);
+        nameEnd = closingQuote == tstring::npos ? commandLine.size() : closingQuote + 1;
+    } else {
+        nameEnd = std::min(commandLine.find_first_of(L" \t"), commandLine.size());
+    }
+    const size_t argsStart = commandLine.find_first_not_of(L" \t", nameEnd);
+    return argsStart == tstring::npos ? tstring() : commandLine.substr(argsStart);
+}
+
 void setEnvVariable(const tstring& name, const tstring& value) {
     if (!SetEnvironmentVariableW(name.c_str(), value.c_str())) {
         const DWORD error = GetLastError();

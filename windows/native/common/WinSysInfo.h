@@ -14,6 +14,10 @@ enum ProgramNameMode { IncludeProgramName = 0, ExcludeProgramName = 1 };
 
 // The process command line split by the platform's own rules (CommandLineToArgvW).
 tstring_array getCommandArgs(ProgramNameMode mode);
+// The arguments as the process received them: the command line after the program name (ended
+// where CommandLineToArgvW ends it) and the blanks that follow it. Nothing is split, unquoted or
+// re-quoted, so a program with its own parser (msiexec) can be handed exactly what the user typed.
+tstring getCommandArgsText();
 
 void setEnvVariable(const tstring& name, const tstring& value);
 // True also for a variable set to the empty string.
