@@ -104,6 +104,12 @@ TEST(LdError, MessageBuilderMessagesAreUtf8) {
     EXPECT_STREQ(error.rawMessage(), "Caf\xc3\xa9 1");
 }
 
+TEST(LdError, AMessageHoldingANulKeepsItsWholeText) {
+    const auto error = makeLocatedError(std::string("before\0after", 12), SourceLocation("a", "f", 1));
+    EXPECT_STREQ(error.rawMessage(), "before\\0after");
+    EXPECT_STREQ(error.what(), "a(1) at f(): before\\0after");
+}
+
 TEST(SysError, FailedLibraryLoadCarriesCode126AndTheSystemDescription) {
     const wchar_t* path = L"no-such-library-0d1b.dll";
     try {

@@ -59,6 +59,26 @@ TEST(Guid, RejectsOtherFormsNamingTheTextGivenToTheParser) {
               "IIDFromString( 6F9619FF-8B86-D011-B42D-00C04FC964FF) failed");
 }
 
+TEST(Guid, TheWholeTextCountsANulIncluded) {
+    // The parser of the system stops at a NUL: what follows must not be ignored.
+    EXPECT_EQ(parseError(kCanonical + tstring(1, L'\0')), "IIDFromString(" + tstrings::toUtf8(kCanonical) + "\\0) failed");
+    EXPECT_EQ(parseError(kCanonical + tstring(L"\0junk", 5)),
+              "IIDFromString(" + tstrings::toUtf8(kCanonical) + "\\0junk) failed");
+    // UTF-16 bytes taken for ASCII text: every other character a NUL, all of them shown.
+    const std::string utf16(reinterpret_cast<const char*>(kCanonical.data()), kCanonical.size() * sizeof(wchar_t));
+    std::string shown;
+    for (const wchar_t c : kCanonical) {
+        shown += static_cast<char>(c);
+        shown += "\\0";
+    }
+    try {
+        Guid guid(utf16);
+        FAIL() << "accepted";
+    } catch (const LdErrorBase& e) {
+        EXPECT_EQ(std::string(e.rawMessage()), "IIDFromString(" + shown + ") failed");
+    }
+}
+
 TEST(Guid, ParseErrorIsLocatedAtTheParser) {
     try {
         Guid guid(L"not a guid");

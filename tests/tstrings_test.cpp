@@ -69,6 +69,14 @@ TEST(MessageBuilder, StartsFromInitialTextAndWritesUtf8ToNarrowStreams) {
     EXPECT_EQ(out.str(), "caf\xc3\xa9!");
 }
 
+TEST(MessageBuilder, ANulInsideAStringShowsAsBackslashZeroSoNothingAfterItIsLost) {
+    const tstring wide(L"a\0b", 3);
+    const std::string narrow("c\0d", 3);
+    EXPECT_EQ((MessageBuilder(wide) << narrow << L"!").tstr(), L"a\\0bc\\0d!");
+    EXPECT_EQ(escapeNul(std::string("\0\0", 2)), "\\0\\0");
+    EXPECT_EQ(escapeNul(tstring(L"none")), L"none");
+}
+
 TEST(MessageBuilder, PointersPrintAsTheStreamPrintsThem) {
     int value = 0;
     std::wostringstream expected;

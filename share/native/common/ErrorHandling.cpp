@@ -46,7 +46,7 @@ std::string formatLocatedMessage(const std::exception& error, const SourceLocati
 }
 
 LdError<std::runtime_error> makeLocatedError(const std::string& message, const SourceLocation& location) {
-    return LdError<std::runtime_error>(std::runtime_error(message), location);
+    return LdError<std::runtime_error>(std::runtime_error(tstrings::escapeNul(message)), location);
 }
 
 LdError<std::runtime_error> makeLocatedError(const char* message, const SourceLocation& location) {

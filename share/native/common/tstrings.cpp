@@ -119,6 +119,33 @@ tstring replace(const tstring& s, const tstring& search, const tstring& replacem
     return result;
 }
 
+namespace {
+
+template <typename String>
+String escapeNulIn(const String& text) {
+    using Char = typename String::value_type;
+    if (text.find(Char(0)) == String::npos) {
+        return text;
+    }
+    String escaped;
+    escaped.reserve(text.size() + 8);
+    for (const Char c : text) {
+        if (c == Char(0)) {
+            escaped.push_back(Char('\\'));
+            escaped.push_back(Char('0'));
+        } else {
+            escaped.push_back(c);
+        }
+    }
+    return escaped;
+}
+
+}  // namespace
+
+tstring escapeNul(const tstring& text) { return escapeNulIn(text); }
+
+std::string escapeNul(const std::string& text) { return escapeNulIn(text); }
+
 MessageBuilder& MessageBuilder::operator<<(const char* text) {
     if (text == nullptr) {
         stream_ << L"NULL";
@@ -136,12 +163,12 @@ MessageBuilder& MessageBuilder::operator<<(const wchar_t* text) {
 }
 
 MessageBuilder& MessageBuilder::operator<<(const tstring& text) {
-    stream_ << text;
+    stream_ << escapeNul(text);
     return *this;
 }
 
 MessageBuilder& MessageBuilder::operator<<(const std::string& utf8Text) {
-    stream_ << fromUtf8(utf8Text);
+    stream_ << escapeNul(fromUtf8(utf8Text));
     return *this;
 }
 

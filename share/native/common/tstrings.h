@@ -35,17 +35,23 @@ tstring trim(const tstring& s, const tstring& characters = L" \t");
 tstring toLower(const tstring& s);
 tstring replace(const tstring& s, const tstring& search, const tstring& replacement);
 
+// Every NUL written as the two characters \0: messages end up as C strings, which a NUL would
+// cut short, hiding the rest of the text (often the very part that explains the failure).
+tstring escapeNul(const tstring& text);
+std::string escapeNul(const std::string& text);
+
 // A wide text stream read back as tstring or UTF-8.
 class MessageBuilder {
 public:
     MessageBuilder() = default;
-    explicit MessageBuilder(const tstring& initial) { stream_ << initial; }
+    explicit MessageBuilder(const tstring& initial) { *this << initial; }
 
     // Each byte widened on its own: for ASCII literals, not decoded as UTF-8.
     MessageBuilder& operator<<(const char* text);
     MessageBuilder& operator<<(char* text) { return *this << static_cast<const char*>(text); }
     MessageBuilder& operator<<(const wchar_t* text);  // null inserts "NULL"
     MessageBuilder& operator<<(wchar_t* text) { return *this << static_cast<const wchar_t*>(text); }
+    // Strings keep their whole text: a NUL inside is written as \0 (escapeNul).
     MessageBuilder& operator<<(const tstring& text);
     MessageBuilder& operator<<(const std::string& utf8Text);  // decoded as UTF-8
     MessageBuilder& operator<<(const MessageBuilder& other) { return *this << other.tstr(); }

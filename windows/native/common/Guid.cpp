@@ -15,7 +15,9 @@ const size_t kHexDigitCount = 32;
 const size_t kDashPositions[] = {9, 14, 19, 24};  // in the braced form
 
 void initGuid(const tstring& text, GUID& out) {
-    if (IIDFromString(text.c_str(), &out) != S_OK) {
+    // The parser reads a C string: it would take "{...}\0junk" for the text before the NUL.
+    const bool holdsNul = text.find(L'\0') != tstring::npos;
+    if (holdsNul || IIDFromString(text.c_str(), &out) != S_OK) {
         LD_THROW(tstrings::MessageBuilder() << "IIDFromString(" << text << ") failed");
     }
 }
