@@ -78,8 +78,8 @@ TEST(TempNames, ForbiddenCharactersAreRejectedBeforeAnythingIsCreated) {
 
     for (const wchar_t c : forbidden) {
         const tstring bad = tstring(L"ab") + c + L"c";
-        // An error message is a C string: a NUL ends it.
-        const auto expected = [&](const char* label) { return std::string((label + utf8(bad)).c_str()); };
+        // A NUL shows as \0: an error message is read as a C string, which the NUL would end.
+        const auto expected = [&](const char* label) { return label + utf8(tstrings::escapeNul(bad)); };
         EXPECT_EQ(rawMessageOf<LdError<std::runtime_error>>([&] { createTempFile(bad, L".tmp", scratch.path()); }),
                   expected("Illegal characters in prefix="))
             << static_cast<int>(c);
@@ -173,7 +173,6 @@ TEST(TempDirectory, ANameTakenBeforeTheDirectoryIsCreatedIsPassedOver) {
     EXPECT_TRUE(fs::is_directory(fs::path(dir)));
     EXPECT_TRUE(fs::is_empty(fs::path(dir)));
     EXPECT_EQ(readFile(planter.planted + L"\\main.msi"), "not ours");
-    EXPECT_GT(numberIn(basename(dir), L"", L".tmp"), numberIn(basename(planter.planted), L"", L".tmp"));
     bool warned = false;
     for (const LogEvent& event : planter.events) {
         warned = warned || (event.logLevel == L"WARNING" && event.message.find(planter.planted) != tstring::npos);
@@ -181,14 +180,18 @@ TEST(TempDirectory, ANameTakenBeforeTheDirectoryIsCreatedIsPassedOver) {
     EXPECT_TRUE(warned);
 }
 
-TEST(TempDirectory, ExistingDirectoriesUnderCandidateNamesAreNeverHandedOut) {
+TEST(TempDirectory, NamesTakenAheadFromTheTickCountBlockNobody) {
+    // Another process takes the names of the next few seconds, as it could when the numbers
+    // started at the tick count, and plants a package in the first of them.
     ScratchDirectory scratch;
     const DWORD first = GetTickCount();
-    takeNames(scratch.path(), L"", L".tmp", first, 50);
-    std::ofstream(fs::path(scratch / (std::to_wstring(first) + L".tmp\\planted"))) << "x";
-    const tstring dir = createTempDirectory(L"", L".tmp", scratch.path());
-    EXPECT_GE(numberIn(basename(dir), L"", L".tmp") - first, 50u);
-    EXPECT_TRUE(fs::is_empty(fs::path(dir)));
+    takeNames(scratch.path(), L"", L".tmp", first, 3000);
+    writeFile(scratch / (std::to_wstring(first) + L".tmp\\main.msi"), "planted");
+    for (int i = 0; i < 3; ++i) {
+        const tstring dir = createTempDirectory(L"", L".tmp", scratch.path());
+        EXPECT_GE(numberIn(basename(dir), L"", L".tmp") - first, 3000u);
+        EXPECT_TRUE(fs::is_empty(fs::path(dir)));
+    }
 }
 
 TEST(UniqueFile, TheWantedPathOrASiblingWithANumber) {
@@ -228,10 +231,14 @@ TEST(TempDirectoryOfTheSystem, FollowsTheEnvironmentWithoutTrailingSeparators) {
     SysInfo::setEnvVariable(L"TMP", longest);
     if (runningUnderWine()) {
         // Wine refuses a temporary directory of MAX_PATH units or more (error 206): the failure
-        // gives the empty string.
+        // gives the empty string, or an error that says so.
         EXPECT_EQ(getTempDirectory(), L"");
+        EXPECT_TRUE(rawMessageOf<LdError<SysError>>([] { requireTempDirectory(); })
+                        .starts_with("GetTempPath() failed: TMP and TEMP name no usable temporary directory. System "
+                                     "error [206]"));
     } else {
         EXPECT_EQ(getTempDirectory(), longest);
+        EXPECT_EQ(requireTempDirectory(), longest);
     }
 
     if (tmpWasSet) {
@@ -305,4 +312,84 @@ TEST(StagedFileWriter, AFailedMoveLeavesTheDestinationAndNoTemporaryFile) {
     }
     EXPECT_EQ(readFile(destination), "old");
     EXPECT_EQ(listNames(scratch.path()), std::vector<tstring>{L"main.msi"});
+}
+
+namespace {
+
+// Whether another process of the same user can read, write, rename or delete `path` (a child:
+// share modes bind other processes, and Wine enforces them only between Windows processes). A
+// renamed path is renamed back.
+bool othersCan(const tstring& intrusion, const tstring& path) {
+    SysInfo::setEnvVariable(L"FILES_CHILD_MODE", L"intrude");
+    const ChildResult result =
+        runChild(siblingProgram(L"files_child.exe"), L"files_child " + intrusion + L" \"" + path + L"\"");
+    SetEnvironmentVariableW(L"FILES_CHILD_MODE", nullptr);
+    EXPECT_TRUE(result.started && result.exitCode <= 1) << "files_child exit code " << result.exitCode;
+    return result.started && result.exitCode == 0;
+}
+
+}  // namespace
+
+TEST(StagedFileWriter, OthersMayReadTheTemporaryFileButNotChangeRenameOrDeleteIt) {
+    ScratchDirectory scratch;
+    const tstring destination = scratch / L"main.msi";
+    StagedFileWriter writer(destination);
+    writer.write("package", 7);
+    const tstring temp = scratch / listNames(scratch.path()).at(0);
+    EXPECT_TRUE(othersCan(L"read", temp));
+    EXPECT_FALSE(othersCan(L"write", temp));
+    EXPECT_FALSE(othersCan(L"rename", temp));
+    EXPECT_FALSE(othersCan(L"delete", temp));
+    writer.finalize();
+    EXPECT_EQ(readFile(destination), "package");
+}
+
+TEST(LockFileContent, HoldsTheFileUnchangedOrNamesTheChange) {
+    ScratchDirectory scratch;
+    const tstring path = scratch / L"main \u6771.msi";
+    const std::string content(200000, 'p');
+    writeFile(path, content);
+    {
+        const UniqueHandle lock = lockFileContent(path, content.data(), content.size());
+        EXPECT_TRUE(lock.valid());
+        EXPECT_TRUE(othersCan(L"read", path));
+        EXPECT_FALSE(othersCan(L"write", path));
+        EXPECT_FALSE(othersCan(L"rename", path));
+        EXPECT_FALSE(othersCan(L"delete", path));
+    }
+    EXPECT_TRUE(othersCan(L"write", path));  // free again once the lock is gone
+
+    const std::string changed = "[" + utf8(path) + "] was changed by another program after it was written";
+    std::string sameSize = content;
+    sameSize[123456] = 'q';
+    EXPECT_EQ(rawMessageOf<LdError<std::runtime_error>>([&] { lockFileContent(path, sameSize.data(), sameSize.size()); }),
+              changed);
+    EXPECT_EQ(rawMessageOf<LdError<std::runtime_error>>([&] { lockFileContent(path, content.data(), 199999); }),
+              changed);
+    writeFile(path, "");
+    EXPECT_TRUE(lockFileContent(path, "", 0).valid());
+    EXPECT_EQ(rawMessageOf<LdError<std::runtime_error>>([&] { lockFileContent(path, "x", 1); }), changed);
+}
+
+TEST(DirectoryLock, KeepsOthersFromRenamingOrDeletingTheDirectoryButNotFromItsFiles) {
+    ScratchDirectory scratch;
+    const tstring dir = scratch / L"work \u03a9.tmp";
+    fs::create_directory(fs::path(dir));
+    {
+        const DirectoryLock lock(dir);
+        EXPECT_EQ(lock.path(), dir);
+        EXPECT_FALSE(othersCan(L"rename", dir));
+        EXPECT_FALSE(othersCan(L"rmdir", dir));
+        writeFile(dir + L"\\inside.txt", "x");
+        EXPECT_TRUE(othersCan(L"delete", dir + L"\\inside.txt"));
+    }
+    EXPECT_TRUE(othersCan(L"rename", dir));
+    EXPECT_TRUE(othersCan(L"rmdir", dir));
+
+    const tstring file = scratch / L"file.txt";
+    writeFile(file, "x");
+    EXPECT_EQ(rawMessageOf<LdError<std::runtime_error>>([&] { DirectoryLock lock(file); }),
+              "[" + utf8(file) + "] is not a directory, not the directory it should be");
+    EXPECT_TRUE(rawMessageOf<LdError<SysError>>([&] { DirectoryLock lock(scratch / L"missing"); })
+                    .starts_with("CreateFile(" + utf8(scratch / L"missing") + ") failed"));
 }

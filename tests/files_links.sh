@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Recursive deletion does not follow a link inside the tree: the directory it points to, and the
-# files in it, survive. (Wine shows a Linux symbolic link to a directory as a directory with the
+# Recursive deletion does not follow a link, inside the tree or as the tree itself (a working
+# directory renamed away and replaced by a link): the directory it points to, and the files in
+# it, survive. (Wine shows a Linux symbolic link to a directory as a directory with the
 # reparse-point attribute, as Windows shows a junction; a Windows program cannot make one in Wine.)
 set -euo pipefail
 export LC_ALL=C.UTF-8
@@ -30,6 +31,20 @@ case $status in
      [[ "$(find "$tree" -mindepth 1 | sort)" == "$(printf '%s\n%s' "$tree/sub dir" "$tree/sub dir/link")" ]] ||
        fail "more than the link is left: $(find "$tree" -mindepth 1)" ;;
   *) fail "files_child exited with $status: $output" ;;
+esac
+
+# The root itself is a link: only the link may go.
+mkdir -p "$work/target dir"
+echo keep >"$work/target dir/precious.txt"
+ln -s "$work/target dir" "$work/root link"
+status=0
+output=$(FILES_CHILD_MODE=deltree "$LODESTAR_WINE_RUN" "$child" "$(windows_path "$work/root link")" 2>&1) || status=$?
+[[ -f "$work/target dir/precious.txt" ]] || fail "a root link was followed: the file behind it was deleted"
+[[ -d "$work/target dir" ]] || fail "a root link was followed: the directory behind it was deleted"
+case $status in
+  0) [[ ! -e "$work/root link" && ! -L "$work/root link" ]] || fail "success reported but the root link is still there" ;;
+  4) [[ -L "$work/root link" ]] || fail "failure reported but the root link is gone" ;;
+  *) fail "files_child exited with $status for the root link: $output" ;;
 esac
 
 if [[ $failures -ne 0 ]]; then

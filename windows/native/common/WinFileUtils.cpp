@@ -1,10 +1,12 @@
 #include "WinFileUtils.h"
 
 #include <direct.h>
+#include <ntsecapi.h>
 #include <shlwapi.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <memory>
 #include <vector>
@@ -66,6 +68,15 @@ bool isGone(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERRO
 bool hasAttribute(const tstring& path, DWORD attribute) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & attribute) != 0;
+}
+
+// The directory at `path` itself, never what a link there points to, opened for listing. Without
+// delete sharing nobody else can rename or delete it while the handle is open. (Share modes count
+// only for handles with data or delete access; listing is data access for a directory.)
+UniqueHandle openDirectoryItself(const tstring& path) {
+    return UniqueHandle(CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
 }
 
 // One level; an existing directory is accepted unless security attributes were asked for.
@@ -290,27 +301,43 @@ class DeleteAllCallback : public DeleteFilesCallback {
 public:
     explicit DeleteAllCallback(bool throwing) : DeleteFilesCallback(throwing) {}
 
+    // A link among the entries is handled by deleteDirectoryRecursive itself: it goes, unfollowed.
     bool onDirectory(const tstring& path) override {
-        // A link (junction, symbolic link) may lead anywhere, even to another user's files: it is
-        // removed itself, never entered.
-        if (hasAttribute(path, FILE_ATTRIBUTE_REPARSE_POINT)) {
-            removeLink(path);
-        } else if (throwing_) {
+        if (throwing_) {
             deleteDirectoryRecursive(path);
         } else if (!deleteDirectoryRecursive(path, std::nothrow)) {
             failed_ = true;
         }
         return true;
     }
+};
 
-private:
-    void removeLink(const tstring& path) {
-        if (throwing_) {
-            deleteDirectory(path);
-        } else if (!deleteDirectory(path, std::nothrow)) {
-            failed_ = true;
+// A directory about to be emptied, held open so that it cannot be renamed away and replaced by a
+// link meanwhile, or found to be a link (junction, symbolic link) itself. A link may lead
+// anywhere, to another user's files or, for an elevated caller, to the system's: it is never
+// entered.
+class DirectoryToEmpty {
+public:
+    explicit DirectoryToEmpty(const tstring& path) : link_(hasAttribute(path, FILE_ATTRIBUTE_REPARSE_POINT)) {
+        if (link_) {
+            return;
+        }
+        // The handle is the proof: what was opened is what gets emptied. A path that cannot be
+        // opened this way is emptied unheld, and fails there if it is no directory.
+        handle_ = openDirectoryItself(path);
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (handle_ && GetFileInformationByHandle(handle_.get(), &info)) {
+            link_ = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
         }
     }
+
+    bool isLink() const { return link_; }
+    // Lets go of the directory so that it can be removed.
+    void release() { handle_.reset(); }
+
+private:
+    bool link_;
+    UniqueHandle handle_;
 };
 
 // The engine of deleteFiles (the files in one directory) and deleteDirectoryRecursive (a tree).
@@ -327,10 +354,16 @@ public:
         if (!pathExists(directory_)) {
             return;
         }
-        run(true);
-        if (recurse_) {
-            deleteDirectory(directory_);
+        if (!recurse_) {
+            run(true);
+            return;
         }
+        DirectoryToEmpty target(directory_);
+        if (!target.isLink()) {
+            run(true);
+        }
+        target.release();
+        deleteDirectory(directory_);
     }
 
     bool execute(const std::nothrow_t&) const {
@@ -341,10 +374,15 @@ public:
             return false;
         }
         try {
-            if (!run(false)) {
+            if (!recurse_) {
+                return run(false);
+            }
+            DirectoryToEmpty target(directory_);
+            if (!target.isLink() && !run(false)) {
                 return false;
             }
-            return recurse_ ? deleteDirectory(directory_, std::nothrow) : true;
+            target.release();
+            return deleteDirectory(directory_, std::nothrow);
         } catch (const std::exception& e) {
             logCaughtException(LD_SOURCE_LOCATION, e);
         } catch (...) {
@@ -479,16 +517,45 @@ tstring forbiddenNameCharacters() {
     return forbidden + L"<>:\"|?*/\\";
 }
 
-// CREATE_NEW fails when anything exists under the name: the reservation is exclusive.
-bool createNewFile(const tstring& path) {
-    const HANDLE file =
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
+// CREATE_NEW fails when anything exists under the name: the reservation is exclusive, and the
+// handle that made the file is the one returned, never a second one opened later.
+UniqueHandle createNewFile(const tstring& path, DWORD access, DWORD shareMode) {
+    UniqueHandle file(
+        CreateFileW(path.c_str(), access, shareMode, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) {
+        LOG_TRACE("Created [" << path << "] file");
     }
-    CloseHandle(file);
-    LOG_TRACE("Created [" << path << "] file");
-    return true;
+    return file;
+}
+
+bool createNewFile(const tstring& path) { return static_cast<bool>(createNewFile(path, GENERIC_WRITE, 0)); }
+
+struct CreatedFile {
+    tstring path;  // empty when no file was created
+    UniqueHandle handle;
+};
+
+CreatedFile createFirstFree(const tstring& directory, const tstring& prefix, const tstring& suffix,
+                            std::uint32_t firstNumber, DWORD access, DWORD shareMode) {
+    for (std::uint32_t attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+        const std::uint32_t number = firstNumber + attempt;  // wraps past 4294967295 to 0
+        const tstring candidate = PathBuilder() << directory << prefix + std::to_wstring(number) + suffix;
+        UniqueHandle file = createNewFile(candidate, access, shareMode);
+        if (file) {
+            return CreatedFile{candidate, std::move(file)};
+        }
+    }
+    return CreatedFile{};
+}
+
+// Where names are counted from. Anybody can see the tick count; with it as the start, another
+// process could take the next hundred thousand names ahead and block every caller.
+std::uint32_t unpredictableNumber() {
+    std::uint32_t number = 0;
+    if (!RtlGenRandom(&number, sizeof(number))) {
+        LD_THROW("RtlGenRandom() failed");
+    }
+    return number;
 }
 
 // True when this call made the directory; false when the name is taken by anything.
@@ -512,14 +579,7 @@ namespace detail {
 
 tstring createFirstFreeFile(const tstring& directory, const tstring& prefix, const tstring& suffix,
                             std::uint32_t firstNumber) {
-    for (std::uint32_t attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-        const std::uint32_t number = firstNumber + attempt;  // wraps past 4294967295 to 0
-        const tstring candidate = PathBuilder() << directory << prefix + std::to_wstring(number) + suffix;
-        if (createNewFile(candidate)) {
-            return candidate;
-        }
-    }
-    return tstring();
+    return createFirstFree(directory, prefix, suffix, firstNumber, GENERIC_WRITE, 0).path;
 }
 
 }  // namespace detail
@@ -533,7 +593,7 @@ tstring createTempFile(const tstring& prefix, const tstring& suffix, const tstri
         LD_THROW(tstrings::MessageBuilder() << "Illegal characters in suffix=" << suffix);
     }
 
-    const tstring path = detail::createFirstFreeFile(directory, prefix, suffix, GetTickCount());
+    const tstring path = detail::createFirstFreeFile(directory, prefix, suffix, unpredictableNumber());
     if (path.empty()) {
         LD_THROW(tstrings::MessageBuilder() << "createTempFile(" << prefix << ", " << suffix << ", " << directory
                                             << ") failed");
@@ -564,52 +624,131 @@ tstring createUniqueFile(const tstring& path) {
     return createTempFile(stem, suffix(path), dirname(path));
 }
 
-tstring getTempDirectory() {
+namespace {
+
+struct TempPathReply {
+    tstring path;       // without trailing separators; empty when the call failed
+    DWORD error = 0;    // the call's last error when it failed, 0 for an unusable reply
+};
+
+TempPathReply queryTempPath() {
     std::vector<wchar_t> buffer(MAX_PATH);
     DWORD length = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
     if (length > buffer.size()) {
         buffer.resize(length);
         length = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
     }
-    if (length == 0 || length >= buffer.size()) {
-        return tstring();
+    TempPathReply reply;
+    if (length == 0) {
+        reply.error = GetLastError();
+    } else if (length < buffer.size()) {
+        reply.path = removeTrailingSeparators(tstring(buffer.data(), length));
     }
-    return removeTrailingSeparators(tstring(buffer.data(), length));
+    return reply;
 }
 
-StagedFileWriter::FileHandle::~FileHandle() {
-    if (handle_ != INVALID_HANDLE_VALUE) {
-        CloseHandle(handle_);
+}  // namespace
+
+tstring getTempDirectory() { return queryTempPath().path; }
+
+tstring requireTempDirectory() {
+    const TempPathReply reply = queryTempPath();
+    if (reply.error != 0) {
+        LD_THROW_SYSTEM_ERROR(GetTempPathW, reply.error,
+                              "GetTempPath() failed: TMP and TEMP name no usable temporary directory");
     }
+    if (reply.path.empty()) {
+        LD_THROW("Unexpected reply from GetTempPath(): no temporary directory");
+    }
+    return reply.path;
 }
 
-void StagedFileWriter::FileHandle::open(const tstring& path) {
-    // The file was just reserved empty; TRUNCATE_EXISTING will not bring back one that vanished.
-    handle_ = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle_ == INVALID_HANDLE_VALUE) {
+DirectoryLock::DirectoryLock(const tstring& path) : path_(path) {
+    const bool looksLikeLink = hasAttribute(path, FILE_ATTRIBUTE_REPARSE_POINT);
+    handle_ = openDirectoryItself(path);
+    if (!handle_) {
         const DWORD error = GetLastError();
         LD_THROW_SYSTEM_ERROR(CreateFileW, error, "CreateFile(" << path << ") failed");
     }
-}
-
-void StagedFileWriter::FileHandle::close(const tstring& path) {
-    const HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    if (!CloseHandle(handle)) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle_.get(), &info)) {
         const DWORD error = GetLastError();
-        LD_THROW_SYSTEM_ERROR(CloseHandle, error, "CloseHandle(" << path << ") failed");
+        LD_THROW_SYSTEM_ERROR(GetFileInformationByHandle, error, "GetFileInformationByHandle(" << path << ") failed");
+    }
+    const bool link = looksLikeLink || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (link || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        LD_THROW(tstrings::MessageBuilder() << "[" << path << "] is " << (link ? "a link" : "not a directory")
+                                            << ", not the directory it should be");
     }
 }
 
-StagedFileWriter::StagedFileWriter(const tstring& destination)
-    : tempPath_(createTempFile(L"rvn", L".tmp", dirname(destination))), destination_(destination) {
-    deleter_.appendFile(tempPath_);
-    file_.open(tempPath_);
+namespace {
+
+// A read-only view of a whole file.
+class FileView {
+public:
+    FileView(HANDLE file, const tstring& path) {
+        const UniqueHandle mapping(CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr));
+        if (!mapping) {
+            const DWORD error = GetLastError();
+            LD_THROW_SYSTEM_ERROR(CreateFileMappingW, error, "CreateFileMapping(" << path << ") failed");
+        }
+        view_ = MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0);
+        if (view_ == nullptr) {
+            const DWORD error = GetLastError();
+            LD_THROW_SYSTEM_ERROR(MapViewOfFile, error, "MapViewOfFile(" << path << ") failed");
+        }
+    }
+    ~FileView() { UnmapViewOfFile(view_); }
+    FileView(const FileView&) = delete;
+    FileView& operator=(const FileView&) = delete;
+
+    const void* data() const { return view_; }
+
+private:
+    const void* view_ = nullptr;
+};
+
+}  // namespace
+
+UniqueHandle lockFileContent(const tstring& path, const void* data, std::size_t size) {
+    // Read sharing only: from here on nobody else can open the file to write, rename or delete it.
+    UniqueHandle file(
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        const DWORD error = GetLastError();
+        LD_THROW_SYSTEM_ERROR(CreateFileW, error, "CreateFile(" << path << ") failed");
+    }
+    LARGE_INTEGER fileSize{};
+    if (!GetFileSizeEx(file.get(), &fileSize)) {
+        const DWORD error = GetLastError();
+        LD_THROW_SYSTEM_ERROR(GetFileSizeEx, error, "GetFileSizeEx(" << path << ") failed");
+    }
+    // Before the handle was open anybody could have written to the file: only the bytes tell.
+    bool unchanged = static_cast<ULONGLONG>(fileSize.QuadPart) == size;
+    if (unchanged && size > 0) {
+        unchanged = std::memcmp(FileView(file.get(), path).data(), data, size) == 0;
+    }
+    if (!unchanged) {
+        LD_THROW(tstrings::MessageBuilder() << "[" << path << "] was changed by another program after it was written");
+    }
+    return file;
 }
 
-StagedFileWriter& StagedFileWriter::write(const void* data, std::size_t size) {
-    // WriteFile may report success for part of the data (a full disk); the rest is written by
+StagedFileWriter::StagedFileWriter(const tstring& destination) : destination_(destination) {
+    const tstring directory = dirname(destination);
+    // Readers are welcome; writers, and whoever would rename the file or put another in its
+    // place, are kept out until it is complete.
+    CreatedFile temp = createFirstFree(directory, L"rvn", L".tmp", unpredictableNumber(), GENERIC_WRITE, FILE_SHARE_READ);
+    if (temp.path.empty()) {
+        LD_THROW(tstrings::MessageBuilder() << "createTempFile(rvn, .tmp, " << directory << ") failed");
+    }
+    tempPath_ = temp.path;
+    deleter_.appendFile(tempPath_);
+    file_ = std::move(temp.handle);
+}
+
+StagedFileWriter& StagedFileWriter::write(const void* data, std::size_t size) {    // WriteFile may report success for part of the data (a full disk); the rest is written by
     // further calls, and the first one that cannot write reports why.
     constexpr std::size_t kMaxChunk = 64 * 1024 * 1024;
     const char* next = static_cast<const char*>(data);
@@ -642,7 +781,10 @@ void StagedFileWriter::finalize() {
         LD_THROW(tstrings::MessageBuilder() << "[" << destination_ << "] was already finalized once");
     }
     finalizeCalled_ = true;
-    file_.close(tempPath_);
+    if (!CloseHandle(file_.release())) {
+        const DWORD error = GetLastError();
+        LD_THROW_SYSTEM_ERROR(CloseHandle, error, "CloseHandle(" << tempPath_ << ") failed");
+    }
     moveFile(tempPath_, destination_, false);
     deleter_.cancel();
 }

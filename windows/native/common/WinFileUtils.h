@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "FileUtils.h"
+#include "UniqueHandle.h"
 #include "WinApi.h"
 #include "tstrings.h"
 
@@ -43,7 +44,10 @@ bool deleteDirectory(const tstring& path, const std::nothrow_t&);
 // The files directly inside `directory`; subdirectories and the directory itself stay.
 void deleteFiles(const tstring& directory);
 bool deleteFiles(const tstring& directory, const std::nothrow_t&);
-// `directory` with everything in it. Links inside the tree are removed, never followed.
+// `directory` with everything in it. Links (junctions, symbolic links) are removed, never
+// followed, wherever they are: a `directory` that is itself a link loses only the link. Each
+// directory is held open (DirectoryLock) while its contents go, so nobody can put a link in its
+// place meanwhile.
 void deleteDirectoryRecursive(const tstring& directory);
 bool deleteDirectoryRecursive(const tstring& directory, const std::nothrow_t&);
 
@@ -129,9 +133,29 @@ private:
     std::vector<Entry> entries_;
 };
 
-// A new, empty file named prefix + number + suffix in `directory`; the number starts at the
-// system tick count and grows by one for each name that is taken, 100 names at most. The prefix
-// and suffix may not hold control characters or any of <>:"|?*/\.
+// Keeps other processes from renaming or deleting a directory, and so from putting a link in its
+// place, for as long as it lives; files inside may still come and go. `path` must be a directory
+// of its own: a link or a file is refused with an error.
+class DirectoryLock {
+public:
+    explicit DirectoryLock(const tstring& path);
+
+    const tstring& path() const { return path_; }
+
+private:
+    tstring path_;
+    UniqueHandle handle_;
+};
+
+// Opens `path` for reading and keeps every other process from writing, renaming or deleting it
+// while the handle lives, after checking that the file holds exactly the `size` bytes at `data`:
+// whatever anybody did to it before the handle was open is caught here.
+UniqueHandle lockFileContent(const tstring& path, const void* data, std::size_t size);
+
+// A new, empty file named prefix + number + suffix in `directory`; the number starts at an
+// unpredictable value (another process cannot take the names in advance) and grows by one for
+// each name that is taken, 100 names at most. The prefix and suffix may not hold control
+// characters or any of <>:"|?*/\.
 tstring createTempFile(const tstring& prefix, const tstring& suffix, const tstring& directory);
 // The same for a directory, which is always one this call created: a name that appears
 // meanwhile is passed over.
@@ -140,7 +164,7 @@ namespace detail {
 // The work of createTempFile after its checks, with the first number given: the first of the 100
 // names prefix + n + suffix, n counting up from `firstNumber` modulo 2^32, that could be created
 // as a new file in `directory`; empty when none could. Tests choose the number here that
-// createTempFile takes from the tick count.
+// createTempFile draws at random.
 tstring createFirstFreeFile(const tstring& directory, const tstring& prefix, const tstring& suffix,
                             std::uint32_t firstNumber);
 }  // namespace detail
@@ -149,11 +173,15 @@ tstring createFirstFreeFile(const tstring& directory, const tstring& prefix, con
 tstring createUniqueFile(const tstring& path);
 // The system's temporary directory without trailing separators; empty if it cannot be read.
 tstring getTempDirectory();
+// The same, but a directory that cannot be read is an error: for callers whose files must go
+// there or nowhere, not into the current directory.
+tstring requireTempDirectory();
 
 // Writes a file under a temporary name ("rvn" + number + ".tmp") beside the destination and
 // moves it over the destination only in finalize(), after every byte was written and the file
 // closed. Until then the destination is untouched; a writer destroyed without a successful
-// finalize() deletes its temporary file.
+// finalize() deletes its temporary file. While it is written, other processes may read the
+// temporary file but neither write, rename nor delete it.
 class StagedFileWriter {
 public:
     explicit StagedFileWriter(const tstring& destination);
@@ -164,25 +192,10 @@ public:
     void finalize();
 
 private:
-    // The temporary file's handle; closed before the deleter below removes the file.
-    class FileHandle {
-    public:
-        FileHandle() = default;
-        ~FileHandle();
-        FileHandle(const FileHandle&) = delete;
-        FileHandle& operator=(const FileHandle&) = delete;
-
-        void open(const tstring& path);
-        HANDLE get() const { return handle_; }
-        void close(const tstring& path);
-
-    private:
-        HANDLE handle_ = INVALID_HANDLE_VALUE;
-    };
-
     tstring tempPath_;
     DeferredDeleter deleter_;
-    FileHandle file_;
+    // Declared after the deleter: the file is closed before the deleter removes it.
+    UniqueHandle file_;
     tstring destination_;
     bool incomplete_ = false;
     bool finalizeCalled_ = false;
