@@ -13,6 +13,8 @@
 #include "CapturingLogAppender.h"
 #include "LodestarTestPackages.h"
 #include "MsiTestSupport.h"
+#include "TestSupport.h"
+#include "UniqueHandle.h"
 #include "WinSysInfo.h"
 
 namespace {
@@ -312,6 +314,17 @@ TEST(MsiInstallationWait, AnInstallationThatDiedCountsAsCompleted) {
     ASSERT_EQ(log.events.size(), 1u);
     EXPECT_EQ(log.events[0].message, L"finish waiting for mutex: 128");  // WAIT_ABANDONED
     EXPECT_TRUE(installerMutexIsFree());
+}
+
+TEST(MsiInstallationWait, AWaitThatFailsIsAnErrorNotTheEndOfAnInstallation) {
+    // Nothing makes a wait on the installer's own mutex fail; a handle of a mutex opened without
+    // the right to wait on it does (error 5), through the seam that takes the handle.
+    const wchar_t* const name = L"Local\\lodestar-unwaitable-mutex";
+    const UniqueHandle mutex(CreateMutexW(nullptr, FALSE, name));
+    const UniqueHandle unwaitable(OpenMutexW(MUTEX_MODIFY_STATE, FALSE, name));
+    ASSERT_TRUE(mutex && unwaitable);
+    EXPECT_TRUE(rawMessageOf<LdError<SysError>>([&] { msi::detail::waitForInstallerMutex(unwaitable.get(), 0); })
+                    .starts_with("WaitForSingleObject(Global\\_MSIExecute) failed. System error [5]"));
 }
 
 TEST(MsiGuards, RestoreTheSettingsTheyReplacedInReverseOrder) {

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <vector>
 
-#include "Executor.h"
 #include "FileUtils.h"
 #include "Resources.h"
+#include "UniqueHandle.h"
 #include "WinDll.h"
 #include "WinSysInfo.h"
 
@@ -80,7 +80,7 @@ std::string makeMessage(const std::string& message, UINT code) {
     }
     const ModuleHandle messages(loaded);
     detail << "(" << describeInstallerCode(code, messages.get()) << ")";
-    return joinMessages(message, detail.str());
+    return joinMessages(tstrings::escapeNul(message), detail.str());
 }
 
 // What the service hands every message to while a callback is set.
@@ -126,7 +126,7 @@ class StateImpl : public ActionData::State {
 public:
     explicit StateImpl(const ActionData& request)
         : uiLevel_(request.uiLevel),
-          logFile_(request.logFile),
+          logFile_(request.logFile, request.logMode, request.logAttributes),
           callback_(request.callback != nullptr ? std::make_unique<CallbackTrigger>(*request.callback) : nullptr) {}
 
 private:
@@ -258,20 +258,33 @@ bool waitForInstallationCompletion(DWORD timeout) {
     if (!mutex) {
         return true;
     }
-    const DWORD result = WaitForSingleObject(mutex.get(), timeout);
+    return detail::waitForInstallerMutex(mutex.get(), timeout);
+}
+
+namespace detail {
+
+bool waitForInstallerMutex(HANDLE mutex, DWORD timeout) {
+    const DWORD result = WaitForSingleObject(mutex, timeout);
+    if (result == WAIT_FAILED) {
+        // Not knowing is not the same as "no installation runs".
+        const DWORD error = GetLastError();
+        LD_THROW_SYSTEM_ERROR(WaitForSingleObject, error, "WaitForSingleObject(" << kInstallerMutexName << ") failed");
+    }
     if (timeout != 0) {
         LOG_INFO("finish waiting for mutex: " << result);
     }
     if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) {
         // The wait made this thread the mutex's owner. Closing the handle does not give that up,
         // so without the release every later installation would wait until this thread ends.
-        if (!ReleaseMutex(mutex.get())) {
+        if (!ReleaseMutex(mutex)) {
             const DWORD error = GetLastError();
             LOG_WARNING("ReleaseMutex(" << kInstallerMutexName << ") failed with error=" << error);
         }
     }
     return result != WAIT_TIMEOUT;
 }
+
+}  // namespace detail
 
 UILevelGuard::UILevelGuard(int uiLevel)
     : previousLevel_(service().MsiSetInternalUI(static_cast<INSTALLUILEVEL>(uiLevel), nullptr)) {}
@@ -280,11 +293,11 @@ UILevelGuard::~UILevelGuard() {
     restoreQuietly(LD_SOURCE_LOCATION, [this] { service().MsiSetInternalUI(previousLevel_, nullptr); });
 }
 
-LogFileGuard::LogFileGuard(const tstring& path) {
+LogFileGuard::LogFileGuard(const tstring& path, DWORD mode, DWORD attributes) {
     if (path.empty()) {
         service().MsiEnableLogW(0, nullptr, 0);
     } else {
-        service().MsiEnableLogW(INSTALLLOGMODE_VERBOSE, path.c_str(), 0);
+        service().MsiEnableLogW(mode, path.c_str(), attributes);
     }
 }
 

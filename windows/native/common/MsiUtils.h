@@ -94,8 +94,14 @@ public:
 void closeMSIHANDLE(MSIHANDLE handle) noexcept;
 
 // Waits up to `timeout` ms for a running installation (the installer's "Global\_MSIExecute"
-// mutex) to end. True when none runs (any more), false when the wait timed out.
+// mutex) to end. True when none runs (any more), false when the wait timed out; a wait that
+// fails is an error.
 bool waitForInstallationCompletion(DWORD timeout);
+namespace detail {
+// The wait itself, on a handle of the installer's mutex. Tests give it a handle the wait
+// cannot use, a failure Windows gives no other way to provoke.
+bool waitForInstallerMutex(HANDLE mutex, DWORD timeout);
+}  // namespace detail
 
 // ---------------------------------------------------------------------------------------------
 // Service settings, each restored when its guard ends; guards nest.
@@ -111,11 +117,12 @@ private:
     INSTALLUILEVEL previousLevel_;
 };
 
-// A verbose service log written to `path`; an empty path switches logging off. Logging is off
-// again when the guard ends.
+// A service log written to `path`, verbose and overwritten unless `mode` (INSTALLLOGMODE_ bits)
+// and `attributes` (INSTALLLOGATTRIBUTES_ bits, e.g. append) say otherwise; an empty path switches
+// logging off. Logging is off again when the guard ends.
 class LogFileGuard {
 public:
-    explicit LogFileGuard(const tstring& path);
+    explicit LogFileGuard(const tstring& path, DWORD mode = INSTALLLOGMODE_VERBOSE, DWORD attributes = 0);
     ~LogFileGuard();
     LogFileGuard(const LogFileGuard&) = delete;
     LogFileGuard& operator=(const LogFileGuard&) = delete;
@@ -156,6 +163,8 @@ public:
     std::int32_t uiLevel = INSTALLUILEVEL_NONE;
     Callback* callback = nullptr;      // not owned
     tstring logFile;                   // empty: no log
+    DWORD logMode = INSTALLLOGMODE_VERBOSE;  // what the log records (INSTALLLOGMODE_ bits)
+    DWORD logAttributes = 0;                 // INSTALLLOGATTRIBUTES_ bits: append, flush each line
 
     // Applies the UI level, log file and callback; they last as long as the returned state.
     std::unique_ptr<State> applySettings() const;
