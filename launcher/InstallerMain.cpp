@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "Executor.h"
 #include "FileUtils.h"
 #include "Guid.h"
+#include "MsiLogSwitch.h"
 #include "MsiUtils.h"
 #include "Resources.h"
 #include "WinFileUtils.h"
@@ -36,28 +38,41 @@ Guid carriedProductCode() {
     return Guid(std::string(bytes.begin(), bytes.end()));
 }
 
-void uninstallCarriedProduct() {
+void uninstallCarriedProduct(const tstring_array& args) {
     const Guid productCode = carriedProductCode();
+    // Deployment tools ask for a log of a removal as they do of an installation.
+    const std::optional<msi::LogSwitch> log = msi::findLogSwitch(args);
     const msi::UILevelGuard silentUi(kSilentUiLevel);
     msi::action<msi::uninstall> removal;
     removal.productCode = productCode;
+    if (log) {
+        removal.logFile = log->path;
+        removal.logMode = log->mode;
+        removal.logAttributes = log->attributes;
+    }
     const msi::ActionStatus status = removal(std::nothrow);
     processExitCode = static_cast<int>(status.code);
 }
 
 void installCarriedPackage() {
-    const tstring workDir = FileUtils::createTempDirectory(L"", L".tmp", FileUtils::getTempDirectory());
+    // The user's temporary directory or nowhere: never the current directory.
+    const tstring workDir = FileUtils::createTempDirectory(L"", L".tmp", FileUtils::requireTempDirectory());
     FileUtils::DeferredDeleter cleanup;
     cleanup.appendRecursiveDirectory(workDir);
+    // Until the installer has ended nobody can rename the directory away and put a link in its
+    // place for the cleanup to follow. Released before the cleanup runs.
+    const FileUtils::DirectoryLock workDirLock(workDir);
 
     const tstring packagePath = FileUtils::PathBuilder() << workDir << kPackageFileName;
-    Resource(kPackageResource, RT_RCDATA, SysInfo::getCurrentModuleHandle()).saveToFile(packagePath);
+    const Resource package(kPackageResource, RT_RCDATA, SysInfo::getCurrentModuleHandle());
+    package.saveToFile(packagePath);
+    // What msiexec reads is what was carried: checked, and kept from writers until it is done.
+    const UniqueHandle packageLock = FileUtils::lockFileContent(packagePath, package.rawData(), package.size());
 
+    // The arguments go on exactly as they were typed: msiexec parses them by rules of its own,
+    // which no splitting and re-quoting here could reproduce.
     Executor installer(SysInfo::getWIPath());
-    installer.arg(L"/i").arg(packagePath);
-    for (const tstring& arg : SysInfo::getCommandArgs(SysInfo::ExcludeProgramName)) {
-        installer.arg(arg);
-    }
+    installer.arg(L"/i").arg(packagePath).argsText(SysInfo::getCommandArgsText());
     processExitCode = installer.execAndWaitForExit();
 }
 
@@ -68,7 +83,7 @@ int exitCode() { return processExitCode; }
 void installerMain() {
     const tstring_array args = SysInfo::getCommandArgs(SysInfo::ExcludeProgramName);
     if (asksForUninstall(args)) {
-        uninstallCarriedProduct();
+        uninstallCarriedProduct(args);
     } else {
         installCarriedPackage();
     }

@@ -3,7 +3,8 @@
 # (runwin, which reads the full 32-bit exit code) under Wine, against Wine's real installer.
 # Each launcher gets TEMP and TMP pointing at a directory of the test, so that its working
 # directory can be watched.
-#   launcher_e2e.sh GROUP    GROUP: install passthrough failures errors fulldisk environment debug planted
+#   launcher_e2e.sh GROUP    GROUP: install passthrough arguments failures errors fulldisk environment
+#                                   debug planted hostile removal_log
 set -uo pipefail
 export LC_ALL=C.UTF-8
 readonly SKIP=77
@@ -12,6 +13,7 @@ group=${1:?group}
 build=$LODESTAR_BUILD_DIR
 wine=$LODESTAR_WINE_RUN
 runwin=$build/tests/runwin.exe
+hostile=$build/tests/hostile.exe
 launchers=$build/tests/launcher
 prefix=${LODESTAR_WINEPREFIX:-$build/wineprefix}
 sample_dir="$prefix/drive_c/Program Files/Lodestar Sample"
@@ -54,6 +56,8 @@ temp="$scratch/temp"
 mkdir -p "$temp"
 
 # run [--temp DIR] [runwin options...] EXE [ARGS...]: sets `code`, stdout and stderr in files.
+# With --cmdline RAW (or --cmdline-file FILE holding it as UTF-8), RAW is the program's whole
+# command line and ARGS are ignored.
 run() {
   local use_temp=$temp
   if [[ $1 == --temp ]]; then
@@ -82,6 +86,11 @@ sample_absent() { [[ ! -e "$sample_dir/payload.txt" ]]; }
 registry_value() {
   "$wine" reg query "$reg_key" /v "$1" /reg:64 2>/dev/null | tr -d '\r' |
     sed -n "s/^ *$1 *REG_SZ *//p"
+}
+# Every value the sample package records, on one line.
+registry_values() {
+  "$wine" reg query "$reg_key" /reg:64 2>/dev/null | tr -d '\r' | sed -n 's/^ *\([A-Za-z]*\) *REG_SZ */\1=/p' |
+    sort | paste -sd ';'
 }
 
 # Leaves the sample product removed, whatever an earlier run left.
@@ -142,6 +151,53 @@ group_passthrough() {
     test ! -e "$prefix/drive_c/Lodestar Tests/Jérôme Αθήνα 東京/payload.txt"
 }
 
+# What installing the sample with the command-line tail TAIL leads to, through WAY (msiexec, run
+# directly on the package, or the launcher): exit code, recorded property values, log written or
+# not. The product is removed again afterwards.
+outcome_of() {  # WAY TAIL LOG
+  local way=$1 tail=$2 log=$3
+  rm -f "$log"
+  if [[ $way == msiexec ]]; then
+    local msiexec='C:\windows\system32\msiexec.exe'
+    run --cmdline "$msiexec /i \"$(windows_path "$build/tests/packages/sample.msi")\" $tail" "$msiexec"
+  else
+    run --cmdline "\"$(windows_path "$launchers/sample-setup.exe")\" $tail" "$launchers/sample-setup.exe"
+  fi
+  local written=none
+  [[ -s "$log" ]] && written=written
+  printf 'exit code %s; %s; log %s' "$code" "$(registry_values)" "$written"
+  run "$launchers/sample-setup.exe" uninstall
+}
+
+# The launcher hands msiexec its arguments exactly as typed: for each tail, installing through
+# the launcher ends exactly as running msiexec on the package with that tail does.
+group_arguments() {
+  remove_sample
+  local log="$scratch/log dir/install log.txt"
+  mkdir -p "$(dirname "$log")"
+  local wlog many="" i
+  wlog=$(windows_path "$log")
+  for i in $(seq 1 150); do many+=" PROP$i=\"value $i\""; done
+  local tails=(
+    '/qn GREETING="say ""hi"" now"'
+    "/qn \"GREETING=x\\\" /l*v \\\"$wlog\""
+    '"GREETING=x\"" /qn'
+    '/qn INSTALLDIR="C:\Lodestar Tests\App Dir\" GREETING=after'
+    '/qn GREETING="" DATAPATH=set'
+    $'/qn\tGREETING=tab\tDATAPATH="a\tb"'
+    "/qn /l*v \"$wlog\" GREETING=logged"
+    '/qn GREETING="Jérôme Αθήνα 東京" DATAPATH=C:\Jérôme\'
+    "/qn$many GREETING=many"
+  )
+  local tail direct through
+  for tail in "${tails[@]}"; do
+    direct=$(outcome_of msiexec "$tail" "$log")
+    through=$(outcome_of launcher "$tail" "$log")
+    check "same outcome as msiexec for [$tail]: msiexec [$direct], launcher [$through]" is "$through" "$direct"
+    check "no working directory left after [$tail]" empty_dir "$temp"
+  done
+}
+
 group_failures() {
   run "$launchers/failing-setup.exe" /qn
   check "a failing custom action passes 1603 through" is "$code" 1603
@@ -185,6 +241,39 @@ group_errors() {
   check "TEMP pointing nowhere: exit code 0xFFFFFFFF" is "$code" -1
   check "TEMP pointing nowhere: the message on stderr" stderr_has "createTempFile(, .tmp, "
   check "TEMP pointing nowhere: nothing was made" test ! -e "$scratch/does not exist"
+
+  # The resource's size decides the text: a NUL inside is part of it, and shows in the message.
+  local guid='\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\}'
+  run "$launchers/nul-product-code.exe" uninstall
+  expect_launcher_failure "a product code followed by a NUL" "IIDFromString({"
+  check "a product code followed by a NUL: the NUL shows" grep -qE "IIDFromString\($guid\\\\0\) failed" "$scratch/stderr"
+  run "$launchers/nul-junk-product-code.exe" uninstall
+  expect_launcher_failure "a product code, a NUL and more" "\\0junk) failed"
+  run "$launchers/utf16-product-code.exe" uninstall
+  expect_launcher_failure "a UTF-16 product code" 'IIDFromString({\0'
+  check "a UTF-16 product code: the whole text shows" grep -qE '\}\\0\) failed' "$scratch/stderr"
+
+  # A temporary directory the system cannot give: the working directory goes nowhere else.
+  local long_temp="$scratch/$(printf 'a%.0s' {1..150})/$(printf 'b%.0s' {1..150})"
+  local cwd="$scratch/current dir"
+  mkdir -p "$long_temp" "$cwd"
+  cd "$cwd"
+  run --temp "$long_temp" "$launchers/sample-setup.exe" /qn
+  cd - >/dev/null
+  expect_launcher_failure "TEMP too long" "GetTempPath() failed"
+  check "TEMP too long: nothing in the current directory" empty_dir "$cwd"
+  check "TEMP too long: nothing in TEMP" empty_dir "$long_temp"
+
+  # A command line that would be cut for msiexec is refused whole: the launcher's own line is as
+  # long as Windows allows, msiexec's would be longer once /i and the package path come first.
+  local launcher_line
+  launcher_line="\"$(windows_path "$launchers/sample-setup.exe")\" /qn GREETING="
+  launcher_line+=$(head -c $((32766 - ${#launcher_line})) /dev/zero | tr '\0' 'x')
+  # Too long for runwin's own command line too: it reads this one from a file.
+  printf '%s' "$launcher_line" >"$scratch/command line.txt"
+  run --cmdline-file "$(windows_path "$scratch/command line.txt")" "$launchers/sample-setup.exe"
+  expect_launcher_failure "a command line too long for msiexec" "Windows accepts at most 32766"
+  check "a command line too long for msiexec: nothing installed" sample_absent
 }
 
 group_fulldisk() {
@@ -243,13 +332,13 @@ group_debug() {
   check "debug run: the child's command line is traced" stderr_has 'msiexec.exe /i '
   check "debug run: the forwarded argument is quoted whole" stderr_has '"PROP=a b"'
   # The whole child command line: msiexec from the system directory, /i, the package in a fresh
-  # digits-only working directory, then the arguments in order; an empty argument leaves two
-  # blanks and an argument already in quotes passes unchanged.
+  # digits-only working directory, then the launcher's own arguments exactly as its command line
+  # held them (runwin quotes them for the launcher as CommandLineToArgvW reads them back).
   run --env LODESTAR_DEBUG=true "$launchers/not-a-package-setup.exe" /qn "PROP=a b" "" '"Q=x y"' 'TARGETDIR=C:\x'
   local dir_re
   dir_re=$(printf '%s' "$(windows_path "$temp")" | sed 's/[][\\.^$*+?(){}|]/\\&/g')
   check "debug run: the exact child command line" grep -qE \
-    "CreateProcess\(C:\\\\windows\\\\system32\\\\msiexec\.exe, C:\\\\windows\\\\system32\\\\msiexec\.exe /i \"$dir_re\\\\[0-9]+\.tmp\\\\main\.msi\" /qn \"PROP=a b\"  \"Q=x y\" TARGETDIR=C:\\\\x\) succeeded" \
+    "CreateProcess\(C:\\\\windows\\\\system32\\\\msiexec\.exe, C:\\\\windows\\\\system32\\\\msiexec\.exe /i \"$dir_re\\\\[0-9]+\.tmp\\\\main\.msi\" /qn \"PROP=a b\" \"\" \"\\\\\"Q=x y\\\\\"\" TARGETDIR=C:\\\\x\) succeeded" \
     "$scratch/stderr"
   check "debug run: the child's PID is traced" grep -qiE 'pid[^0-9]*[0-9]+' "$scratch/stderr"
   check "debug run: the exit code is traced" stderr_has "Exit code=$code"
@@ -293,8 +382,89 @@ group_planted() {
   planted_loaded && ls "$dir"/*.loaded
 }
 
+# Another process of the same user attacks the working directory while msiexec runs: it can
+# neither swap the package nor rename the directory away (to put a link in its place).
+attack() {  # ATTACK [ARGS...]: runs the launcher with the attacker watching; sets attack_result
+  local attempt
+  for attempt in 1 2 3; do
+    rm -f "$scratch/hostile.out"
+    "$wine" "$hostile" "$1" "$(windows_path "$temp")" "${@:2}" 30 >"$scratch/hostile.out" 2>&1 &
+    local attacker=$!
+    local waited
+    for waited in $(seq 1 100); do
+      grep -q watching "$scratch/hostile.out" 2>/dev/null && break
+      sleep 0.1
+    done
+    run "$launchers/sample-setup.exe" /qn
+    wait "$attacker"
+    attack_result=$?
+    [[ $attack_result -ne 2 ]] && return
+  done
+}
+
+group_hostile() {
+  remove_sample
+  run "$launchers/reboot-setup.exe" uninstall
+  local reboot_file="$prefix/drive_c/Program Files/Lodestar Reboot/payload.txt"
+
+  attack overwrite "$(windows_path "$build/tests/packages/reboot.msi")"
+  check "overwrite: the attacker found the package" test "$attack_result" != 2
+  check "overwrite: another product was not installed" test ! -e "$reboot_file"
+  if [[ $attack_result -eq 0 ]]; then
+    check "overwrite refused: the carried product installed" is "$code" 0
+    check "overwrite refused: the carried product is there" sample_installed
+  else
+    # The copy landed before the package was held: the check of its bytes must catch it.
+    check "overwrite before the hold: launcher failure" is "$code" -1
+    check "overwrite before the hold: the change is named" stderr_has "was changed by another program"
+  fi
+  check "overwrite: no working directory left" empty_dir "$temp"
+  sed 's/^/  attacker: /' "$scratch/hostile.out"
+  run "$launchers/reboot-setup.exe" uninstall
+  remove_sample
+
+  attack rename
+  check "rename: the attacker found the working directory" test "$attack_result" != 2
+  check "rename: the working directory could not be renamed" is "$attack_result" 0
+  check "rename: the installation went on" is "$code" 0
+  check "rename: no working directory left, renamed or not" empty_dir "$temp"
+  sed 's/^/  attacker: /' "$scratch/hostile.out"
+  remove_sample
+}
+
+# msiexec's logging switch also works on removal: the service writes the log.
+group_removal_log() {
+  local logs="$scratch/logs dir"
+  mkdir -p "$logs"
+  local entry switch name
+  for entry in '/l*v|verbose log.txt' '/log|log switch.txt' '-Liwe|short.txt' '/L*V!|flushed.txt'; do
+    switch=${entry%%|*}
+    name=${entry#*|}
+    run "$launchers/sample-setup.exe" /qn
+    run "$launchers/sample-setup.exe" uninstall "$switch" "$(windows_path "$logs/$name")"
+    check "uninstall $switch: exits 0" is "$code" 0
+    check "uninstall $switch: the product is removed" sample_absent
+    check "uninstall $switch: the log is written" test -s "$logs/$name"
+  done
+
+  # A relative log path is the user's current directory's.
+  run "$launchers/sample-setup.exe" /qn
+  cd "$logs"
+  run "$launchers/sample-setup.exe" uninstall /l*v relative.log
+  cd - >/dev/null
+  check "uninstall with a relative log path: exits 0" is "$code" 0
+  check "uninstall with a relative log path: the log is in the current directory" test -s "$logs/relative.log"
+
+  run "$launchers/sample-setup.exe" uninstall /l*v
+  expect_launcher_failure "a logging switch without a file" "The logging switch /l*v needs a log file after it"
+  run "$launchers/sample-setup.exe" uninstall /lq "$(windows_path "$logs/bad.txt")"
+  expect_launcher_failure "an unknown logging mode" "Unknown logging mode 'q' in /lq"
+  check "an unknown logging mode: no log" test ! -e "$logs/bad.txt"
+}
+
 case "$group" in
-  install | passthrough | failures | errors | fulldisk | environment | debug | planted) "group_$group" ;;
+  install | passthrough | arguments | failures | errors | fulldisk | environment | debug | planted | hostile | \
+    removal_log) "group_$group" ;;
   *) echo "unknown group '$group'"; exit 2 ;;
 esac
 finish
