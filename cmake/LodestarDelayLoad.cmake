@@ -7,9 +7,9 @@ set(LODESTAR_DELAYLOAD_LIBRARIES)
 file(GLOB defs CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/delayload/*.def)
 foreach(def IN LISTS defs)
   get_filename_component(name ${def} NAME_WE)
-  set(lib ${CMAKE_BINARY_DIR}/delayload/lib${name}_delay.a)
+  set(lib ${PROJECT_BINARY_DIR}/delayload/lib${name}_delay.a)
   add_custom_command(OUTPUT ${lib}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/delayload
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/delayload
     COMMAND ${CMAKE_DLLTOOL} --input-def ${def} --dllname ${name}.dll --output-delaylib ${lib}
     DEPENDS ${def}
     COMMENT "Delay-import library for ${name}.dll"

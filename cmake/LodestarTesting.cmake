@@ -1,15 +1,13 @@
 # Test harness: every Windows program runs under Wine in a prefix that this build tree owns.
 
-set(LODESTAR_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix" CACHE PATH
-    "Wine prefix the tests run in; made on first use, never the user's own ~/.wine")
 set(LODESTAR_TEST_TIMEOUT 120 CACHE STRING "Seconds any single test may run")
 
 # The emulator CMake puts in front of every test program: fixes the prefix, silences Wine.
-configure_file(${CMAKE_SOURCE_DIR}/scripts/wine-run.in ${CMAKE_BINARY_DIR}/wine-run
+configure_file(${PROJECT_SOURCE_DIR}/scripts/wine-run.in ${PROJECT_BINARY_DIR}/wine-run
                FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                                 WORLD_READ WORLD_EXECUTE
                @ONLY)
-set(LODESTAR_WINE_RUN ${CMAKE_BINARY_DIR}/wine-run)
+set(LODESTAR_WINE_RUN ${PROJECT_BINARY_DIR}/wine-run)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${LODESTAR_WINE_RUN})
 
 # Makes the prefix and starts the one persistent wineserver before any test, stops it after all.
@@ -39,5 +37,24 @@ function(lodestar_add_script_test name script)
   add_test(NAME ${name} COMMAND bash ${script} ${ARGN})
   set_tests_properties(${name} PROPERTIES
     FIXTURES_REQUIRED wine TIMEOUT ${LODESTAR_TEST_TIMEOUT}
-    ENVIRONMENT "LODESTAR_WINE_RUN=${LODESTAR_WINE_RUN};LODESTAR_BUILD_DIR=${CMAKE_BINARY_DIR};LODESTAR_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+    ENVIRONMENT "LODESTAR_WINE_RUN=${LODESTAR_WINE_RUN};LODESTAR_BUILD_DIR=${PROJECT_BINARY_DIR};LODESTAR_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+endfunction()
+
+# lodestar_add_raw_launcher(<target> PAYLOAD <file> PRODUCT_CODE <text> [DEPENDS <targets>...]
+#                           [OUTPUT_NAME <name>])
+# A launcher made without lodestar-pack, which refuses what is no package: the stub's code with
+# PAYLOAD as its "MSI" resource and PRODUCT_CODE, as given, as its "PRODUCT_CODE" resource.
+function(lodestar_add_raw_launcher target)
+  cmake_parse_arguments(ARG "" "PAYLOAD;PRODUCT_CODE;OUTPUT_NAME" "DEPENDS" ${ARGN})
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
+  file(GENERATE OUTPUT ${rc} CONTENT "MSI RCDATA \"${ARG_PAYLOAD}\"\nPRODUCT_CODE RCDATA { \"${ARG_PRODUCT_CODE}\" }\n")
+  add_executable(${target} WIN32 ${rc})
+  target_link_libraries(${target} PRIVATE lodestar_launcher)
+  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS ${ARG_PAYLOAD})
+  if(ARG_DEPENDS)
+    add_dependencies(${target} ${ARG_DEPENDS})
+  endif()
+  if(ARG_OUTPUT_NAME)
+    set_target_properties(${target} PROPERTIES OUTPUT_NAME ${ARG_OUTPUT_NAME})
+  endif()
 endfunction()

@@ -2,7 +2,7 @@
 # Fails when any executable of the build imports a DLL that is not part of Windows itself.
 set -euo pipefail
 objdump=$1
-allowed='^(kernel32|user32|shell32|shlwapi|ole32|oleaut32|advapi32|msvcrt|msi|version|gdi32|comctl32|ws2_32|ntdll|api-ms-win-crt-[a-z0-9-]+)\.dll$'
+allowed='^(kernel32|user32|shell32|shlwapi|ole32|oleaut32|advapi32|msvcrt|msi|version|imagehlp|gdi32|comctl32|ws2_32|ntdll|api-ms-win-crt-[a-z0-9-]+)\.dll$'
 
 # The build's own programs only: not Wine's (in the prefixes) nor the tests' scratch copies.
 mapfile -t exes < <(find "$LODESTAR_BUILD_DIR" \( -name '*wineprefix*' -o -name CMakeFiles -o -name '* *' \) -prune \

@@ -121,6 +121,15 @@ group_install() {
 
   run "$launchers/sample-setup.exe" uninstall
   check "uninstall of a product not installed exits 1605" is "$code" 1605
+
+  # A package whose ProductCode is written in lower-case hex digits, packed in upper case.
+  local lowercase_file="$prefix/drive_c/Program Files/Lodestar Lowercase/payload.txt"
+  run "$launchers/lowercase-setup.exe" /qn
+  check "a lower-case product code: install exits 0" is "$code" 0
+  check "a lower-case product code: the file is installed" test -f "$lowercase_file"
+  run "$launchers/lowercase-setup.exe" uninstall
+  check "a lower-case product code: uninstall exits 0" is "$code" 0
+  check "a lower-case product code: the file is removed" test ! -e "$lowercase_file"
   check "uninstall of a product not installed writes nothing to stderr" no_stderr
   check "uninstall creates no working directory" empty_dir "$temp"
 }

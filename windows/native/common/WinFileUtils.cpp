@@ -748,7 +748,8 @@ StagedFileWriter::StagedFileWriter(const tstring& destination) : destination_(de
     file_ = std::move(temp.handle);
 }
 
-StagedFileWriter& StagedFileWriter::write(const void* data, std::size_t size) {    // WriteFile may report success for part of the data (a full disk); the rest is written by
+StagedFileWriter& StagedFileWriter::write(const void* data, std::size_t size) {
+    // WriteFile may report success for part of the data (a full disk); the rest is written by
     // further calls, and the first one that cannot write reports why.
     constexpr std::size_t kMaxChunk = 64 * 1024 * 1024;
     const char* next = static_cast<const char*>(data);
@@ -770,7 +771,46 @@ StagedFileWriter& StagedFileWriter::write(const void* data, std::size_t size) { 
     return *this;
 }
 
-void StagedFileWriter::finalize() {
+StagedFileWriter& StagedFileWriter::writeAt(std::uint64_t offset, const void* data, std::size_t size) {
+    LARGE_INTEGER position{};
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    LARGE_INTEGER end{};
+    if (!SetFilePointerEx(file_.get(), LARGE_INTEGER{}, &end, FILE_END) ||
+        !SetFilePointerEx(file_.get(), position, nullptr, FILE_BEGIN)) {
+        const DWORD error = GetLastError();
+        incomplete_ = true;
+        LD_THROW_SYSTEM_ERROR(SetFilePointerEx, error, "SetFilePointerEx(" << tempPath_ << ") failed");
+    }
+    if (offset + size > static_cast<std::uint64_t>(end.QuadPart)) {
+        incomplete_ = true;
+        LD_THROW(tstrings::MessageBuilder() << "writeAt(" << tempPath_ << ", " << offset << ", " << size
+                                            << ") goes past the " << end.QuadPart << " bytes written");
+    }
+    write(data, size);
+    if (!SetFilePointerEx(file_.get(), end, nullptr, FILE_BEGIN)) {
+        const DWORD error = GetLastError();
+        incomplete_ = true;
+        LD_THROW_SYSTEM_ERROR(SetFilePointerEx, error, "SetFilePointerEx(" << tempPath_ << ") failed");
+    }
+    return *this;
+}
+
+void StagedFileWriter::closeFile() {
+    if (file_ && !CloseHandle(file_.release())) {
+        const DWORD error = GetLastError();
+        incomplete_ = true;
+        LD_THROW_SYSTEM_ERROR(CloseHandle, error, "CloseHandle(" << tempPath_ << ") failed");
+    }
+}
+
+void StagedFileWriter::close() {
+    if (incomplete_) {
+        LD_THROW(tstrings::MessageBuilder() << "[" << tempPath_ << "] is incomplete");
+    }
+    closeFile();
+}
+
+void StagedFileWriter::finalize(bool failIfExists) {
     // A caller that caught a failed write, close or move must not publish the file by trying
     // again: only the first finalize() of a complete file may move it.
     if (incomplete_) {
@@ -781,11 +821,8 @@ void StagedFileWriter::finalize() {
         LD_THROW(tstrings::MessageBuilder() << "[" << destination_ << "] was already finalized once");
     }
     finalizeCalled_ = true;
-    if (!CloseHandle(file_.release())) {
-        const DWORD error = GetLastError();
-        LD_THROW_SYSTEM_ERROR(CloseHandle, error, "CloseHandle(" << tempPath_ << ") failed");
-    }
-    moveFile(tempPath_, destination_, false);
+    closeFile();
+    moveFile(tempPath_, destination_, failIfExists);
     deleter_.cancel();
 }
 

@@ -189,9 +189,20 @@ public:
     StagedFileWriter& operator=(const StagedFileWriter&) = delete;
 
     StagedFileWriter& write(const void* data, std::size_t size);
-    void finalize();
+    // Writes again over `size` bytes at `offset` of what was already written: for a header whose
+    // content is known only once everything after it is written.
+    StagedFileWriter& writeAt(std::uint64_t offset, const void* data, std::size_t size);
+    // Closes the temporary file without moving it, so that it can be opened and checked before
+    // finalize() publishes it; nothing more can be written.
+    void close();
+    const tstring& temporaryPath() const { return tempPath_; }
+    // Moves the complete file over the destination; with `failIfExists` an existing destination
+    // is an error and stays as it was.
+    void finalize(bool failIfExists = false);
 
 private:
+    void closeFile();
+
     tstring tempPath_;
     DeferredDeleter deleter_;
     // Declared after the deleter: the file is closed before the deleter removes it.

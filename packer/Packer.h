@@ -1,0 +1,47 @@
+// The packer's work: check the package, describe it, and write the launcher that carries it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+#include "PackOptions.h"
+
+// lodestar-pack's exit codes.
+enum PackExitCode : int { kPacked = 0, kUsageError = 1, kInputError = 2, kOutputError = 3 };
+
+// A failure of the packer, with the exit code it ends with.
+class PackFailure : public std::runtime_error {
+public:
+    PackFailure(PackExitCode exitCode, const std::string& message) : std::runtime_error(message), exitCode_(exitCode) {}
+    PackExitCode exitCode() const noexcept { return exitCode_; }
+
+private:
+    PackExitCode exitCode_;
+};
+
+// What every launcher is made of besides the package: the stub executable and its manifest.
+struct LauncherParts {
+    const void* stub;
+    std::size_t stubSize;
+    std::string manifest;
+};
+
+struct PackResult {
+    tstring packagePath;   // absolute
+    tstring outputPath;    // absolute
+    tstring productCode;   // braced, upper case
+    std::uint64_t packageSize = 0;
+    std::uint64_t outputSize = 0;
+};
+
+// Writes the launcher; called with the package bytes written so far and their total.
+using PackProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
+
+// Throws PackFailure (located, as LdError<PackFailure>) for anything that keeps the launcher from
+// being written whole; then nothing is left at the output path, nor any temporary file.
+PackResult pack(const PackOptions& options, const LauncherParts& parts, const PackProgress& progress);
+
+// Windows Installer opens no package larger than this.
+constexpr std::uint64_t kLargestPackage = std::uint64_t{2} * 1024 * 1024 * 1024;

@@ -1,0 +1,53 @@
+// The launcher stub: a PE32+ executable of this project's own build with no resources, whose
+// image the packer writes out again with one more section at its end, the resources. File
+// alignment equals section alignment in the stub and in the new section, so that Windows and
+// Wine map a large package instead of reading it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "ResourceSection.h"
+#include "WinFileUtils.h"
+
+class StubImage {
+public:
+    // Checks that the image can take one more section: x64, no resources or signature yet, room
+    // in the section table, nothing after the last section. The bytes must outlive the object.
+    StubImage(const void* data, std::size_t size);
+
+    // Called with the bytes of the resource files written so far and their total.
+    using Progress = std::function<void(std::uint64_t done, std::uint64_t total)>;
+
+    struct Written {
+        std::uint64_t size = 0;                // of the whole executable
+        std::vector<std::uint64_t> fileHashes;  // ContentHash of each file resource as it was read
+    };
+
+    // Writes the stub with `resources` as its last section and a correct checksum to `out`.
+    Written writeWith(const ResourceSection& resources, FileUtils::StagedFileWriter& out, const Progress& progress) const;
+
+private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+    std::size_t ntHeadersOffset_ = 0;
+    std::size_t sectionTableOffset_ = 0;
+    std::uint32_t sizeOfHeaders_ = 0;
+    std::uint32_t alignment_ = 0;      // file and section alignment alike
+    std::uint32_t endOfImage_ = 0;     // first address after the last section
+};
+
+// The PE checksum (as CheckSumMappedFile computes it) of bytes fed in order, the checksum field
+// itself given as zeros.
+class PeChecksum {
+public:
+    void update(const void* data, std::size_t size);
+    std::uint32_t value() const;
+
+private:
+    std::uint64_t sum_ = 0;
+    std::uint64_t length_ = 0;
+    int pendingByte_ = -1;  // the first half of a 16-bit word split between two updates
+};

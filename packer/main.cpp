@@ -1,0 +1,94 @@
+// lodestar-pack: turns a Windows Installer package into a launcher executable that carries it.
+#include <new>
+
+#include "Console.h"
+#include "Version.h"
+#include "ErrorHandling.h"
+#include "Log.h"
+#include "Packer.h"
+#include "Resources.h"
+#include "WinFileUtils.h"
+#include "WinSysInfo.h"
+
+namespace {
+
+constexpr std::uint64_t kProgressFrom = 64 * 1024 * 1024;  // smaller packages pack in a blink
+
+std::string messageOf(const std::exception& error) {
+    const auto* located = dynamic_cast<const LdErrorBase*>(&error);
+    return located != nullptr ? located->rawMessage() : error.what();
+}
+
+void complain(const std::exception& error) {
+    writeLine(STD_ERROR_HANDLE, L"lodestar-pack: " + tstrings::fromUtf8(messageOf(error)));
+}
+
+// Every tenth of a large package, one line on standard error.
+class ProgressReport {
+public:
+    void operator()(std::uint64_t done, std::uint64_t total) {
+        if (total < kProgressFrom) {
+            return;
+        }
+        const std::uint64_t tenths = done * 10 / total;
+        if (tenths > reported_) {
+            reported_ = tenths;
+            writeLine(STD_ERROR_HANDLE, tstrings::formatPrintf(L"lodestar-pack: %u%% of %s written",
+                                                               static_cast<unsigned>(tenths * 10),
+                                                               formatSize(total).c_str()));
+        }
+    }
+
+private:
+    std::uint64_t reported_ = 0;
+};
+
+int run() {
+    const PackOptions options = parsePackOptions(SysInfo::getCommandArgs(SysInfo::ExcludeProgramName));
+    if (options.help) {
+        writeLine(STD_OUTPUT_HANDLE, packUsage());
+        return kPacked;
+    }
+    if (options.version) {
+        writeLine(STD_OUTPUT_HANDLE, L"lodestar-pack " LODESTAR_VERSION);
+        return kPacked;
+    }
+    const HMODULE self = SysInfo::getCurrentModuleHandle();
+    const Resource stub(L"LODESTAR_STUB", RT_RCDATA, self);
+    const Resource manifest(L"LODESTAR_MANIFEST", RT_RCDATA, self);
+    const std::vector<std::uint8_t> manifestBytes = manifest.binary();
+    const LauncherParts parts{stub.rawData(), stub.size(), std::string(manifestBytes.begin(), manifestBytes.end())};
+
+    const ULONGLONG started = GetTickCount64();
+    const PackResult result = pack(options, parts, ProgressReport());
+    const double seconds = static_cast<double>(GetTickCount64() - started) / 1000;
+    writeLine(STD_OUTPUT_HANDLE,
+              tstrings::formatPrintf(L"Packed %s (%s, ProductCode %s) into %s (%s) in %.1f s",
+                                     FileUtils::basename(result.packagePath).c_str(), formatSize(result.packageSize).c_str(),
+                                     result.productCode.c_str(), result.outputPath.c_str(),
+                                     formatSize(result.outputSize).c_str(), seconds));
+    return kPacked;
+}
+
+}  // namespace
+
+int wmain() {
+    // The library's trace goes to standard error on request, as the launcher's does. The appender
+    // is never destroyed: records logged while static objects go must still find it.
+    const bool debug = SysInfo::getEnvVariable(std::nothrow, L"LODESTAR_DEBUG", L"") == L"true";
+    Logger::global().setAppender(debug ? static_cast<LogAppender*>(new StandardLogAppender())
+                                       : static_cast<LogAppender*>(new NopLogAppender()));
+    try {
+        return run();
+    } catch (const UsageError& e) {
+        complain(e);
+        writeLine(STD_ERROR_HANDLE, L"Try 'lodestar-pack --help'.");
+        return kUsageError;
+    } catch (const PackFailure& e) {
+        complain(e);
+        return e.exitCode();
+    } catch (const std::exception& e) {
+        complain(e);
+        return kOutputError;
+    }
+}
