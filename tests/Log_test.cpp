@@ -55,7 +55,7 @@ TEST(StandardLogAppender, WritesTheOneLineRecordToStandardError) {
     LogEvent event = fixedEvent();
     event.logLevel = logLevelName(static_cast<LogLevel>(9));
     event.message = L"caf\u00e9";
-    StreamCapture err(std::cerr);
+    StreamCapture err(stderr);
     StandardLogAppender().append(event);
     EXPECT_EQ(err.text(), "[UNKNOWN] Executor.cpp:77: caf\xc3\xa9\n");
 }
@@ -98,7 +98,7 @@ TEST(Logger, SiteMacroSkipsComposingWhenTheLevelIsDisabled) {
 
 TEST(Logger, DefaultAppenderWritesFullRecordsToStandardOutput) {
     LogAppender* saved = Logger::global().setAppender(nullptr);
-    StreamCapture out(std::cout);
+    StreamCapture out(stdout);
     Logger::global().log(LogLevel::INFO, L"a.cpp", 1, L"f", L"to stdout");
     EXPECT_NE(Logger::global().appender(), nullptr);
     Logger::global().setAppender(saved);

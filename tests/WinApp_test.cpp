@@ -49,12 +49,12 @@ TEST(WLaunch, ReturnsZeroOrOneAndWritesTheMessageForTheUser) {
     SetEnvironmentVariableW(L"LODESTAR_DEBUG", nullptr);  // a console would take over the test's streams
     LogAppender* previous = Logger::global().appender();
     {
-        StreamCapture err(std::cerr);
+        StreamCapture err(stderr);
         EXPECT_EQ(app::wlaunch(std::nothrow, returningPayload), 0);
         EXPECT_EQ(err.text(), "");
     }
     {
-        StreamCapture err(std::cerr);
+        StreamCapture err(stderr);
         EXPECT_EQ(app::wlaunch(std::nothrow, failingPayload), 1);
         EXPECT_EQ(err.text(), "Keine Verbindung \xe2\x9c\x97\n");
         EXPECT_EQ(app::lastErrorMsg(), "");

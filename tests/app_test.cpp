@@ -101,7 +101,7 @@ TEST(DebugSwitch, OnlyTheExactLowerCaseTrueTurnsItOn) {
 
 TEST_F(LaunchTest, ReturningPayloadGivesZeroAndReportsNothing) {
     LastErrorProbe probe;
-    StreamCapture err(std::cerr);
+    StreamCapture err(stderr);
     EXPECT_EQ(app::launch(std::nothrow, returningPayload, &probe), 0);
     EXPECT_TRUE(payloadRan);
     EXPECT_TRUE(probe.events.empty());
@@ -171,7 +171,7 @@ TEST_F(LaunchTest, AnythingElseIsAnUnknownError) {
 }
 
 TEST_F(LaunchTest, WithoutAnAppenderTheMessageGoesToStandardErrorAsOneLine) {
-    StreamCapture err(std::cerr);
+    StreamCapture err(stderr);
     EXPECT_EQ(app::launch(std::nothrow, throwLocatedError, nullptr), 1);
     EXPECT_EQ(err.text(), std::string(kMessage) + "\n");
 }
@@ -181,7 +181,7 @@ TEST_F(LaunchTest, DebugSwitchSendsEveryRecordToStandardErrorInOneLine) {
     const std::regex entering("\\[TRACE\\] app\\.cpp:([0-9]+): Entering app::launch");
     const std::regex exiting("\\[TRACE\\] app\\.cpp:0: Exiting app::launch \\(entered at app\\.cpp:([0-9]+)\\)");
     {
-        StreamCapture err(std::cerr);
+        StreamCapture err(stderr);
         EXPECT_EQ(app::launch(std::nothrow, returningPayload, nullptr), 0);
         const std::vector<std::string> records = lines(err.text());
         ASSERT_EQ(records.size(), 3u) << err.text();
@@ -193,7 +193,7 @@ TEST_F(LaunchTest, DebugSwitchSendsEveryRecordToStandardErrorInOneLine) {
     }
     {
         // The located record first, then the short message for the user, as the frame logs them.
-        StreamCapture err(std::cerr);
+        StreamCapture err(stderr);
         EXPECT_EQ(app::launch(std::nothrow, throwLocatedError, nullptr), 1);
         const std::vector<std::string> records = lines(err.text());
         ASSERT_EQ(records.size(), 5u) << err.text();

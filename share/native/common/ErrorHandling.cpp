@@ -2,7 +2,6 @@
 
 #include <cctype>
 #include <cstring>
-#include <sstream>
 
 #include "Log.h"
 
@@ -39,10 +38,8 @@ void logCaught(const SourceLocation& location, const tstring& message) {
 }  // namespace
 
 std::string formatLocatedMessage(const std::exception& error, const SourceLocation& location) {
-    std::ostringstream text;
-    text << fileNamePart(location.file) << "(" << location.line << ") at " << location.func << "(): "
-         << error.what();
-    return text.str();
+    return std::string(fileNamePart(location.file)) + "(" + std::to_string(location.line) + ") at " + location.func +
+           "(): " + error.what();
 }
 
 LdError<std::runtime_error> makeLocatedError(const std::string& message, const SourceLocation& location) {
@@ -63,21 +60,10 @@ LdError<std::runtime_error> makeLocatedError(const tstring& message, const Sourc
 }
 
 std::string joinMessages(const std::string& first, const std::string& second) {
-    std::ostringstream text;
-    text.exceptions(std::ios::badbit | std::ios::failbit);
-
     size_t firstEnd = first.size();
     while (firstEnd > 0 && isBlank(first[firstEnd - 1])) {
         --firstEnd;
     }
-    size_t separatorLength = 0;
-    if (firstEnd > 0) {
-        text.write(first.data(), static_cast<std::streamsize>(firstEnd));
-        const bool punctuated = std::strchr(";.,:!?", first[firstEnd - 1]) != nullptr;
-        text << (punctuated ? " " : ". ");
-        separatorLength = punctuated ? 1 : 2;
-    }
-
     size_t secondBegin = 0;
     size_t secondEnd = second.size();
     while (secondBegin < secondEnd && isBlank(second[secondBegin])) {
@@ -86,12 +72,15 @@ std::string joinMessages(const std::string& first, const std::string& second) {
     while (secondEnd > secondBegin && isBlank(second[secondEnd - 1])) {
         --secondEnd;
     }
-    text.write(second.data() + secondBegin, static_cast<std::streamsize>(secondEnd - secondBegin));
 
-    std::string joined = text.str();
-    if (secondEnd == secondBegin) {
-        joined.resize(joined.size() - separatorLength);
+    std::string joined = first.substr(0, firstEnd);
+    // A separator only between two parts that both have something to say.
+    if (firstEnd > 0 && secondEnd > secondBegin) {
+        const char last = first[firstEnd - 1];
+        const bool punctuated = last != '\0' && std::strchr(";.,:!?", last) != nullptr;
+        joined += punctuated ? " " : ". ";
     }
+    joined.append(second, secondBegin, secondEnd - secondBegin);
     return joined;
 }
 

@@ -1,7 +1,7 @@
 #include "Log.h"
 
 #include <exception>
-#include <iostream>
+#include <cstdio>
 #include <new>
 
 #include "WinSysInfo.h"
@@ -74,7 +74,7 @@ const wchar_t* logLevelName(LogLevel level) {
 
 Logger& Logger::global() {
     if (globalLogger.appender_ == nullptr) {
-        globalLogger.appender_ = new (defaultAppenderStorage) StreamLogAppender(&std::cout);
+        globalLogger.appender_ = new (defaultAppenderStorage) StreamLogAppender(stdout);
     }
     fillProcessName();
     return globalLogger;
@@ -102,6 +102,20 @@ LogAppender* Logger::setAppender(LogAppender* appender) {
     return previous;
 }
 
+namespace {
+
+// Writes the line and a line feed, then flushes, as the standard end-of-line manipulator does.
+void writeToRuntimeStream(void* stream, const std::string& line) {
+    auto* out = static_cast<std::FILE*>(stream);
+    std::fwrite(line.data(), 1, line.size(), out);
+    std::fputc('\n', out);
+    std::fflush(out);
+}
+
+}  // namespace
+
+StreamLogAppender::StreamLogAppender(std::FILE* out) : writeLine_(writeToRuntimeStream), out_(out) {}
+
 void StreamLogAppender::append(const LogEvent& event) {
     const tstring prefix = tstrings::formatPrintf(
         L"%04u/%02u/%02u %02u:%02u:%02u.%03u, %s (PID: %u, TID: %u), ", event.ts.wYear, event.ts.wMonth,
@@ -110,7 +124,7 @@ void StreamLogAppender::append(const LogEvent& event) {
     tstrings::MessageBuilder record;
     record << "[" << prefix << event.fileName << ":" << event.lineNum << " (" << event.funcName << ")"
            << "]" << "\n\t" << event.logLevel << ": " << event.message;
-    *out_ << record.str() << std::endl;
+    writeLine_(out_, record.str());
 }
 
 void TeeLogAppender::append(const LogEvent& event) {
@@ -123,8 +137,8 @@ void TeeLogAppender::append(const LogEvent& event) {
 }
 
 void StandardLogAppender::append(const LogEvent& event) {
-    std::cerr << "[" << tstrings::toUtf8(event.logLevel) << "] " << tstrings::toUtf8(event.fileName) << ":"
-              << event.lineNum << ": " << tstrings::toUtf8(event.message) << std::endl;
+    writeToRuntimeStream(stderr, tstrings::toUtf8(L"[" + event.logLevel + L"] " + event.fileName + L":" +
+                                                  std::to_wstring(event.lineNum) + L": " + event.message));
 }
 
 WithExtraLogAppender::WithExtraLogAppender(LogAppender& extra)

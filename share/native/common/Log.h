@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
-#include <ostream>
+#include <cstdio>
+#include <iosfwd>
+#include <string>
 
 #include "SourceLocation.h"
 #include "WinApi.h"
@@ -37,14 +39,20 @@ public:
     void append(const LogEvent&) override {}
 };
 
-// The full two-line record to a narrow stream (not owned).
+// The full two-line record to a narrow stream (not owned): a standard library stream, or a C
+// runtime stream such as stdout. A program that only ever uses the second kind (the launcher)
+// links none of the first kind's machinery.
 class StreamLogAppender : public LogAppender {
 public:
-    explicit StreamLogAppender(std::ostream* out) : out_(out) {}
+    explicit StreamLogAppender(std::ostream* out);
+    explicit StreamLogAppender(std::FILE* out);
     void append(const LogEvent& event) override;
 
 private:
-    std::ostream* out_;
+    using WriteLine = void (*)(void* stream, const std::string& line);
+
+    WriteLine writeLine_;
+    void* out_;
 };
 
 // Forwards to both members in order, skipping a null one (neither is owned).

@@ -1,6 +1,6 @@
 #include "app.h"
 
-#include <iostream>
+#include <cstdio>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -16,7 +16,11 @@ const std::string* lastErrorMsgPtr = nullptr;
 class LastErrorLogAppender : public LogAppender {
 public:
     // The record carries the located message, which is for the log; the user gets the short one.
-    void append(const LogEvent&) override { std::cerr << app::lastErrorMsg() << std::endl; }
+    void append(const LogEvent&) override {
+        const std::string message = app::lastErrorMsg() + "\n";
+        std::fwrite(message.data(), 1, message.size(), stderr);
+        std::fflush(stderr);
+    }
 };
 
 // The frame's appenders are never destroyed: the logger keeps pointing at one of them after

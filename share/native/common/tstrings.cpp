@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
+#include <cstdint>
 #include <cwctype>
 #include <stdexcept>
 
@@ -148,31 +149,46 @@ std::string escapeNul(const std::string& text) { return escapeNulIn(text); }
 
 MessageBuilder& MessageBuilder::operator<<(const char* text) {
     if (text == nullptr) {
-        stream_ << L"NULL";
+        text_ += L"NULL";
         return *this;
     }
     for (; *text != '\0'; ++text) {
-        stream_ << stream_.widen(*text);
+        text_ += static_cast<wchar_t>(static_cast<unsigned char>(*text));
     }
     return *this;
 }
 
 MessageBuilder& MessageBuilder::operator<<(const wchar_t* text) {
-    stream_ << (text != nullptr ? text : L"NULL");
+    text_ += text != nullptr ? text : L"NULL";
     return *this;
 }
 
 MessageBuilder& MessageBuilder::operator<<(const tstring& text) {
-    stream_ << escapeNul(text);
+    text_ += escapeNul(text);
     return *this;
 }
 
 MessageBuilder& MessageBuilder::operator<<(const std::string& utf8Text) {
-    stream_ << escapeNul(fromUtf8(utf8Text));
+    text_ += escapeNul(fromUtf8(utf8Text));
     return *this;
 }
 
-std::ostream& operator<<(std::ostream& out, const MessageBuilder& message) { return out << message.str(); }
+MessageBuilder& MessageBuilder::appendPointer(const void* pointer) {
+    const auto value = reinterpret_cast<std::uintptr_t>(pointer);
+    if (value == 0) {
+        text_ += L'0';
+        return *this;
+    }
+    text_ += formatPrintf(L"0x%llx", static_cast<unsigned long long>(value));
+    return *this;
+}
+
+MessageBuilder& MessageBuilder::appendFloatingPoint(double value) {
+    text_ += formatPrintf(L"%g", value);
+    return *this;
+}
+
+
 
 namespace detail {
 

@@ -2,8 +2,7 @@
 // builder every error and log text is composed with, printf-style formatting and small helpers.
 #pragma once
 
-#include <ostream>
-#include <sstream>
+#include <iosfwd>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -40,7 +39,9 @@ tstring replace(const tstring& s, const tstring& search, const tstring& replacem
 tstring escapeNul(const tstring& text);
 std::string escapeNul(const std::string& text);
 
-// A wide text stream read back as tstring or UTF-8.
+// Wide text composed by insertion, read back as tstring or UTF-8. Values are written as the
+// standard wide stream writes them with its default settings; the builder is not a stream, so
+// that a program that uses it carries none of the streams' locale machinery.
 class MessageBuilder {
 public:
     MessageBuilder() = default;
@@ -56,25 +57,39 @@ public:
     MessageBuilder& operator<<(const std::string& utf8Text);  // decoded as UTF-8
     MessageBuilder& operator<<(const MessageBuilder& other) { return *this << other.tstr(); }
 
-    // Numbers, single characters and pointers, as the standard wide stream formats them.
+    // Numbers in decimal (bool as 1 or 0), floating point as %g, single characters as themselves,
+    // pointers as 0x and lower-case hex digits (0 for null), enumerations as their numbers.
     template <typename T>
         requires(std::is_arithmetic_v<T> || std::is_pointer_v<T> || std::is_enum_v<T>)
     MessageBuilder& operator<<(T value) {
         if constexpr (std::is_enum_v<T>) {
-            stream_ << static_cast<std::underlying_type_t<T>>(value);
+            return *this << static_cast<std::underlying_type_t<T>>(value);
         } else if constexpr (std::is_pointer_v<T>) {
-            stream_ << static_cast<const void*>(value);
+            return appendPointer(static_cast<const void*>(value));
+        } else if constexpr (std::is_same_v<T, bool>) {
+            text_ += value ? L'1' : L'0';
+        } else if constexpr (std::is_same_v<T, char>) {
+            text_ += static_cast<wchar_t>(static_cast<unsigned char>(value));
+        } else if constexpr (std::is_same_v<T, wchar_t>) {
+            text_ += value;
+        } else if constexpr (std::is_floating_point_v<T>) {
+            return appendFloatingPoint(static_cast<double>(value));
+        } else if constexpr (std::is_signed_v<T>) {
+            text_ += std::to_wstring(static_cast<long long>(value));
         } else {
-            stream_ << value;
+            text_ += std::to_wstring(static_cast<unsigned long long>(value));
         }
         return *this;
     }
 
-    tstring tstr() const { return stream_.str(); }
-    std::string str() const { return toUtf8(tstr()); }
+    tstring tstr() const { return text_; }
+    std::string str() const { return toUtf8(text_); }
 
 private:
-    std::wostringstream stream_;
+    MessageBuilder& appendPointer(const void* pointer);
+    MessageBuilder& appendFloatingPoint(double value);
+
+    tstring text_;
 };
 
 std::ostream& operator<<(std::ostream& out, const MessageBuilder& message);

@@ -1,7 +1,6 @@
 #include "WinApp.h"
 
 #include <cstdio>
-#include <iostream>
 #include <memory>
 #include <stdexcept>
 
@@ -71,14 +70,11 @@ Console::Channel::Channel(FILE* stream) : standardStream_(stream) {
     // A stream that cannot be reopened stays as it was; the log is a convenience, not a duty.
     static_cast<void>(_wfreopen_s(&reopened, input ? L"CONIN$" : L"CONOUT$", input ? L"r" : L"w", stream));
     stream_.reset(reopened);
-    // The standard stream objects write through the C streams only while they are synchronised.
-    std::ios::sync_with_stdio(true);
 }
 
 Console::Channel::~Channel() {
     try {
         stream_.reset();
-        std::ios::sync_with_stdio(true);
     } catch (const std::runtime_error& e) {
         logCaughtException(LD_SOURCE_LOCATION, e);
     } catch (...) {

@@ -1,7 +1,6 @@
 // The system-bound half of the error model: system and COM error descriptions.
 #include <cerrno>
 #include <cstring>
-#include <sstream>
 
 #include "ErrorHandling.h"
 #include "FileUtils.h"
