@@ -1,6 +1,7 @@
 #include "InstallerMain.h"
 
 #include <algorithm>
+#include <iterator>
 #include <new>
 #include <optional>
 #include <string>
@@ -29,6 +30,16 @@ constexpr int kSilentUiLevel = 2;  // INSTALLUILEVEL_NONE
 
 bool asksForUninstall(const tstring_array& args) {
     return std::find(args.begin(), args.end(), tstring(kUninstallSwitch)) != args.end();
+}
+
+// Whether an argument could be "uninstall": its letters would stand together in the arguments'
+// text once the quotes the splitting removes are gone. Most runs install, and they then need not
+// split the command line at all: the system's splitter lives in shell32, whose load (with user32
+// and gdi32) is the largest part of a launcher's start-up.
+bool mayAskForUninstall(const tstring& argsText) {
+    tstring unquoted;
+    std::remove_copy(argsText.begin(), argsText.end(), std::back_inserter(unquoted), L'"');
+    return unquoted.find(kUninstallSwitch) != tstring::npos;
 }
 
 Guid carriedProductCode() {
@@ -81,6 +92,10 @@ void installCarriedPackage() {
 int exitCode() { return processExitCode; }
 
 void installerMain() {
+    if (!mayAskForUninstall(SysInfo::getCommandArgsText())) {
+        installCarriedPackage();
+        return;
+    }
     const tstring_array args = SysInfo::getCommandArgs(SysInfo::ExcludeProgramName);
     if (asksForUninstall(args)) {
         uninstallCarriedProduct(args);

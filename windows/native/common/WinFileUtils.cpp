@@ -684,52 +684,41 @@ DirectoryLock::DirectoryLock(const tstring& path) : path_(path) {
 
 namespace {
 
-// A read-only view of a whole file.
-class FileView {
-public:
-    FileView(HANDLE file, const tstring& path) {
-        const UniqueHandle mapping(CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr));
-        if (!mapping) {
+// Whether the file, read from its current position to its end, holds exactly `size` bytes equal
+// to `data`. Read through a small buffer: the comparison costs no more memory for a large file,
+// and maps nothing that would count as the process's own.
+bool holdsExactly(HANDLE file, const tstring& path, const void* data, std::size_t size) {
+    constexpr DWORD kChunk = 256 * 1024;
+    std::vector<char> buffer(kChunk);
+    const char* expected = static_cast<const char*>(data);
+    for (std::size_t compared = 0;;) {
+        DWORD read = 0;
+        if (!ReadFile(file, buffer.data(), kChunk, &read, nullptr)) {
             const DWORD error = GetLastError();
-            LD_THROW_SYSTEM_ERROR(CreateFileMappingW, error, "CreateFileMapping(" << path << ") failed");
+            LD_THROW_SYSTEM_ERROR(ReadFile, error, "ReadFile(" << path << ") failed");
         }
-        view_ = MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0);
-        if (view_ == nullptr) {
-            const DWORD error = GetLastError();
-            LD_THROW_SYSTEM_ERROR(MapViewOfFile, error, "MapViewOfFile(" << path << ") failed");
+        if (read == 0) {
+            return compared == size;
         }
+        if (read > size - compared || std::memcmp(buffer.data(), expected + compared, read) != 0) {
+            return false;
+        }
+        compared += read;
     }
-    ~FileView() { UnmapViewOfFile(view_); }
-    FileView(const FileView&) = delete;
-    FileView& operator=(const FileView&) = delete;
-
-    const void* data() const { return view_; }
-
-private:
-    const void* view_ = nullptr;
-};
+}
 
 }  // namespace
 
 UniqueHandle lockFileContent(const tstring& path, const void* data, std::size_t size) {
     // Read sharing only: from here on nobody else can open the file to write, rename or delete it.
-    UniqueHandle file(
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) {
         const DWORD error = GetLastError();
         LD_THROW_SYSTEM_ERROR(CreateFileW, error, "CreateFile(" << path << ") failed");
     }
-    LARGE_INTEGER fileSize{};
-    if (!GetFileSizeEx(file.get(), &fileSize)) {
-        const DWORD error = GetLastError();
-        LD_THROW_SYSTEM_ERROR(GetFileSizeEx, error, "GetFileSizeEx(" << path << ") failed");
-    }
     // Before the handle was open anybody could have written to the file: only the bytes tell.
-    bool unchanged = static_cast<ULONGLONG>(fileSize.QuadPart) == size;
-    if (unchanged && size > 0) {
-        unchanged = std::memcmp(FileView(file.get(), path).data(), data, size) == 0;
-    }
-    if (!unchanged) {
+    if (!holdsExactly(file.get(), path, data, size)) {
         LD_THROW(tstrings::MessageBuilder() << "[" << path << "] was changed by another program after it was written");
     }
     return file;
