@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "ErrorHandling.h"
-#include "UniqueHandle.h"
+#include "UniqueResource.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "MsiDb.h"
 #include "Resources.h"
 #include "StubImage.h"
-#include "UniqueHandle.h"
+#include "UniqueResource.h"
 #include "VersionInfo.h"
 #include "WinDll.h"
 #include "WinFileUtils.h"
@@ -162,10 +162,7 @@ ResourceSection launcherResources(const LauncherParts& parts, const PackageFacts
 void verifyLauncher(const tstring& path, const PackageFacts& facts, std::uint64_t packageSize, std::uint64_t packageHash) {
     const ModuleHandle launcher(
         LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
-    if (!launcher) {
-        const DWORD error = GetLastError();
-        LD_THROW_SYSTEM_ERROR(LoadLibraryExW, error, "LoadLibraryExW(" << path << ") failed");
-    }
+    LD_THROW_LAST_ERROR_IF(!launcher, LoadLibraryExW, "LoadLibraryExW(" << path << ") failed");
     std::uint32_t size = 0;
     const void* code = Resource(L"product_code", RT_RCDATA, launcher.get()).getPtr(size);
     if (size != facts.productCode.size() || std::memcmp(code, bytesOf(facts.productCode).data(), size) != 0) {

@@ -173,10 +173,7 @@ StubImage::Written StubImage::writeWith(const ResourceSection& resources, FileUt
         for (std::uint64_t left = part.size; left > 0;) {
             const auto chunk = static_cast<DWORD>(std::min<std::uint64_t>(buffer.size(), left));
             DWORD read = 0;
-            if (!ReadFile(part.file, buffer.data(), chunk, &read, nullptr)) {
-                const DWORD error = GetLastError();
-                LD_THROW_SYSTEM_ERROR(ReadFile, error, "ReadFile() of a resource file failed");
-            }
+            LD_THROW_LAST_ERROR_IF(!ReadFile(part.file, buffer.data(), chunk, &read, nullptr), ReadFile, "ReadFile() of a resource file failed");
             if (read == 0) {
                 LD_THROW("A resource file ended before its size: it changed while it was read");
             }

@@ -106,7 +106,7 @@ TEST(MsiCAImpl, EmptyValueIsRefusedBeforeTheServiceIsCalled) {
     const auto [actionMessage, actionCode] = installerFailure([] { msi::CAFacade(0).doAction(L"CostFinalize"); });
     EXPECT_NE(actionCode, 0u);
     EXPECT_TRUE(startsWith(actionMessage, "MsiDoAction(CostFinalize) failed. MSI error [")) << actionMessage;
-    const auto [databaseMessage, databaseCode] = installerFailure([&] { msi::Database database(noSession); });
+    const auto [databaseMessage, databaseCode] = installerFailure([&] { msi::sessionDatabase(noSession); });
     EXPECT_EQ(databaseCode, 1627u);
     EXPECT_TRUE(startsWith(databaseMessage, "MsiGetActiveDatabase() failed. MSI error [1627](")) << databaseMessage;
     EXPECT_EQ(noSession.getModes(), L"0000000000000000000");

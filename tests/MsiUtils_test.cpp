@@ -14,7 +14,7 @@
 #include "LodestarTestPackages.h"
 #include "MsiTestSupport.h"
 #include "TestSupport.h"
-#include "UniqueHandle.h"
+#include "UniqueResource.h"
 #include "WinSysInfo.h"
 
 namespace {

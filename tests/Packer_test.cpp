@@ -13,7 +13,7 @@
 #include "LodestarTestPackages.h"
 #include "PackerTestFiles.h"
 #include "TestSupport.h"
-#include "UniqueHandle.h"
+#include "UniqueResource.h"
 #include "VersionInfo.h"
 #include "WinApi.h"
 #include "WinDll.h"

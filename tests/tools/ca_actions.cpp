@@ -74,7 +74,7 @@ void readSession(const msi::CAFacade& ca, MSIHANDLE session) {
     ca.setProperty(L"CA_MODES", modes);
 
     // The session database holds the package's own Property table, untouched by the action.
-    const msi::Database database(ca.impl());
+    const msi::Database database = msi::sessionDatabase(ca.impl());
     const tstring removed = database.getProperty(L"CA_REMOVED");
     LOG_INFO("Lodestar CA database " << database.getPath() << " still holds CA_REMOVED = '" << removed << "'");
     ca.setProperty(L"CA_DB_REMOVED", removed);

@@ -7,28 +7,7 @@
 
 namespace {
 
-const char* fileNamePart(const char* path) {
-    const char* name = path;
-    for (const char* p = path; *p != '\0'; ++p) {
-        if (*p == '\\' || *p == '/') {
-            name = p + 1;
-        }
-    }
-    return name;
-}
-
 bool isBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
-
-// Narrow text decoded as UTF-8 where it is valid, else widened byte by byte, so that a message
-// with non-ASCII text (a user's path) reads the same in the log as it did when it was raised.
-tstring widenExceptionText(const char* text) {
-    const std::string narrow(text != nullptr ? text : "");
-    const tstring decoded = tstrings::fromUtf8(narrow);
-    if (!decoded.empty() || narrow.empty()) {
-        return decoded;
-    }
-    return (tstrings::MessageBuilder() << narrow.c_str()).tstr();
-}
 
 void logCaught(const SourceLocation& location, const tstring& message) {
     Logger::global().log(LogLevel::ERROR, tstrings::fromUtf8(std::string(fileNamePart(location.file))).c_str(),
@@ -86,7 +65,7 @@ std::string joinMessages(const std::string& first, const std::string& second) {
 
 void logCaughtException(const SourceLocation& location, const std::exception& error) {
     tstrings::MessageBuilder message;
-    message << "Exception with message '" << widenExceptionText(error.what()) << "' caught";
+    message << "Exception with message '" << tstrings::fromUtf8OrBytes(error.what()) << "' caught";
     logCaught(location, message.tstr());
 }
 

@@ -81,7 +81,30 @@ const void* apiAddress(Fn* function) {
 #define LD_THROW(error) throw makeLocatedError((error), LD_SOURCE_LOCATION)
 
 // Raises the SysError of a failed system call. Capture the code with GetLastError() right after
-// the call and pass it here; `message` is a MessageBuilder insertion chain naming the call.
+// the call and pass it here; `message` is a MessageBuilder insertion chain naming the call, `api`
+// the function that failed (or a pointer to it).
 #define LD_THROW_SYSTEM_ERROR(api, code, message)                                                  \
-    LD_THROW(SysError(tstrings::MessageBuilder() << message, ::apiAddress(&(api)), (code), \
-                      "System error"))
+    LD_THROW(SysError(tstrings::MessageBuilder() << message, ::apiAddress(api), (code), "System error"))
+
+// Raises the SysError of the system call `api` when `failed` holds, with the thread's last error
+// read before anything else can change it:
+//     LD_THROW_LAST_ERROR_IF(!CreateDirectoryW(path.c_str(), nullptr), CreateDirectoryW,
+//                            "CreateDirectory(" << path << ") failed");
+#define LD_THROW_LAST_ERROR_IF(failed, api, message)                         \
+    do {                                                                     \
+        if (failed) {                                                        \
+            const unsigned long ldLastError = ::GetLastError();              \
+            LD_THROW_SYSTEM_ERROR(api, ldLastError, message);                \
+        }                                                                    \
+    } while (false)
+
+// The end of every try block that must not let anything out: an exception of `Family` (a
+// standard exception class) is logged with its message, anything else as unknown, both located
+// at the site.
+//     try { ... } LD_CATCH_AND_LOG(std::exception)
+#define LD_CATCH_AND_LOG(Family)                                 \
+    catch (const Family& ldCaught) {                             \
+        logCaughtException(LD_SOURCE_LOCATION, ldCaught);        \
+    } catch (...) {                                              \
+        logCaughtUnknown(LD_SOURCE_LOCATION);                    \
+    }

@@ -5,8 +5,6 @@
 namespace FileUtils {
 namespace {
 
-const tstring kSeparators = L"\\/";
-
 bool endsWithCurrentDirectory(const tstring& path) {
     return path.size() >= 2 && path.back() == L'.' && isDirSeparator(path[path.size() - 2]);
 }
@@ -17,7 +15,7 @@ bool isDirSeparator(tstring::value_type c) { return c == L'\\' || c == L'/'; }
 
 tstring dirname(const tstring& path) {
     const tstring searched = endsWithCurrentDirectory(path) ? path.substr(0, path.size() - 2) : path;
-    size_t pos = searched.find_last_of(kSeparators);
+    size_t pos = searched.find_last_of(kDirSeparators);
     if (pos == tstring::npos) {
         return tstring();
     }
@@ -32,7 +30,7 @@ tstring dirname(const tstring& path) {
 }
 
 tstring basename(const tstring& path) {
-    const size_t pos = path.find_last_of(kSeparators);
+    const size_t pos = path.find_last_of(kDirSeparators);
     return pos == tstring::npos ? path : path.substr(pos + 1);
 }
 
@@ -41,7 +39,7 @@ tstring suffix(const tstring& path) {
     if (dot == tstring::npos) {
         return tstring();
     }
-    if (path.find_first_of(kSeparators, dot + 1) != tstring::npos) {
+    if (path.find_first_of(kDirSeparators, dot + 1) != tstring::npos) {
         return tstring();  // the dot belongs to a directory name
     }
     const bool lastComponentIsParentDirectory =
@@ -68,7 +66,7 @@ tstring combinePath(const tstring& first, const tstring& second) {
 }
 
 tstring removeTrailingSeparators(const tstring& path) {
-    const size_t last = path.find_last_not_of(kSeparators);
+    const size_t last = path.find_last_not_of(kDirSeparators);
     return last == tstring::npos ? tstring() : path.substr(0, last + 1);
 }
 

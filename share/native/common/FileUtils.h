@@ -7,6 +7,9 @@
 
 namespace FileUtils {
 
+// The characters that separate path components.
+inline constexpr const wchar_t* kDirSeparators = L"\\/";
+
 bool isDirSeparator(tstring::value_type c);
 
 // Everything before the last separator, without trailing separators: "C:\a\b" -> "C:\a",

@@ -19,16 +19,6 @@ wchar_t processName[kProcessNameCapacity] = L"Unknown";
 enum class NameState { NotStarted, InProgress, Done };
 NameState processNameState = NameState::NotStarted;
 
-const wchar_t* fileNamePart(const wchar_t* path) {
-    const wchar_t* name = path;
-    for (const wchar_t* p = path; *p != L'\0'; ++p) {
-        if (*p == L'\\' || *p == L'/') {
-            name = p + 1;
-        }
-    }
-    return name;
-}
-
 void copyProcessName(const tstring& modulePath) {
     const tstring name = fileNamePart(modulePath.c_str());
     const size_t length = std::min(name.size(), kProcessNameCapacity - 1);

@@ -5,12 +5,25 @@
 #include <cstddef>
 
 struct SourceLocation {
-    SourceLocation(const char* file, const char* func, int line) : file(file), func(func), line(line) {}
+    SourceLocation(const char* filePath, const char* function, int lineNumber)
+        : file(filePath), func(function), line(lineNumber) {}
 
     const char* file;  // full source path, static storage
     const char* func;  // qualified function name, static storage
     int line;
 };
+
+// The part of a source path after its last '\\' or '/': what error texts and log records name.
+template <typename Char>
+const Char* fileNamePart(const Char* path) {
+    const Char* name = path;
+    for (const Char* next = path; *next != Char(0); ++next) {
+        if (*next == Char('\\') || *next == Char('/')) {
+            name = next + 1;
+        }
+    }
+    return name;
+}
 
 namespace ld::detail {
 

@@ -41,11 +41,7 @@ public:
     ~ResetLastErrorMsgAtEndOfScope() {
         try {
             lastErrorMsgPtr = nullptr;
-        } catch (const std::runtime_error& e) {
-            logCaughtException(LD_SOURCE_LOCATION, e);
-        } catch (...) {
-            logCaughtUnknown(LD_SOURCE_LOCATION);
-        }
+        } LD_CATCH_AND_LOG(std::runtime_error)
     }
 };
 
@@ -61,31 +57,13 @@ public:
     ~SetLoggerAtEndOfScope() {
         try {
             holder_ = std::make_unique<WithExtraLogAppender>(lastErrorLogAppender_);
-        } catch (const std::runtime_error& e) {
-            logCaughtException(LD_SOURCE_LOCATION, e);
-        } catch (...) {
-            logCaughtUnknown(LD_SOURCE_LOCATION);
-        }
+        } LD_CATCH_AND_LOG(std::runtime_error)
     }
 
 private:
     std::unique_ptr<WithExtraLogAppender>& holder_;
     LogAppender& lastErrorLogAppender_;
 };
-
-// Raw messages are UTF-8 by convention; one that is not (ANSI text from elsewhere) is kept byte
-// by byte rather than dropped, so that the user is never shown an empty box for a real message.
-std::string toUtf8Message(const char* text) {
-    const std::string narrow(text != nullptr ? text : "");
-    const tstring decoded = tstrings::fromUtf8(narrow);
-    tstrings::MessageBuilder message;
-    if (decoded.empty() && !narrow.empty()) {
-        message << narrow.c_str();
-    } else {
-        message << decoded;
-    }
-    return tstrings::toUtf8(message.tstr());
-}
 
 }  // namespace
 
@@ -115,16 +93,14 @@ int launch(const std::nothrow_t&, LauncherFunc payload, LogAppender* lastErrorLo
         payload();
         return 0;
     } catch (const LdErrorBase& e) {
-        lastErrorMessage = toUtf8Message(e.rawMessage());
+        // Raw messages are UTF-8 by convention; one that is not (ANSI text from elsewhere) is
+        // kept byte by byte, so that the user is never shown an empty box for a real message.
+        lastErrorMessage = tstrings::toUtf8(tstrings::fromUtf8OrBytes(e.rawMessage()));
         lastErrorMsgPtr = &lastErrorMessage;
         // Logged as the runtime error it also is, so that the record carries the located message.
         try {
             throw;
-        } catch (const std::runtime_error& located) {
-            logCaughtException(LD_SOURCE_LOCATION, located);
-        } catch (...) {
-            logCaughtUnknown(LD_SOURCE_LOCATION);
-        }
+        } LD_CATCH_AND_LOG(std::runtime_error)
     } catch (const std::runtime_error& e) {
         lastErrorMessage = crtErrorText();
         lastErrorMsgPtr = &lastErrorMessage;

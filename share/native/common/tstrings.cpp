@@ -49,6 +49,19 @@ tstring fromMultiByte(const std::string& text, unsigned codePage) {
 std::string toUtf8(const tstring& text) { return toMultiByte(text, CP_UTF8); }
 std::string toUtf8(const std::string& ansiText) { return toUtf8(fromACP(ansiText)); }
 tstring fromUtf8(const std::string& text) { return fromMultiByte(text, CP_UTF8); }
+
+tstring fromUtf8OrBytes(const char* text) {
+    const std::string narrow(text != nullptr ? text : "");
+    const tstring decoded = fromUtf8(narrow);
+    if (!decoded.empty() || narrow.empty()) {
+        return decoded;
+    }
+    tstring widened;
+    for (const char c : narrow) {
+        widened += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    }
+    return widened;
+}
 std::string toACP(const tstring& text) { return toMultiByte(text, CP_ACP); }
 tstring fromACP(const std::string& text) { return fromMultiByte(text, CP_ACP); }
 

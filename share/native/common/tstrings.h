@@ -21,6 +21,9 @@ std::string toUtf8(const tstring& text);
 // Narrow text in the active ANSI code page, re-encoded as UTF-8.
 std::string toUtf8(const std::string& ansiText);
 tstring fromUtf8(const std::string& text);
+// Narrow text of unknown origin (an exception's message, say): decoded as UTF-8 where it is valid,
+// else widened byte by byte, so that it is never lost. A null pointer gives the empty text.
+tstring fromUtf8OrBytes(const char* text);
 inline tstring fromUtf8(const tstring& text) { return text; }
 std::string toACP(const tstring& text);
 tstring fromACP(const std::string& text);

@@ -118,11 +118,7 @@ UniqueHandle Executor::startProcess(UniqueHandle* threadHandleHolder) const {
 
     tstrings::MessageBuilder description =
         describeCreation(suspended_, visible_, inheritHandles_, executablePath_, commandLine);
-    if (!CreateProcessW(executablePath_.c_str(), commandLineBuffer.data(), nullptr, nullptr,
-                        inheritHandles_ ? TRUE : FALSE, creationFlags, nullptr, nullptr, &startupInfo, &processInfo)) {
-        const DWORD error = GetLastError();
-        LD_THROW_SYSTEM_ERROR(CreateProcessW, error, description << " failed");
-    }
+    LD_THROW_LAST_ERROR_IF(!CreateProcessW(executablePath_.c_str(), commandLineBuffer.data(), nullptr, nullptr, inheritHandles_ ? TRUE : FALSE, creationFlags, nullptr, nullptr, &startupInfo, &processInfo), CreateProcessW, description << " failed");
     UniqueHandle process(processInfo.hProcess);
     UniqueHandle thread(processInfo.hThread);
     NeverStartedChildGuard neverStartedGuard(process.get(), suspended_);
@@ -138,10 +134,7 @@ UniqueHandle Executor::startProcess(UniqueHandle* threadHandleHolder) const {
 
     if (jobObject_ != nullptr) {
         LOG_TRACE("AssignProcessToJobObject(PID=" << processInfo.dwProcessId << ")");
-        if (!AssignProcessToJobObject(jobObject_, process.get())) {
-            const DWORD error = GetLastError();
-            LD_THROW_SYSTEM_ERROR(AssignProcessToJobObject, error, "AssignProcessToJobObject() failed");
-        }
+        LD_THROW_LAST_ERROR_IF(!AssignProcessToJobObject(jobObject_, process.get()), AssignProcessToJobObject, "AssignProcessToJobObject() failed");
     }
 
     if (afterProcessCreated_) {
@@ -165,22 +158,13 @@ int Executor::execAndWaitForExit() const {
         }
     }
 
-    if (WaitForSingleObject(process.get(), INFINITE) == WAIT_FAILED) {
-        const DWORD error = GetLastError();
-        LD_THROW_SYSTEM_ERROR(WaitForSingleObject, error, "WaitForSingleObject() failed");
-    }
+    LD_THROW_LAST_ERROR_IF(WaitForSingleObject(process.get(), INFINITE) == WAIT_FAILED, WaitForSingleObject, "WaitForSingleObject() failed");
 
     DWORD exitCode = 0;
-    if (!GetExitCodeProcess(process.get(), &exitCode)) {
-        const DWORD error = GetLastError();
-        LD_THROW_SYSTEM_ERROR(GetExitCodeProcess, error, "GetExitCodeProcess() failed");
-    }
+    LD_THROW_LAST_ERROR_IF(!GetExitCodeProcess(process.get(), &exitCode), GetExitCodeProcess, "GetExitCodeProcess() failed");
 
     const DWORD processId = GetProcessId(process.get());
-    if (processId == 0) {
-        const DWORD error = GetLastError();
-        LD_THROW_SYSTEM_ERROR(GetProcessId, error, "GetProcessId() failed.");
-    }
+    LD_THROW_LAST_ERROR_IF(processId == 0, GetProcessId, "GetProcessId() failed.");
 
     LOG_TRACE("Process with PID=" << processId << " terminated. Exit code=" << exitCode);
     // The status is a 32-bit pattern (0xC0000005 and the like); callers get it as a signed value.

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "UniqueHandle.h"
+#include "UniqueResource.h"
 #include "WinApi.h"
 #include "tstrings.h"
 

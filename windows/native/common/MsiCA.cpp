@@ -126,7 +126,9 @@ MSIHANDLE openDatabase(const CAImpl& session) {
     return handle;
 }
 
-Database::Database(const CAImpl& session) : path_(kSessionDatabasePath), handle_(openDatabase(session)) {}
+Database sessionDatabase(const CAImpl& session) {
+    return Database(openDatabase(session), kSessionDatabasePath, Database::AdoptHandle{});
+}
 
 // ---------------------------------------------------------------------------------------------
 // Session log

@@ -80,8 +80,10 @@ private:
     tstring caName_;
 };
 
-// The session's database handle; the caller owns it. msi::Database(session) wraps it.
+// The session's database handle; the caller owns it.
 MSIHANDLE openDatabase(const CAImpl& session);
+// The session's database, with the path marker "*CA*".
+Database sessionDatabase(const CAImpl& session);
 
 // Sends every log record to the session log as an information message.
 class MsiLogAppender : public LogAppender {

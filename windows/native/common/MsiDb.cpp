@@ -138,6 +138,8 @@ Database::Database(const Guid& productCode) : Database(getProductInfo(productCod
 
 Database::Database(const tstring& path) : path_(path), handle_(openDatabase(path)) {}
 
+Database::Database(MSIHANDLE handle, const tstring& path, AdoptHandle) : path_(path), handle_(handle) {}
+
 Database::~Database() { closeMSIHANDLE(handle_); }
 
 tstring Database::getProperty(const tstring& name) const {
@@ -156,11 +158,7 @@ tstring Database::getProperty(const tstring& name) const {
 tstring Database::getProperty(const tstring& name, const std::nothrow_t&) const noexcept {
     try {
         return getProperty(name);
-    } catch (const std::runtime_error& e) {
-        logCaughtException(LD_SOURCE_LOCATION, e);
-    } catch (...) {
-        logCaughtUnknown(LD_SOURCE_LOCATION);
-    }
+    } LD_CATCH_AND_LOG(std::runtime_error)
     return tstring();
 }
 

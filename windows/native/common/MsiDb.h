@@ -10,8 +10,6 @@
 
 namespace msi {
 
-class CAImpl;
-
 // One record: a row fetched from a view, a query's parameters, or a message for the session log.
 // Owns its handle; a default-made record has none and counts as empty.
 class DatabaseRecord {
@@ -56,8 +54,10 @@ public:
     // The cached package of an installed product ("LocalPackage").
     explicit Database(const Guid& productCode);
     explicit Database(const tstring& path);
-    // The database of the installation session the custom action runs in ("*CA*").
-    explicit Database(const CAImpl& session);
+    // Takes over a database handle the service opened already (a session's, say); getPath()
+    // reports `path`.
+    struct AdoptHandle {};
+    Database(MSIHANDLE handle, const tstring& path, AdoptHandle);
 
     ~Database();
     Database(const Database&) = delete;

@@ -5,7 +5,7 @@
 
 #include "FileUtils.h"
 #include "Resources.h"
-#include "UniqueHandle.h"
+#include "UniqueResource.h"
 #include "WinDll.h"
 #include "WinSysInfo.h"
 
@@ -73,12 +73,8 @@ std::string makeMessage(const std::string& message, UINT code) {
     detail << "MSI error [" << code << "]";
 
     const tstring path = systemLibraryPath(L"msimsg.dll");
-    const HMODULE loaded = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    if (loaded == nullptr) {
-        const DWORD error = GetLastError();
-        LD_THROW_SYSTEM_ERROR(LoadLibraryExW, error, "LoadLibraryExW(" << path << ") failed");
-    }
-    const ModuleHandle messages(loaded);
+    const ModuleHandle messages(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    LD_THROW_LAST_ERROR_IF(!messages, LoadLibraryExW, "LoadLibraryExW(" << path << ") failed");
     detail << "(" << describeInstallerCode(code, messages.get()) << ")";
     return joinMessages(tstrings::escapeNul(message), detail.str());
 }
@@ -97,11 +93,7 @@ int WINAPI forwardMessage(LPVOID context, UINT messageWord, LPCWSTR message) noe
     try {
         try {
             static_cast<Callback*>(context)->notify(kind, flags, message);
-        } catch (const std::runtime_error& e) {
-            logCaughtException(LD_SOURCE_LOCATION, e);
-        } catch (...) {
-            logCaughtUnknown(LD_SOURCE_LOCATION);
-        }
+        } LD_CATCH_AND_LOG(std::runtime_error)
     } catch (...) {
         // The report itself failed (out of memory, a failing appender): the message is dropped.
     }
@@ -203,7 +195,7 @@ T serviceArgument(T value) {
 }
 
 template <typename Function, typename First, typename Second>
-tstring getProperty(Function function, const char* functionName, const First& first, const Second& second) {
+tstring readServiceString(Function function, const char* functionName, const First& first, const Second& second) {
     std::vector<wchar_t> buffer(kInitialValueBuffer);
     DWORD size = static_cast<DWORD>(buffer.size());
     UINT result = function(serviceArgument(first), serviceArgument(second), buffer.data(), &size);
@@ -246,11 +238,7 @@ void closeMSIHANDLE(MSIHANDLE handle) noexcept {
         if (result != ERROR_SUCCESS) {
             LOG_WARNING("MsiCloseHandle(" << handle << ") failed with error=" << result);
         }
-    } catch (const std::runtime_error& e) {
-        logCaughtException(LD_SOURCE_LOCATION, e);
-    } catch (...) {
-        logCaughtUnknown(LD_SOURCE_LOCATION);
-    }
+    } LD_CATCH_AND_LOG(std::runtime_error)
 }
 
 bool waitForInstallationCompletion(DWORD timeout) {
@@ -265,11 +253,9 @@ namespace detail {
 
 bool waitForInstallerMutex(HANDLE mutex, DWORD timeout) {
     const DWORD result = WaitForSingleObject(mutex, timeout);
-    if (result == WAIT_FAILED) {
-        // Not knowing is not the same as "no installation runs".
-        const DWORD error = GetLastError();
-        LD_THROW_SYSTEM_ERROR(WaitForSingleObject, error, "WaitForSingleObject(" << kInstallerMutexName << ") failed");
-    }
+    // Not knowing is not the same as "no installation runs".
+    LD_THROW_LAST_ERROR_IF(result == WAIT_FAILED, WaitForSingleObject,
+                           "WaitForSingleObject(" << kInstallerMutexName << ") failed");
     if (timeout != 0) {
         LOG_INFO("finish waiting for mutex: " << result);
     }
@@ -343,7 +329,7 @@ ActionStatus install::run(const install& target, const tstring& commandLine) {
 }
 
 tstring getProductInfo(const Guid& productCode, const tstring& name) {
-    return getProperty(service().MsiGetProductInfoW, "MsiGetProductInfo", productCode.toString(), name);
+    return readServiceString(service().MsiGetProductInfoW, "MsiGetProductInfo", productCode.toString(), name);
 }
 
 tstring getProductInfo(const Guid& productCode, const tstring& name, const std::nothrow_t&) noexcept {
@@ -355,7 +341,7 @@ tstring getProductInfo(const Guid& productCode, const tstring& name, const std::
 }
 
 tstring getProperty(MSIHANDLE session, const tstring& name) {
-    return getProperty(service().MsiGetPropertyW, "MsiGetProperty", session, name);
+    return readServiceString(service().MsiGetPropertyW, "MsiGetProperty", session, name);
 }
 
 tstring getProperty(MSIHANDLE session, const tstring& name, const std::nothrow_t&) noexcept {
@@ -367,7 +353,7 @@ tstring getProperty(MSIHANDLE session, const tstring& name, const std::nothrow_t
 }
 
 tstring getRecordString(MSIHANDLE record, UINT field) {
-    return getProperty(service().MsiRecordGetStringW, "MsiRecordGetString", record, field);
+    return readServiceString(service().MsiRecordGetStringW, "MsiRecordGetString", record, field);
 }
 
 bool isProductInstalled(const Guid& productCode) {

@@ -215,11 +215,7 @@ public:
     ActionStatus operator()(const std::nothrow_t&) const noexcept {
         try {
             return (*this)();
-        } catch (const std::runtime_error& e) {
-            logCaughtException(LD_SOURCE_LOCATION, e);
-        } catch (...) {
-            logCaughtUnknown(LD_SOURCE_LOCATION);
-        }
+        } LD_CATCH_AND_LOG(std::runtime_error)
         return ActionStatus{"Unknown error", ERROR_INTERNAL_ERROR};
     }
 };

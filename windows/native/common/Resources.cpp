@@ -74,20 +74,11 @@ const void* Resource::getPtr(std::uint32_t& size) const {
             .tstr();
     };
     const HRSRC found = find();
-    if (found == nullptr) {
-        const DWORD error = GetLastError();
-        LD_THROW_SYSTEM_ERROR(FindResourceW, error, describe("cannot find resource"));
-    }
+    LD_THROW_LAST_ERROR_IF(found == nullptr, FindResourceW, describe("cannot find resource"));
     const HGLOBAL loaded = LoadResource(module_, found);
-    if (loaded == nullptr) {
-        const DWORD error = GetLastError();
-        LD_THROW_SYSTEM_ERROR(LoadResource, error, describe("cannot load resource"));
-    }
+    LD_THROW_LAST_ERROR_IF(loaded == nullptr, LoadResource, describe("cannot load resource"));
     const void* locked = LockResource(loaded);
-    if (locked == nullptr) {
-        const DWORD error = GetLastError();
-        LD_THROW_SYSTEM_ERROR(LockResource, error, describe("cannot lock resource"));
-    }
+    LD_THROW_LAST_ERROR_IF(locked == nullptr, LockResource, describe("cannot lock resource"));
     const DWORD resourceSize = SizeofResource(module_, found);
     if (!isStringTable()) {
         size = resourceSize;
@@ -121,10 +112,6 @@ tstring StringResource::string() const {
 tstring StringResource::string(const std::nothrow_t&, const tstring& defaultText) const {
     try {
         return string();
-    } catch (const std::exception& e) {
-        logCaughtException(LD_SOURCE_LOCATION, e);
-    } catch (...) {
-        logCaughtUnknown(LD_SOURCE_LOCATION);
-    }
+    } LD_CATCH_AND_LOG(std::exception)
     return defaultText;
 }

@@ -75,11 +75,7 @@ Console::Channel::Channel(FILE* stream) : standardStream_(stream) {
 Console::Channel::~Channel() {
     try {
         stream_.reset();
-    } catch (const std::runtime_error& e) {
-        logCaughtException(LD_SOURCE_LOCATION, e);
-    } catch (...) {
-        logCaughtUnknown(LD_SOURCE_LOCATION);
-    }
+    } LD_CATCH_AND_LOG(std::runtime_error)
 }
 
 // Set while the error box is prepared or shown. The failure of append is logged through the
@@ -111,11 +107,7 @@ public:
             if (app::canShowErrorBox(GetProcessWindowStation(), currentSessionId())) {
                 MessageBoxW(nullptr, message.c_str(), caption.c_str(), MB_ICONERROR);
             }
-        } catch (const std::runtime_error& e) {
-            logCaughtException(LD_SOURCE_LOCATION, e);
-        } catch (...) {
-            logCaughtUnknown(LD_SOURCE_LOCATION);
-        }
+        } LD_CATCH_AND_LOG(std::runtime_error)
     }
 };
 
@@ -135,11 +127,7 @@ int wlaunch(const std::nothrow_t& tag, LauncherFunc payload) {
         if (isDebugSwitchOn()) {
             console = std::make_unique<Console>();
         }
-    } catch (const std::runtime_error& e) {
-        logCaughtException(LD_SOURCE_LOCATION, e);
-    } catch (...) {
-        logCaughtUnknown(LD_SOURCE_LOCATION);
-    }
+    } LD_CATCH_AND_LOG(std::runtime_error)
     LastErrorGuiLogAppender lastErrorGuiLogAppender;
     TeeLogAppender lastErrorAppenders(&defaultLastErrorLogAppender(), &lastErrorGuiLogAppender);
     return launch(tag, payload, &lastErrorAppenders);

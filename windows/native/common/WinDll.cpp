@@ -10,24 +10,18 @@
 namespace {
 
 ModuleHandle loadLibrary(const tstring& path) {
-    const HMODULE module = LoadLibraryW(path.c_str());
-    if (module == nullptr) {
-        const DWORD error = GetLastError();
-        LD_THROW_SYSTEM_ERROR(LoadLibraryW, error, "LoadLibraryW(" << path << ") failed");
-    }
-    return ModuleHandle(module);
+    ModuleHandle module(LoadLibraryW(path.c_str()));
+    LD_THROW_LAST_ERROR_IF(!module, LoadLibraryW, "LoadLibraryW(" << path << ") failed");
+    return module;
 }
 
 // A full path alone fixes only where the library itself comes from; the libraries it imports
 // would still be looked for beside the executable first. Restricting the search to the system
 // directory keeps a DLL planted there from ever loading, whatever the process's own settings.
 ModuleHandle loadSystemLibrary(const tstring& path) {
-    const HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (module == nullptr) {
-        const DWORD error = GetLastError();
-        LD_THROW_SYSTEM_ERROR(LoadLibraryExW, error, "LoadLibraryExW(" << path << ") failed");
-    }
-    return ModuleHandle(module);
+    ModuleHandle module(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    LD_THROW_LAST_ERROR_IF(!module, LoadLibraryExW, "LoadLibraryExW(" << path << ") failed");
+    return module;
 }
 
 // Export names are narrow UTF-8 text; an ordinal travels in the pointer itself.
@@ -40,25 +34,6 @@ tstring exportName(const char* name) {
 
 }  // namespace
 
-void ModuleHandle::reset(HMODULE module) noexcept {
-    if (module == module_) {
-        return;
-    }
-    if (module_ != nullptr) {
-        // Releasing happens on the way out of failures too; the failure's last error must survive.
-        const DWORD savedError = GetLastError();
-        if (!FreeLibrary(module_)) {
-            const DWORD error = GetLastError();
-            try {
-                LOG_WARNING("FreeLibrary(" << module_ << ") failed: " << describeSystemError(error, nullptr));
-            } catch (...) {
-            }
-        }
-        SetLastError(savedError);
-    }
-    module_ = module;
-}
-
 Dll::Dll(const tstrings::MessageBuilder& path) : Dll(path.tstr()) {}
 
 Dll::Dll(const tstring& path) : path_(path), module_(loadLibrary(path_)) {}
@@ -70,13 +45,9 @@ Dll::Dll(const Dll& other) : path_(other.path_) {
     // The reference is taken by address rather than by path: the path may be relative or written
     // with '/', and another loaded module may have the same file name. The address names
     // exactly the module the original holds.
-    HMODULE module = nullptr;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(other.module_.get()),
-                            &module)) {
-        const DWORD error = GetLastError();
-        LD_THROW_SYSTEM_ERROR(GetModuleHandleExW, error, "GetModuleHandleExW(" << path_ << ") failed");
-    }
-    module_.reset(module);
+    LD_THROW_LAST_ERROR_IF(!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                               reinterpret_cast<LPCWSTR>(other.module_.get()), module_.receive()),
+                           GetModuleHandleExW, "GetModuleHandleExW(" << path_ << ") failed");
 }
 
 Dll& Dll::operator=(const Dll& other) {

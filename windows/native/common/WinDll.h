@@ -1,45 +1,12 @@
-// Dynamic libraries: one owned reference to a loaded module, and the library it belongs to,
-// loaded from a given path or from the system directory, with exported functions looked up by name.
+// Dynamic libraries: a library loaded from a given path or from the system directory, held by
+// one owned module reference (ModuleHandle), with exported functions looked up by name.
 #pragma once
 
 #include <string>
 
+#include "UniqueResource.h"
 #include "WinApi.h"
 #include "tstrings.h"
-
-// The one owner of a module reference, released with FreeLibrary.
-class ModuleHandle {
-public:
-    ModuleHandle() noexcept = default;
-    explicit ModuleHandle(HMODULE module) noexcept : module_(module) {}
-    ~ModuleHandle() { reset(); }
-
-    ModuleHandle(ModuleHandle&& other) noexcept : module_(other.release()) {}
-    ModuleHandle& operator=(ModuleHandle&& other) noexcept {
-        if (this != &other) {
-            reset(other.release());
-        }
-        return *this;
-    }
-    ModuleHandle(const ModuleHandle&) = delete;
-    ModuleHandle& operator=(const ModuleHandle&) = delete;
-
-    HMODULE get() const noexcept { return module_; }
-    explicit operator bool() const noexcept { return module_ != nullptr; }
-
-    // Gives the reference up without releasing it.
-    HMODULE release() noexcept {
-        HMODULE module = module_;
-        module_ = nullptr;
-        return module;
-    }
-
-    // Releases the held reference (keeping the thread's last-error value) and takes `module`.
-    void reset(HMODULE module = nullptr) noexcept;
-
-private:
-    HMODULE module_ = nullptr;
-};
 
 // A loaded library, loaded for as long as the object lives. Every copy holds a reference of its
 // own, so a copy stays usable after the original is gone. There is no empty state: moving

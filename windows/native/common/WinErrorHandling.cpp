@@ -5,28 +5,9 @@
 #include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "Log.h"
-#include "WinSysInfo.h"
+#include "UniqueResource.h"
 #include "WinApi.h"
-
-namespace {
-
-// The module whose code lies at `address`, or null.
-HMODULE moduleContaining(const void* address) {
-    HMODULE module = nullptr;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            static_cast<LPCWSTR>(address), &module)) {
-        return nullptr;
-    }
-    return module;
-}
-
-// Frees a FormatMessage buffer however the lookup ends.
-struct LocalBuffer {
-    ~LocalBuffer() { LocalFree(text); }
-    wchar_t* text = nullptr;
-};
-
-}  // namespace
+#include "WinSysInfo.h"
 
 SysError::SysError(const tstrings::MessageBuilder& message, const void* failedApi, unsigned long code,
                    const char* label)
@@ -38,7 +19,7 @@ std::string makeMessage(const std::string& message, const char* label, const voi
 
     HMODULE module = nullptr;
     if (failedApi != nullptr) {
-        module = moduleContaining(failedApi);
+        module = SysInfo::moduleContaining(failedApi);
         if (module == nullptr && Logger::global().enabled(LogLevel::WARNING)) {
             Logger::global().log(LogLevel::WARNING, LD_FILE_W, __LINE__, LD_FUNCTION_NAME_W,
                                  tstrings::MessageBuilder() << "GetModuleHandleEx() failed for " << failedApi
@@ -58,17 +39,18 @@ tstring describeSystemError(unsigned long code, void* module) {
 
 tstring lookupMessageText(unsigned long code, void* module) {
     const DWORD baseFlags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM;
-    LocalBuffer buffer;
+    // FormatMessage allocates the text and hands it over through its buffer parameter.
+    LocalMemory<wchar_t*> buffer;
     DWORD length = FormatMessageW(baseFlags | (module != nullptr ? FORMAT_MESSAGE_FROM_HMODULE : 0), module, code, 0,
-                                  reinterpret_cast<LPWSTR>(&buffer.text), 0, nullptr);
+                                  reinterpret_cast<LPWSTR>(buffer.receive()), 0, nullptr);
     if (length == 0 && module != nullptr) {
-        length = FormatMessageW(baseFlags, nullptr, code, 0, reinterpret_cast<LPWSTR>(&buffer.text), 0, nullptr);
+        length = FormatMessageW(baseFlags, nullptr, code, 0, reinterpret_cast<LPWSTR>(buffer.receive()), 0, nullptr);
     }
-    if (length == 0 || buffer.text == nullptr) {
+    if (length == 0 || !buffer) {
         return L"No description available";
     }
 
-    wchar_t* text = buffer.text;
+    wchar_t* text = buffer.get();
     for (DWORD i = 0; i < length; ++i) {
         if (text[i] < 0x20) {
             text[i] = L' ';

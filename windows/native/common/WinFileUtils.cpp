@@ -18,8 +18,6 @@
 namespace FileUtils {
 namespace {
 
-const tstring kSeparators = L"\\/";
-
 // Units in the longest path Windows accepts (\\?\ form), with the terminating zero.
 constexpr size_t kLongestPath = 32768;
 
@@ -33,7 +31,7 @@ using CrtText = std::unique_ptr<wchar_t, CrtFree>;
 
 tstring stripSuffix(const tstring& path) {
     const size_t dot = path.rfind(L'.');
-    const size_t separator = path.find_last_of(kSeparators);
+    const size_t separator = path.find_last_of(kDirSeparators);
     if (dot == tstring::npos || (separator != tstring::npos && separator > dot)) {
         return path;
     }
@@ -97,10 +95,7 @@ void createDir(const tstring& path, LPSECURITY_ATTRIBUTES securityAttributes, ts
 
 void moveFileImpl(const tstring& from, const tstring& to, DWORD flags) {
     const bool isFolder = isDirectory(from);
-    if (!MoveFileExW(from.c_str(), to.empty() ? nullptr : to.c_str(), flags)) {
-        const DWORD error = GetLastError();
-        LD_THROW_SYSTEM_ERROR(MoveFileExW, error, "MoveFileEx(" << from << ", " << to << ", " << flags << ") failed");
-    }
+    LD_THROW_LAST_ERROR_IF(!MoveFileExW(from.c_str(), to.empty() ? nullptr : to.c_str(), flags), MoveFileExW, "MoveFileEx(" << from << ", " << to << ", " << flags << ") failed");
     LOG_TRACE("Moved '" << from << "' " << (isFolder ? "folder" : "file") << " to '" << to << "'");
 }
 
@@ -133,11 +128,7 @@ void createDirectory(const tstring& path, tstring_array* created) {
 
 void copyFile(const tstring& from, const tstring& to, bool failIfExists) {
     createDirectory(dirname(to));
-    if (!CopyFileW(from.c_str(), to.c_str(), failIfExists)) {
-        const DWORD error = GetLastError();
-        LD_THROW_SYSTEM_ERROR(CopyFileW, error,
-                              "CopyFile(" << from << ", " << to << ", " << (failIfExists ? 1 : 0) << ") failed");
-    }
+    LD_THROW_LAST_ERROR_IF(!CopyFileW(from.c_str(), to.c_str(), failIfExists), CopyFileW, "CopyFile(" << from << ", " << to << ", " << (failIfExists ? 1 : 0) << ") failed");
     LOG_TRACE("Copied [" << from << "] file to [" << to << "]");
 }
 
@@ -176,10 +167,7 @@ bool deleteFile(const tstring& path, const std::nothrow_t&) {
 }
 
 void deleteFile(const tstring& path) {
-    if (!deleteFile(path, std::nothrow)) {
-        const DWORD error = GetLastError();
-        LD_THROW_SYSTEM_ERROR(DeleteFileW, error, "DeleteFile(" << path << ") failed");
-    }
+    LD_THROW_LAST_ERROR_IF(!deleteFile(path, std::nothrow), DeleteFileW, "DeleteFile(" << path << ") failed");
 }
 
 bool deleteDirectory(const tstring& path, const std::nothrow_t&) {
@@ -191,26 +179,10 @@ bool deleteDirectory(const tstring& path, const std::nothrow_t&) {
 }
 
 void deleteDirectory(const tstring& path) {
-    if (!deleteDirectory(path, std::nothrow)) {
-        const DWORD error = GetLastError();
-        LD_THROW_SYSTEM_ERROR(RemoveDirectoryW, error, "RemoveDirectory(" << path << ") failed");
-    }
+    LD_THROW_LAST_ERROR_IF(!deleteDirectory(path, std::nothrow), RemoveDirectoryW, "RemoveDirectory(" << path << ") failed");
 }
 
 namespace {
-
-class FindHandle {
-public:
-    explicit FindHandle(HANDLE handle) : handle_(handle) {}
-    ~FindHandle() { FindClose(handle_); }
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 bool isDotOrDotDot(const wchar_t* name) { return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0; }
 
@@ -218,15 +190,14 @@ bool isDotOrDotDot(const wchar_t* name) { return std::wcscmp(name, L".") == 0 ||
 
 void iterateDirectory(const tstring& directory, DirectoryCallback& callback) {
     WIN32_FIND_DATAW entry;
-    const HANDLE handle = FindFirstFileW(combinePath(directory, L"*").c_str(), &entry);
-    if (handle == INVALID_HANDLE_VALUE) {
+    const FindHandle search(FindFirstFileW(combinePath(directory, L"*").c_str(), &entry));
+    if (!search) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND) {
             return;
         }
         LD_THROW_SYSTEM_ERROR(FindFirstFileW, error, "FindFirstFile(" << directory << ") failed");
     }
-    const FindHandle search(handle);
     for (;;) {
         bool goOn = true;
         if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
@@ -383,11 +354,7 @@ public:
             }
             target.release();
             return deleteDirectory(directory_, std::nothrow);
-        } catch (const std::exception& e) {
-            logCaughtException(LD_SOURCE_LOCATION, e);
-        } catch (...) {
-            logCaughtUnknown(LD_SOURCE_LOCATION);
-        }
+        } LD_CATCH_AND_LOG(std::exception)
         return false;
     }
 
@@ -496,11 +463,7 @@ void DeferredDeleter::execute() noexcept {
         // Whatever one entry does, the others are still deleted.
         try {
             deleteEntry(entry);
-        } catch (const std::exception& e) {
-            logCaughtException(LD_SOURCE_LOCATION, e);
-        } catch (...) {
-            logCaughtUnknown(LD_SOURCE_LOCATION);
-        }
+        } LD_CATCH_AND_LOG(std::exception)
     }
 }
 
@@ -666,15 +629,9 @@ tstring requireTempDirectory() {
 DirectoryLock::DirectoryLock(const tstring& path) : path_(path) {
     const bool looksLikeLink = hasAttribute(path, FILE_ATTRIBUTE_REPARSE_POINT);
     handle_ = openDirectoryItself(path);
-    if (!handle_) {
-        const DWORD error = GetLastError();
-        LD_THROW_SYSTEM_ERROR(CreateFileW, error, "CreateFile(" << path << ") failed");
-    }
+    LD_THROW_LAST_ERROR_IF(!handle_, CreateFileW, "CreateFile(" << path << ") failed");
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(handle_.get(), &info)) {
-        const DWORD error = GetLastError();
-        LD_THROW_SYSTEM_ERROR(GetFileInformationByHandle, error, "GetFileInformationByHandle(" << path << ") failed");
-    }
+    LD_THROW_LAST_ERROR_IF(!GetFileInformationByHandle(handle_.get(), &info), GetFileInformationByHandle, "GetFileInformationByHandle(" << path << ") failed");
     const bool link = looksLikeLink || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     if (link || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         LD_THROW(tstrings::MessageBuilder() << "[" << path << "] is " << (link ? "a link" : "not a directory")
@@ -693,10 +650,7 @@ bool holdsExactly(HANDLE file, const tstring& path, const void* data, std::size_
     const char* expected = static_cast<const char*>(data);
     for (std::size_t compared = 0;;) {
         DWORD read = 0;
-        if (!ReadFile(file, buffer.data(), kChunk, &read, nullptr)) {
-            const DWORD error = GetLastError();
-            LD_THROW_SYSTEM_ERROR(ReadFile, error, "ReadFile(" << path << ") failed");
-        }
+        LD_THROW_LAST_ERROR_IF(!ReadFile(file, buffer.data(), kChunk, &read, nullptr), ReadFile, "ReadFile(" << path << ") failed");
         if (read == 0) {
             return compared == size;
         }
@@ -713,10 +667,7 @@ UniqueHandle lockFileContent(const tstring& path, const void* data, std::size_t 
     // Read sharing only: from here on nobody else can open the file to write, rename or delete it.
     UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file) {
-        const DWORD error = GetLastError();
-        LD_THROW_SYSTEM_ERROR(CreateFileW, error, "CreateFile(" << path << ") failed");
-    }
+    LD_THROW_LAST_ERROR_IF(!file, CreateFileW, "CreateFile(" << path << ") failed");
     // Before the handle was open anybody could have written to the file: only the bytes tell.
     if (!holdsExactly(file.get(), path, data, size)) {
         LD_THROW(tstrings::MessageBuilder() << "[" << path << "] was changed by another program after it was written");

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "FileUtils.h"
-#include "UniqueHandle.h"
+#include "UniqueResource.h"
 #include "WinApi.h"
 #include "tstrings.h"
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ErrorHandling.h"
+#include "UniqueResource.h"
 #include "WinFileUtils.h"
 
 namespace SysInfo {
@@ -14,12 +15,6 @@ namespace {
 constexpr DWORD kInitialModulePathSize = MAX_PATH;
 constexpr UINT kInitialSystemDirSize = MAX_PATH;
 constexpr DWORD kInitialEnvValueSize = 10;
-
-// CommandLineToArgvW's array is one LocalAlloc block.
-struct LocalArgv {
-    ~LocalArgv() { LocalFree(argv); }
-    LPWSTR* argv = nullptr;
-};
 
 tstring textUpToZero(const std::vector<wchar_t>& buffer) {
     const auto end = std::find(buffer.begin(), buffer.end(), L'\0');
@@ -67,11 +62,7 @@ tstring getSystemDirImpl(SystemDirFunction function, const char* functionName) {
     std::vector<wchar_t> buffer(kInitialSystemDirSize);
     for (int attempt = 0; attempt < 2; ++attempt) {
         const UINT length = function(buffer.data(), static_cast<UINT>(buffer.size()));
-        if (length == 0) {
-            const DWORD error = GetLastError();
-            LD_THROW(SysError(tstrings::MessageBuilder() << functionName << " failed", ::apiAddress(function), error,
-                              "System error"));
-        }
+        LD_THROW_LAST_ERROR_IF(length == 0, function, functionName << " failed");
         if (length < buffer.size()) {
             return FileUtils::removeTrailingSeparators(textUpToZero(buffer));
         }
@@ -90,26 +81,19 @@ tstring getModulePath(HMODULE module) {
         }
         buffer.resize(buffer.size() * 2);
     }
-    if (length == 0) {
-        const DWORD error = GetLastError();
-        LD_THROW_SYSTEM_ERROR(GetModuleFileNameW, error, "GetModuleFileName failed");
-    }
+    LD_THROW_LAST_ERROR_IF(length == 0, GetModuleFileNameW, "GetModuleFileName failed");
     return tstring(buffer.data(), length);
 }
 
 }  // namespace
 
 tstring_array getCommandArgs(ProgramNameMode mode) {
-    LocalArgv args;
     int count = 0;
-    args.argv = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (args.argv == nullptr) {
-        const DWORD error = GetLastError();
-        LD_THROW_SYSTEM_ERROR(CommandLineToArgvW, error, "CommandLineToArgvW failed");
-    }
+    const LocalMemory<LPWSTR*> argv(CommandLineToArgvW(GetCommandLineW(), &count));
+    LD_THROW_LAST_ERROR_IF(!argv, CommandLineToArgvW, "CommandLineToArgvW failed");
     tstring_array result;
     for (int i = (mode == ExcludeProgramName ? 1 : 0); i < count; ++i) {
-        result.push_back(args.argv[i]);
+        result.push_back(argv.get()[i]);
     }
     return result;
 }
@@ -130,11 +114,7 @@ tstring getCommandArgsText() {
 }
 
 void setEnvVariable(const tstring& name, const tstring& value) {
-    if (!SetEnvironmentVariableW(name.c_str(), value.c_str())) {
-        const DWORD error = GetLastError();
-        LD_THROW_SYSTEM_ERROR(SetEnvironmentVariableW, error,
-                              "SetEnvironmentVariable(" << name << ", " << value << ") failed");
-    }
+    LD_THROW_LAST_ERROR_IF(!SetEnvironmentVariableW(name.c_str(), value.c_str()), SetEnvironmentVariableW, "SetEnvironmentVariable(" << name << ", " << value << ") failed");
 }
 
 bool isEnvVariableSet(const tstring& name) {
@@ -156,13 +136,18 @@ tstring getSystemDirectory() { return getSystemDirImpl(GetSystemDirectoryW, "Get
 
 tstring getWIPath() { return FileUtils::PathBuilder() << getSystemDirectory() << L"msiexec.exe"; }
 
-HMODULE getCurrentModuleHandle() {
+HMODULE moduleContaining(const void* address) noexcept {
     HMODULE module = nullptr;
     if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCWSTR>(&getCurrentModuleHandle), &module)) {
-        const DWORD error = GetLastError();
-        LD_THROW_SYSTEM_ERROR(GetModuleHandleExW, error, "GetModuleHandleExW failed");
+                            static_cast<LPCWSTR>(address), &module)) {
+        return nullptr;
     }
+    return module;
+}
+
+HMODULE getCurrentModuleHandle() {
+    const HMODULE module = moduleContaining(reinterpret_cast<const void*>(&getCurrentModuleHandle));
+    LD_THROW_LAST_ERROR_IF(module == nullptr, GetModuleHandleExW, "GetModuleHandleExW failed");
     return module;
 }
 

@@ -34,6 +34,9 @@ tstring getWIPath();
 
 // The module that contains the library's code (the executable, or a custom-action DLL).
 HMODULE getCurrentModuleHandle();
+// The module whose code or data lies at `address`, without taking a reference to it; null when
+// none does (the thread's last error then says why).
+HMODULE moduleContaining(const void* address) noexcept;
 tstring getCurrentModulePath();
 // The absolute path of the process executable.
 tstring getProcessModulePath();
