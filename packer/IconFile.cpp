@@ -59,7 +59,7 @@ IconResources parseIconFile(const std::vector<std::uint8_t>& file, const tstring
     }
 
     IconResources icon;
-    icon.group.assign(file.begin(), file.begin() + kHeaderSize);
+    icon.group.assign(file.data(), file.data() + kHeaderSize);
     for (std::uint16_t i = 0; i < count; ++i) {
         const std::size_t entry = kHeaderSize + kFileEntrySize * i;
         const std::uint32_t size = read32(file, entry + 8);
@@ -70,9 +70,11 @@ IconResources parseIconFile(const std::vector<std::uint8_t>& file, const tstring
         if (!isImageData(file.data() + offset, size)) {
             refuse(path, tstrings::MessageBuilder() << "image " << i + 1 << " is neither PNG nor bitmap data");
         }
-        icon.images.emplace_back(file.begin() + offset, file.begin() + offset + size);
+        const std::uint8_t* image = file.data() + offset;
+        icon.images.emplace_back(image, image + size);
         // The group entry is the file's entry with the resource id in place of the offset.
-        icon.group.insert(icon.group.end(), file.begin() + entry, file.begin() + entry + 12);
+        const std::uint8_t* fields = file.data() + entry;
+        icon.group.insert(icon.group.end(), fields, fields + 12);
         const auto id = static_cast<std::uint16_t>(i + 1);
         icon.group.push_back(static_cast<std::uint8_t>(id & 0xFF));
         icon.group.push_back(static_cast<std::uint8_t>(id >> 8));

@@ -13,8 +13,9 @@ constexpr const wchar_t* kEnglishUnicodeTable = L"040904B0";   // US English, co
 constexpr std::uint32_t kEnglishUnicode = 0x04B00409;          // the same, as the Translation value
 
 void append(std::vector<std::uint8_t>& bytes, const void* data, std::size_t size) {
-    const auto* first = static_cast<const std::uint8_t*>(data);
-    bytes.insert(bytes.end(), first, first + size);
+    const std::size_t end = bytes.size();
+    bytes.resize(end + size);
+    std::memcpy(bytes.data() + end, data, size);
 }
 
 void padTo32Bits(std::vector<std::uint8_t>& bytes) { bytes.resize((bytes.size() + 3) / 4 * 4); }

@@ -285,8 +285,8 @@ TEST(PackOptions, ReadsEveryFormAndRefusesWhatIsMissingOrUnknown) {
         {{L"a.msi", L"-o", L"x.exe", L"--icon", L""}, "--icon needs a value"},
         {{L"a.msi", L"-o", L"x.exe", L"--sign"}, "unknown option --sign"},
     };
-    for (const auto& [args, message] : refusals) {
-        EXPECT_EQ(rawMessageOf<LdError<UsageError>>([&] { parsePackOptions(args); }), message);
+    for (const auto& refusal : refusals) {
+        EXPECT_EQ(rawMessageOf<LdError<UsageError>>([&] { parsePackOptions(refusal.first); }), refusal.second);
     }
     EXPECT_NE(packUsage().find(L"Exit codes:"), tstring::npos);
 }
@@ -296,7 +296,7 @@ TEST(ContentHash, GivesTheKnownValuesWhateverThePieces) {
     EXPECT_EQ(ContentHash().digest(), 0xEF46DB3751D8E999ull);
     EXPECT_EQ(ContentHash().update("abc", 3).digest(), 0x44BC2CF5AD770999ull);
     EXPECT_EQ(ContentHash().update(text.data(), text.size()).digest(), 0x56E43B712EDA4223ull);
-    for (const size_t piece : {1, 7, 31, 32, 33, 999}) {
+    for (const size_t piece : std::initializer_list<size_t>{1, 7, 31, 32, 33, 999}) {
         ContentHash hash;
         for (size_t at = 0; at < text.size(); at += piece) {
             hash.update(text.data() + at, std::min(piece, text.size() - at));
@@ -344,8 +344,9 @@ TEST(IconFile, RefusesWhatIsNoWellFormedIcon) {
         {withEntry(header(0, 1, 1), 0, 22), "image 1 lies outside the file"},
         {notAnImage, "image 1 is neither PNG nor bitmap data"},
     };
-    for (const auto& [bytes, reason] : cases) {
-        EXPECT_EQ(rawMessageOf([&] { parseIconFile(bytes, L"x.ico"); }), "x.ico is not an icon file: " + reason);
+    for (const auto& refusal : cases) {
+        EXPECT_EQ(rawMessageOf([&] { parseIconFile(refusal.first, L"x.ico"); }),
+                  "x.ico is not an icon file: " + refusal.second);
     }
     const IconResources icon = readIconFile(packertest::kIcon);
     EXPECT_EQ(icon.images.size(), 3u);

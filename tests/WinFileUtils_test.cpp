@@ -54,10 +54,10 @@ std::vector<tstring> deletionRecords(const CapturingLogAppender& log) {
 
 // root\a.txt, root\sub one\b.txt (read-only), root\sub one\deep Ω\c.txt, root\empty 東
 struct Tree {
-    explicit Tree(const tstring& root)
-        : root(root),
-          a(root + L"\\a.txt"),
-          sub(root + L"\\sub one"),
+    explicit Tree(const tstring& base)
+        : root(base),
+          a(base + L"\\a.txt"),
+          sub(base + L"\\sub one"),
           b(sub + L"\\b \u00e9.txt"),
           deep(sub + L"\\deep \u03a9"),
           c(deep + L"\\c \u6771.txt"),

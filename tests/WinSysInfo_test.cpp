@@ -92,8 +92,8 @@ TEST_F(ChildProcessTest, ProgramNameIsTakenUpToTheFirstBlankWhenUnquoted) {
     EXPECT_EQ(run(L"args", child, shortName + L"\t x\\\"y"),
               formatList({shortName, L"x\"y"}) + formatList({L"x\"y"}) + L"<x\\\"y>\n");
     // A quoted name ends at its closing quote, blank or not.
-    const tstring report = run(L"args", child, L"\"" + child + L"\"x \"y\"");
-    EXPECT_EQ(report.substr(report.rfind(L'<')), L"<x \"y\">\n");
+    const tstring quotedName = run(L"args", child, L"\"" + child + L"\"x \"y\"");
+    EXPECT_EQ(quotedName.substr(quotedName.rfind(L'<')), L"<x \"y\">\n");
 }
 
 TEST_F(ChildProcessTest, ModulePathsNameTheExecutableWhereverItLives) {
@@ -110,7 +110,7 @@ TEST(CommandArgs, ThisProcessListsItsProgramFirstUnlessExcluded) {
 }
 
 TEST(Environment, ValuesOfEveryLengthReadBackWhole) {
-    for (const size_t length : {0, 1, 9, 10, 11, 4000, 32766}) {
+    for (const size_t length : std::initializer_list<size_t>{0, 1, 9, 10, 11, 4000, 32766}) {
         tstring value;
         for (size_t i = 0; i < length; ++i) {
             value += kNonAsciiName[i % kNonAsciiName.size()];

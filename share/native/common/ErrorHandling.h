@@ -34,6 +34,10 @@ private:
     std::string locatedMessage_;
 };
 
+// Defined in windows/native/common/WinErrorHandling.cpp, where the system's message tables are:
+// SysError's constructor, makeMessage, describeSystemError, lookupMessageText, describeComError,
+// crtErrorText and showDebugBreakPrompt. The rest is defined in ErrorHandling.cpp.
+
 // A failed operating-system call; the code lives on only inside the message text.
 class SysError : public std::runtime_error {
 public:

@@ -1,5 +1,7 @@
 // The process-wide logger: records with time, ids, process name and site, handed to one
-// exchangeable appender that decides whether and where they are written.
+// exchangeable appender that decides whether and where they are written. The process name comes
+// from SysInfo::getCurrentModulePath (WinSysInfo.cpp); the std::ostream form of
+// StreamLogAppender is defined in StandardStreams.cpp.
 #pragma once
 
 #include <cstdint>

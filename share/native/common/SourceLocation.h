@@ -122,6 +122,10 @@ constexpr Span nameSpanWithin(const char* text, std::size_t low, std::size_t end
         }
         --begin;
     }
+    // clang writes a returned pointer or reference against the name: "const char *ns::fn()".
+    while (begin < open && (text[begin] == '*' || text[begin] == '&')) {
+        ++begin;
+    }
     return {begin, open};
 }
 

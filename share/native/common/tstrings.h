@@ -12,7 +12,7 @@ typedef std::vector<tstring> tstring_array;
 
 namespace tstrings {
 
-enum CompareMode { CaseSensitive = 0, IgnoreCase = 1 };
+enum CompareMode : int { CaseSensitive = 0, IgnoreCase = 1 };
 
 std::string toMultiByte(const tstring& text, unsigned codePage);
 tstring fromMultiByte(const std::string& text, unsigned codePage);

@@ -7,6 +7,7 @@
 #include <objbase.h>
 
 #include "ErrorHandling.h"
+#include "WinDll.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ const size_t kDashPositions[] = {9, 14, 19, 24};  // in the braced form
 void initGuid(const tstring& text, GUID& out) {
     // The parser reads a C string: it would take "{...}\0junk" for the text before the NUL.
     const bool holdsNul = text.find(L'\0') != tstring::npos;
-    if (holdsNul || IIDFromString(text.c_str(), &out) != S_OK) {
+    if (holdsNul || LD_SYSTEM_FUNCTION(ole32, IIDFromString)(text.c_str(), &out) != S_OK) {
         LD_THROW(tstrings::MessageBuilder() << "IIDFromString(" << text << ") failed");
     }
 }
@@ -67,7 +68,7 @@ Guid::Guid(const std::string& text) : Guid(widenBytes(text)) {}
 
 Guid Guid::generate() {
     GUID value = {};
-    if (CoCreateGuid(&value) != S_OK) {
+    if (LD_SYSTEM_FUNCTION(ole32, CoCreateGuid)(&value) != S_OK) {
         LD_THROW("CoCreateGuid() failed");
     }
     return Guid(value);
@@ -75,7 +76,7 @@ Guid Guid::generate() {
 
 tstring Guid::toString(int flags) const {
     wchar_t buffer[128] = {};
-    if (StringFromGUID2(value_, buffer, static_cast<int>(std::size(buffer))) < 3) {
+    if (LD_SYSTEM_FUNCTION(ole32, StringFromGUID2)(value_, buffer, static_cast<int>(std::size(buffer))) < 3) {
         LD_THROW("StringFromGUID2() failed");
     }
     tstring text(buffer);

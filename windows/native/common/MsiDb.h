@@ -95,7 +95,7 @@ public:
 
 private:
     tstring query_;
-    const Database& database_;
+    [[maybe_unused]] const Database& database_;  // views are only valid while it lives
     MSIHANDLE handle_;
 };
 

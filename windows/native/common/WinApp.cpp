@@ -7,6 +7,7 @@
 #include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "Log.h"
+#include "WinDll.h"
 #include "WinSysInfo.h"
 
 namespace {
@@ -42,7 +43,7 @@ public:
         };
 
         std::unique_ptr<FILE, StreamCloser> stream_;
-        FILE* standardStream_;
+        [[maybe_unused]] FILE* standardStream_;
     };
 
     Console();
@@ -104,8 +105,8 @@ public:
             const tstring caption = FileUtils::basename(SysInfo::getProcessModulePath());
             // Where nobody can see the box nobody can dismiss it; the message has gone to standard
             // error already, and the process must end rather than wait forever.
-            if (app::canShowErrorBox(GetProcessWindowStation(), currentSessionId())) {
-                MessageBoxW(nullptr, message.c_str(), caption.c_str(), MB_ICONERROR);
+            if (app::canShowErrorBox(LD_SYSTEM_FUNCTION(user32, GetProcessWindowStation)(), currentSessionId())) {
+                LD_SYSTEM_FUNCTION(user32, MessageBoxW)(nullptr, message.c_str(), caption.c_str(), MB_ICONERROR);
             }
         } LD_CATCH_AND_LOG(std::runtime_error)
     }
@@ -136,7 +137,7 @@ int wlaunch(const std::nothrow_t& tag, LauncherFunc payload) {
 bool isVisibleWindowStation(HWINSTA station) {
     USEROBJECTFLAGS flags{};
     DWORD size = 0;
-    if (!GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof(flags), &size)) {
+    if (!LD_SYSTEM_FUNCTION(user32, GetUserObjectInformationW)(station, UOI_FLAGS, &flags, sizeof(flags), &size)) {
         // Whatever the reason, the station's visibility is unknown, and an error the user might
         // see is worth more than one nobody sees: the caller shows its box as before.
         return true;

@@ -34,6 +34,15 @@ tstring exportName(const char* name) {
 
 }  // namespace
 
+void* systemFunction(const wchar_t* dll, const char* name) {
+    // The reference is never given back: the function stays callable until the process ends.
+    const HMODULE module = LoadLibraryExW(dll, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    LD_THROW_LAST_ERROR_IF(module == nullptr, LoadLibraryExW, "LoadLibraryExW(" << dll << ") failed");
+    const FARPROC function = GetProcAddress(module, name);
+    LD_THROW_LAST_ERROR_IF(function == nullptr, GetProcAddress, "GetProcAddress(" << dll << ", " << name << ") failed");
+    return reinterpret_cast<void*>(function);
+}
+
 Dll::Dll(const tstrings::MessageBuilder& path) : Dll(path.tstr()) {}
 
 Dll::Dll(const tstring& path) : path_(path), module_(loadLibrary(path_)) {}

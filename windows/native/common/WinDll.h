@@ -8,6 +8,25 @@
 #include "WinApi.h"
 #include "tstrings.h"
 
+// The function `name` of the system directory's `dll` ("user32.dll"), which is loaded from there
+// alone on first use and stays loaded for the life of the process. Throws when either cannot be
+// found. LD_SYSTEM_FUNCTION is the way to call one.
+void* systemFunction(const wchar_t* dll, const char* name);
+
+// A function of a system DLL other than kernel32, bound on first use at this site:
+//     LD_SYSTEM_FUNCTION(user32, MessageBoxW)(nullptr, text, caption, MB_ICONERROR);
+// This is the library's delay loading, and the only way it calls into user32, shell32, shlwapi,
+// ole32 or advapi32: executables import nothing but kernel32 and the C runtime at start, a copy of
+// one of these DLLs planted beside an executable is never the one that loads, and any linker
+// builds it. (A direct call would add a static import, which the launcher's import test refuses.)
+#define LD_SYSTEM_FUNCTION(dll, function)                                                              \
+    ([]() -> decltype(&::function) {                                                                   \
+        static const auto bound =                                                                      \
+            reinterpret_cast<decltype(&::function)>(reinterpret_cast<void (*)()>(::systemFunction(   \
+                L"" #dll ".dll", #function)));                                                          \
+        return bound;                                                                                  \
+    }())
+
 // A loaded library, loaded for as long as the object lives. Every copy holds a reference of its
 // own, so a copy stays usable after the original is gone. There is no empty state: moving
 // copies.

@@ -7,6 +7,7 @@
 #include "Log.h"
 #include "UniqueResource.h"
 #include "WinApi.h"
+#include "WinDll.h"
 #include "WinSysInfo.h"
 
 SysError::SysError(const tstrings::MessageBuilder& message, const void* failedApi, unsigned long code,
@@ -95,5 +96,5 @@ void showDebugBreakPrompt(const SourceLocation& location, const tstring& variabl
             .str();
     const tstring text = tstrings::fromUtf8(formatLocatedMessage(std::runtime_error(reason), location));
     const tstring caption = FileUtils::basename(SysInfo::getCurrentModulePath());
-    MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_TASKMODAL);
+    LD_SYSTEM_FUNCTION(user32, MessageBoxW)(nullptr, text.c_str(), caption.c_str(), MB_TASKMODAL);
 }

@@ -14,6 +14,7 @@
 #include "ErrorHandling.h"
 #include "Log.h"
 #include "WinApi.h"
+#include "WinDll.h"
 
 namespace FileUtils {
 namespace {
@@ -114,7 +115,9 @@ bool pathExists(const tstring& path) { return GetFileAttributesW(path.c_str()) !
 
 bool isDirectory(const tstring& path) { return hasAttribute(path, FILE_ATTRIBUTE_DIRECTORY); }
 
-bool isDirectoryNotEmpty(const tstring& path) { return isDirectory(path) && !PathIsDirectoryEmptyW(path.c_str()); }
+bool isDirectoryNotEmpty(const tstring& path) {
+    return isDirectory(path) && !LD_SYSTEM_FUNCTION(shlwapi, PathIsDirectoryEmptyW)(path.c_str());
+}
 
 void createDirectory(const tstring& path, tstring_array* created) {
     // Every prefix that ends at a separator is one level, drive root included.
@@ -148,7 +151,7 @@ bool deleteFile(const tstring& path, const std::nothrow_t&) {
             return false;
         }
         if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-            if (SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+            if (SetFileAttributesW(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY))) {
                 LOG_TRACE("Discarded R/O attribute from [" << path << "] file");
                 deleted = deleteFileImpl(std::nothrow, path);
             } else {
@@ -515,7 +518,7 @@ CreatedFile createFirstFree(const tstring& directory, const tstring& prefix, con
 // process could take the next hundred thousand names ahead and block every caller.
 std::uint32_t unpredictableNumber() {
     std::uint32_t number = 0;
-    if (!RtlGenRandom(&number, sizeof(number))) {
+    if (!LD_SYSTEM_FUNCTION(advapi32, SystemFunction036)(&number, sizeof(number))) {  // RtlGenRandom
         LD_THROW("RtlGenRandom() failed");
     }
     return number;

@@ -55,8 +55,8 @@ bool deleteDirectoryRecursive(const tstring& directory, const std::nothrow_t&);
 class DirectoryCallback {
 public:
     virtual ~DirectoryCallback() = default;
-    virtual bool onFile(const tstring& path) { return true; }
-    virtual bool onDirectory(const tstring& path) { return true; }
+    virtual bool onFile(const tstring& /*path*/) { return true; }
+    virtual bool onDirectory(const tstring& /*path*/) { return true; }
 };
 
 // Entries in the platform's order, "." and ".." left out. A missing directory is an error, an

@@ -7,6 +7,7 @@
 
 #include "ErrorHandling.h"
 #include "UniqueResource.h"
+#include "WinDll.h"
 #include "WinFileUtils.h"
 
 namespace SysInfo {
@@ -89,8 +90,9 @@ tstring getModulePath(HMODULE module) {
 
 tstring_array getCommandArgs(ProgramNameMode mode) {
     int count = 0;
-    const LocalMemory<LPWSTR*> argv(CommandLineToArgvW(GetCommandLineW(), &count));
-    LD_THROW_LAST_ERROR_IF(!argv, CommandLineToArgvW, "CommandLineToArgvW failed");
+    const auto commandLineToArgv = LD_SYSTEM_FUNCTION(shell32, CommandLineToArgvW);
+    const LocalMemory<LPWSTR*> argv(commandLineToArgv(GetCommandLineW(), &count));
+    LD_THROW_LAST_ERROR_IF(!argv, commandLineToArgv, "CommandLineToArgvW failed");
     tstring_array result;
     for (int i = (mode == ExcludeProgramName ? 1 : 0); i < count; ++i) {
         result.push_back(argv.get()[i]);

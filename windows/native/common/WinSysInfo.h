@@ -10,7 +10,7 @@
 namespace SysInfo {
 
 // Only ExcludeProgramName leaves the program name out; any other value keeps it.
-enum ProgramNameMode { IncludeProgramName = 0, ExcludeProgramName = 1 };
+enum ProgramNameMode : int { IncludeProgramName = 0, ExcludeProgramName = 1 };
 
 // The process command line split by the platform's own rules (CommandLineToArgvW).
 tstring_array getCommandArgs(ProgramNameMode mode);
