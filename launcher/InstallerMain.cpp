@@ -89,7 +89,9 @@ void installCarriedPackage() {
 
 }  // namespace
 
-int exitCode() { return processExitCode; }
+int exitCode() {
+    return processExitCode;
+}
 
 void installerMain() {
     if (!mayAskForUninstall(SysInfo::getCommandArgsText())) {

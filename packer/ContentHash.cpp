@@ -11,7 +11,9 @@ constexpr std::uint64_t kPrime4 = 0x85EBCA77C2B2AE63ULL;
 constexpr std::uint64_t kPrime5 = 0x27D4EB2F165667C5ULL;
 constexpr std::size_t kStripe = 32;
 
-std::uint64_t rotateLeft(std::uint64_t value, int bits) { return (value << bits) | (value >> (64 - bits)); }
+std::uint64_t rotateLeft(std::uint64_t value, int bits) {
+    return (value << bits) | (value >> (64 - bits));
+}
 
 std::uint64_t read64(const unsigned char* bytes) {
     std::uint64_t value = 0;
@@ -71,8 +73,8 @@ ContentHash& ContentHash::update(const void* data, std::size_t size) {
 std::uint64_t ContentHash::digest() const {
     std::uint64_t hash = 0;
     if (totalSize_ >= kStripe) {
-        hash = rotateLeft(lanes_[0], 1) + rotateLeft(lanes_[1], 7) + rotateLeft(lanes_[2], 12) +
-               rotateLeft(lanes_[3], 18);
+        hash =
+            rotateLeft(lanes_[0], 1) + rotateLeft(lanes_[1], 7) + rotateLeft(lanes_[2], 12) + rotateLeft(lanes_[3], 18);
         for (const std::uint64_t lane : lanes_) {
             hash = mergeLane(hash, lane);
         }

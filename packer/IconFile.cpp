@@ -84,12 +84,13 @@ IconResources parseIconFile(const std::vector<std::uint8_t>& file, const tstring
 }
 
 IconResources readIconFile(const tstring& path) {
-    const UniqueHandle file(
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size{};
     if (!file || !GetFileSizeEx(file.get(), &size)) {
         const DWORD error = GetLastError();
-        refuse(path, tstrings::MessageBuilder() << "it cannot be opened (" << describeSystemError(error, nullptr) << ")");
+        refuse(path, tstrings::MessageBuilder()
+                         << "it cannot be opened (" << describeSystemError(error, nullptr) << ")");
     }
     if (static_cast<std::uint64_t>(size.QuadPart) > kLargestIconFile) {
         refuse(path, tstrings::MessageBuilder() << "it is larger than " << kLargestIconFile << " bytes");

@@ -4,7 +4,9 @@
 
 namespace {
 
-[[noreturn]] void refuse(const tstrings::MessageBuilder& message) { LD_THROW(UsageError(message.str())); }
+[[noreturn]] void refuse(const tstrings::MessageBuilder& message) {
+    LD_THROW(UsageError(message.str()));
+}
 
 }  // namespace
 

@@ -9,7 +9,7 @@
 struct PackOptions {
     tstring package;
     tstring output;
-    tstring icon;                       // empty: no icon
+    tstring icon;                        // empty: no icon
     std::optional<tstring> productCode;  // the code the package must have, as given
     bool force = false;
     bool help = false;

@@ -47,8 +47,8 @@ Package openPackage(const tstring& given) {
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
             fail(kInputError, tstrings::MessageBuilder() << "There is no package at " << package.path);
         }
-        fail(kInputError, tstrings::MessageBuilder() << "Cannot open " << package.path << ": "
-                                                     << describeSystemError(error, nullptr));
+        fail(kInputError, tstrings::MessageBuilder()
+                              << "Cannot open " << package.path << ": " << describeSystemError(error, nullptr));
     }
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(package.file.get(), &size)) {
@@ -78,8 +78,8 @@ PackageFacts readPackageFacts(const tstring& path) {
     try {
         database.emplace(path);
     } catch (const LdErrorBase& e) {
-        fail(kInputError, tstrings::MessageBuilder() << path << " is not a Windows Installer package ("
-                                                     << std::string(e.rawMessage()) << ")");
+        fail(kInputError, tstrings::MessageBuilder()
+                              << path << " is not a Windows Installer package (" << std::string(e.rawMessage()) << ")");
     }
     tstring code;
     try {
@@ -98,8 +98,8 @@ PackageFacts readPackageFacts(const tstring& path) {
         }
     }
     if (!parsed) {
-        fail(kInputError, tstrings::MessageBuilder() << path << " has a malformed ProductCode '" << code
-                                                     << "': it must be a GUID in braces");
+        fail(kInputError, tstrings::MessageBuilder()
+                              << path << " has a malformed ProductCode '" << code << "': it must be a GUID in braces");
     }
     PackageFacts facts;
     facts.productCode = parsed->toString();
@@ -122,7 +122,9 @@ void confirmProductCode(const PackageFacts& facts, const tstring& given, const t
     }
 }
 
-std::vector<std::uint8_t> bytesOf(const std::string& text) { return std::vector<std::uint8_t>(text.begin(), text.end()); }
+std::vector<std::uint8_t> bytesOf(const std::string& text) {
+    return std::vector<std::uint8_t>(text.begin(), text.end());
+}
 
 std::vector<std::uint8_t> bytesOf(const tstring& asciiText) {
     std::vector<std::uint8_t> bytes;
@@ -159,7 +161,8 @@ ResourceSection launcherResources(const LauncherParts& parts, const PackageFacts
 
 // Loads the written launcher as the system would read its resources and compares them with
 // what went in.
-void verifyLauncher(const tstring& path, const PackageFacts& facts, std::uint64_t packageSize, std::uint64_t packageHash) {
+void verifyLauncher(const tstring& path, const PackageFacts& facts, std::uint64_t packageSize,
+                    std::uint64_t packageHash) {
     const ModuleHandle launcher(
         LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
     LD_THROW_LAST_ERROR_IF(!launcher, LoadLibraryExW, "LoadLibraryExW(" << path << ") failed");
@@ -219,8 +222,9 @@ PackResult pack(const PackOptions& options, const LauncherParts& parts, const Pa
         try {
             verifyLauncher(writer.temporaryPath(), facts, package.size, written.fileHashes.front());
         } catch (const LdErrorBase& e) {
-            fail(kOutputError, tstrings::MessageBuilder() << "The launcher written to " << writer.temporaryPath()
-                                                          << " did not read back whole: " << std::string(e.rawMessage()));
+            fail(kOutputError, tstrings::MessageBuilder()
+                                   << "The launcher written to " << writer.temporaryPath()
+                                   << " did not read back whole: " << std::string(e.rawMessage()));
         }
         result.outputSize = written.size;
         writer.finalize(!options.force);
@@ -228,8 +232,8 @@ PackResult pack(const PackOptions& options, const LauncherParts& parts, const Pa
     } catch (const PackFailure&) {
         throw;
     } catch (const LdErrorBase& e) {
-        fail(kOutputError, tstrings::MessageBuilder() << "Cannot write " << result.outputPath << ": "
-                                                      << std::string(e.rawMessage()));
+        fail(kOutputError, tstrings::MessageBuilder()
+                               << "Cannot write " << result.outputPath << ": " << std::string(e.rawMessage()));
     }
     return result;
 }

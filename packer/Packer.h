@@ -29,9 +29,9 @@ struct LauncherParts {
 };
 
 struct PackResult {
-    tstring packagePath;   // absolute
-    tstring outputPath;    // absolute
-    tstring productCode;   // braced, upper case
+    tstring packagePath;  // absolute
+    tstring outputPath;   // absolute
+    tstring productCode;  // braced, upper case
     std::uint64_t packageSize = 0;
     std::uint64_t outputSize = 0;
 };

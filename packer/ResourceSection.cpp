@@ -12,11 +12,13 @@ constexpr std::uint32_t kSubdirectoryBit = 0x80000000;
 constexpr std::uint32_t kNameBit = 0x80000000;
 constexpr std::uint64_t kPage = 4096;
 constexpr std::uint64_t kDataAlignment = 8;
-constexpr std::size_t kDirectorySize = 16;   // IMAGE_RESOURCE_DIRECTORY
-constexpr std::size_t kEntrySize = 8;        // IMAGE_RESOURCE_DIRECTORY_ENTRY
-constexpr std::size_t kDataEntrySize = 16;   // IMAGE_RESOURCE_DATA_ENTRY
+constexpr std::size_t kDirectorySize = 16;  // IMAGE_RESOURCE_DIRECTORY
+constexpr std::size_t kEntrySize = 8;       // IMAGE_RESOURCE_DIRECTORY_ENTRY
+constexpr std::size_t kDataEntrySize = 16;  // IMAGE_RESOURCE_DATA_ENTRY
 
-std::uint64_t alignUp(std::uint64_t value, std::uint64_t alignment) { return (value + alignment - 1) / alignment * alignment; }
+std::uint64_t alignUp(std::uint64_t value, std::uint64_t alignment) {
+    return (value + alignment - 1) / alignment * alignment;
+}
 
 tstring upperCase(const tstring& text) {
     tstring upper = text;
@@ -155,7 +157,8 @@ ResourceSection::Layout ResourceSection::layout(std::uint32_t rva) const {
         return id.isName() ? kNameBit | static_cast<std::uint32_t>(nameOffsets.at(id.name)) : id.id;
     };
     const auto countNames = [](const auto& map) {
-        return static_cast<std::size_t>(std::count_if(map.begin(), map.end(), [](const auto& item) { return item.first.isName(); }));
+        return static_cast<std::size_t>(
+            std::count_if(map.begin(), map.end(), [](const auto& item) { return item.first.isName(); }));
     };
 
     writeDirectory(0, countNames(tree), tree.size() - countNames(tree));

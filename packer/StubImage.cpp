@@ -11,7 +11,9 @@ namespace {
 constexpr std::size_t kCopyChunk = 1024 * 1024;
 constexpr std::uint32_t kResourceCharacteristics = IMAGE_SCN_CNT_INITIALIZED_DATA | IMAGE_SCN_MEM_READ;
 
-std::uint64_t alignUp(std::uint64_t value, std::uint64_t alignment) { return (value + alignment - 1) / alignment * alignment; }
+std::uint64_t alignUp(std::uint64_t value, std::uint64_t alignment) {
+    return (value + alignment - 1) / alignment * alignment;
+}
 
 template <typename T>
 T readAt(const std::uint8_t* data, std::size_t offset) {
@@ -104,19 +106,24 @@ StubImage::StubImage(const void* data, std::size_t size) : data_(static_cast<con
         refuseStub("its file alignment differs from its section alignment");
     }
     sizeOfHeaders_ = nt.OptionalHeader.SizeOfHeaders;
-    sectionTableOffset_ = ntHeadersOffset_ + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) + nt.FileHeader.SizeOfOptionalHeader;
+    sectionTableOffset_ =
+        ntHeadersOffset_ + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) + nt.FileHeader.SizeOfOptionalHeader;
     const std::size_t sections = nt.FileHeader.NumberOfSections;
-    if (sectionTableOffset_ + (sections + 1) * sizeof(IMAGE_SECTION_HEADER) > sizeOfHeaders_ || sizeOfHeaders_ > size_) {
+    if (sectionTableOffset_ + (sections + 1) * sizeof(IMAGE_SECTION_HEADER) > sizeOfHeaders_ ||
+        sizeOfHeaders_ > size_) {
         refuseStub("its headers have no room for one more section");
     }
     std::uint64_t endOfFile = sizeOfHeaders_;
     std::uint64_t endOfImage = sizeOfHeaders_;
     for (std::size_t i = 0; i < sections; ++i) {
-        const auto section = readAt<IMAGE_SECTION_HEADER>(data_, sectionTableOffset_ + i * sizeof(IMAGE_SECTION_HEADER));
+        const auto section =
+            readAt<IMAGE_SECTION_HEADER>(data_, sectionTableOffset_ + i * sizeof(IMAGE_SECTION_HEADER));
         if (section.SizeOfRawData > 0) {
-            endOfFile = std::max<std::uint64_t>(endOfFile, std::uint64_t{section.PointerToRawData} + section.SizeOfRawData);
+            endOfFile =
+                std::max<std::uint64_t>(endOfFile, std::uint64_t{section.PointerToRawData} + section.SizeOfRawData);
         }
-        endOfImage = std::max<std::uint64_t>(endOfImage, std::uint64_t{section.VirtualAddress} + section.Misc.VirtualSize);
+        endOfImage =
+            std::max<std::uint64_t>(endOfImage, std::uint64_t{section.VirtualAddress} + section.Misc.VirtualSize);
     }
     if (endOfFile != size_ || nt.FileHeader.PointerToSymbolTable != 0) {
         refuseStub("it has data after its last section");
@@ -173,7 +180,8 @@ StubImage::Written StubImage::writeWith(const ResourceSection& resources, FileUt
         for (std::uint64_t left = part.size; left > 0;) {
             const auto chunk = static_cast<DWORD>(std::min<std::uint64_t>(buffer.size(), left));
             DWORD read = 0;
-            LD_THROW_LAST_ERROR_IF(!ReadFile(part.file, buffer.data(), chunk, &read, nullptr), ReadFile, "ReadFile() of a resource file failed");
+            LD_THROW_LAST_ERROR_IF(!ReadFile(part.file, buffer.data(), chunk, &read, nullptr), ReadFile,
+                                   "ReadFile() of a resource file failed");
             if (read == 0) {
                 LD_THROW("A resource file ended before its size: it changed while it was read");
             }

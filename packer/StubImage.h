@@ -22,12 +22,13 @@ public:
     using Progress = std::function<void(std::uint64_t done, std::uint64_t total)>;
 
     struct Written {
-        std::uint64_t size = 0;                // of the whole executable
+        std::uint64_t size = 0;                 // of the whole executable
         std::vector<std::uint64_t> fileHashes;  // ContentHash of each file resource as it was read
     };
 
     // Writes the stub with `resources` as its last section and a correct checksum to `out`.
-    Written writeWith(const ResourceSection& resources, FileUtils::StagedFileWriter& out, const Progress& progress) const;
+    Written writeWith(const ResourceSection& resources, FileUtils::StagedFileWriter& out,
+                      const Progress& progress) const;
 
 private:
     const std::uint8_t* data_;
@@ -35,8 +36,8 @@ private:
     std::size_t ntHeadersOffset_ = 0;
     std::size_t sectionTableOffset_ = 0;
     std::uint32_t sizeOfHeaders_ = 0;
-    std::uint32_t alignment_ = 0;      // file and section alignment alike
-    std::uint32_t endOfImage_ = 0;     // first address after the last section
+    std::uint32_t alignment_ = 0;   // file and section alignment alike
+    std::uint32_t endOfImage_ = 0;  // first address after the last section
 };
 
 // The PE checksum (as CheckSumMappedFile computes it) of bytes fed in order, the checksum field

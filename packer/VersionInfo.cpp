@@ -9,8 +9,8 @@ namespace {
 
 constexpr std::uint16_t kBinary = 0;
 constexpr std::uint16_t kText = 1;
-constexpr const wchar_t* kEnglishUnicodeTable = L"040904B0";   // US English, code page 1200
-constexpr std::uint32_t kEnglishUnicode = 0x04B00409;          // the same, as the Translation value
+constexpr const wchar_t* kEnglishUnicodeTable = L"040904B0";  // US English, code page 1200
+constexpr std::uint32_t kEnglishUnicode = 0x04B00409;         // the same, as the Translation value
 
 void append(std::vector<std::uint8_t>& bytes, const void* data, std::size_t size) {
     const std::size_t end = bytes.size();
@@ -18,7 +18,9 @@ void append(std::vector<std::uint8_t>& bytes, const void* data, std::size_t size
     std::memcpy(bytes.data() + end, data, size);
 }
 
-void padTo32Bits(std::vector<std::uint8_t>& bytes) { bytes.resize((bytes.size() + 3) / 4 * 4); }
+void padTo32Bits(std::vector<std::uint8_t>& bytes) {
+    bytes.resize((bytes.size() + 3) / 4 * 4);
+}
 
 // One block of the version resource: length, value length, type, key, value, children, each
 // child starting on a 32-bit boundary. The length counts everything but trailing padding.
@@ -88,7 +90,8 @@ std::vector<std::uint8_t> buildVersionInfo(const tstring& version, const Version
     }
     const auto table = block(kEnglishUnicodeTable, kText, nullptr, 0, 0, texts);
     const auto stringInfo = block(L"StringFileInfo", kText, nullptr, 0, 0, {table});
-    const auto translation = block(L"Translation", kBinary, &kEnglishUnicode, sizeof(kEnglishUnicode), sizeof(kEnglishUnicode), {});
+    const auto translation =
+        block(L"Translation", kBinary, &kEnglishUnicode, sizeof(kEnglishUnicode), sizeof(kEnglishUnicode), {});
     const auto varInfo = block(L"VarFileInfo", kText, nullptr, 0, 0, {translation});
     return block(L"VS_VERSION_INFO", kBinary, &fixed, sizeof(fixed), sizeof(fixed), {stringInfo, varInfo});
 }

@@ -33,9 +33,9 @@ public:
         const std::uint64_t tenths = done * 10 / total;
         if (tenths > reported_) {
             reported_ = tenths;
-            writeLine(STD_ERROR_HANDLE, tstrings::formatPrintf(L"lodestar-pack: %u%% of %s written",
-                                                               static_cast<unsigned>(tenths * 10),
-                                                               formatSize(total).c_str()));
+            writeLine(STD_ERROR_HANDLE,
+                      tstrings::formatPrintf(L"lodestar-pack: %u%% of %s written", static_cast<unsigned>(tenths * 10),
+                                             formatSize(total).c_str()));
         }
     }
 
@@ -64,9 +64,9 @@ int run() {
     const double seconds = static_cast<double>(GetTickCount64() - started) / 1000;
     writeLine(STD_OUTPUT_HANDLE,
               tstrings::formatPrintf(L"Packed %s (%s, ProductCode %s) into %s (%s) in %.1f s",
-                                     FileUtils::basename(result.packagePath).c_str(), formatSize(result.packageSize).c_str(),
-                                     result.productCode.c_str(), result.outputPath.c_str(),
-                                     formatSize(result.outputSize).c_str(), seconds));
+                                     FileUtils::basename(result.packagePath).c_str(),
+                                     formatSize(result.packageSize).c_str(), result.productCode.c_str(),
+                                     result.outputPath.c_str(), formatSize(result.outputSize).c_str(), seconds));
     return kPacked;
 }
 

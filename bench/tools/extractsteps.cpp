@@ -81,8 +81,10 @@ int wmain(int argc, wchar_t** argv) {
     using Step = bool (*)(const std::wstring&, const wchar_t*);
     const std::vector<std::pair<const char*, Step>> steps = {
         {"write", [](const std::wstring& path, const wchar_t*) { return writeFromView(path); }},
-        {"write_and_check", [](const std::wstring& path, const wchar_t*) { return writeFromView(path) && readBack(path); }},
-        {"copyfile", [](const std::wstring& path, const wchar_t* from) { return CopyFileW(from, path.c_str(), TRUE) != 0; }},
+        {"write_and_check",
+         [](const std::wstring& path, const wchar_t*) { return writeFromView(path) && readBack(path); }},
+        {"copyfile",
+         [](const std::wstring& path, const wchar_t* from) { return CopyFileW(from, path.c_str(), TRUE) != 0; }},
     };
     std::puts("round,label,seconds,exit_code,ok");
     bool allOk = true;

@@ -2,4 +2,6 @@
 // exits 0 at once, so that what is timed is the getting of the package to it.
 #include "WinApi.h"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return 0; }
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    return 0;
+}

@@ -7,7 +7,9 @@
 
 namespace {
 
-bool isBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+bool isBlank(char c) {
+    return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
 
 void logCaught(const SourceLocation& location, const tstring& message) {
     Logger::global().log(LogLevel::ERROR, tstrings::fromUtf8(std::string(fileNamePart(location.file))).c_str(),
@@ -29,8 +31,7 @@ LdError<std::runtime_error> makeLocatedError(const char* message, const SourceLo
     return makeLocatedError(std::string(message != nullptr ? message : ""), location);
 }
 
-LdError<std::runtime_error> makeLocatedError(const tstrings::MessageBuilder& message,
-                                             const SourceLocation& location) {
+LdError<std::runtime_error> makeLocatedError(const tstrings::MessageBuilder& message, const SourceLocation& location) {
     return makeLocatedError(message.str(), location);
 }
 

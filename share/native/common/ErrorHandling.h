@@ -41,19 +41,19 @@ private:
 // A failed operating-system call; the code lives on only inside the message text.
 class SysError : public std::runtime_error {
 public:
-    SysError(const tstrings::MessageBuilder& message, const void* failedApi, unsigned long code,
-             const char* label);
+    SysError(const tstrings::MessageBuilder& message, const void* failedApi, unsigned long code, const char* label);
 };
 
+// clang-format off
 template <typename T>
     requires std::derived_from<T, std::runtime_error>
 LdError<T> makeLocatedError(const T& error, const SourceLocation& location) {
     return LdError<T>(error, location);
 }
+// clang-format on
 LdError<std::runtime_error> makeLocatedError(const std::string& message, const SourceLocation& location);
 LdError<std::runtime_error> makeLocatedError(const char* message, const SourceLocation& location);
-LdError<std::runtime_error> makeLocatedError(const tstrings::MessageBuilder& message,
-                                             const SourceLocation& location);
+LdError<std::runtime_error> makeLocatedError(const tstrings::MessageBuilder& message, const SourceLocation& location);
 LdError<std::runtime_error> makeLocatedError(const tstring& message, const SourceLocation& location);
 
 std::string joinMessages(const std::string& first, const std::string& second);
@@ -87,28 +87,29 @@ const void* apiAddress(Fn* function) {
 // Raises the SysError of a failed system call. Capture the code with GetLastError() right after
 // the call and pass it here; `message` is a MessageBuilder insertion chain naming the call, `api`
 // the function that failed (or a pointer to it).
-#define LD_THROW_SYSTEM_ERROR(api, code, message)                                                  \
+#define LD_THROW_SYSTEM_ERROR(api, code, message) \
     LD_THROW(SysError(tstrings::MessageBuilder() << message, ::apiAddress(api), (code), "System error"))
 
 // Raises the SysError of the system call `api` when `failed` holds, with the thread's last error
 // read before anything else can change it:
 //     LD_THROW_LAST_ERROR_IF(!CreateDirectoryW(path.c_str(), nullptr), CreateDirectoryW,
 //                            "CreateDirectory(" << path << ") failed");
-#define LD_THROW_LAST_ERROR_IF(failed, api, message)                         \
-    do {                                                                     \
-        if (failed) {                                                        \
-            const unsigned long ldLastError = ::GetLastError();              \
-            LD_THROW_SYSTEM_ERROR(api, ldLastError, message);                \
-        }                                                                    \
+#define LD_THROW_LAST_ERROR_IF(failed, api, message)            \
+    do {                                                        \
+        if (failed) {                                           \
+            const unsigned long ldLastError = ::GetLastError(); \
+            LD_THROW_SYSTEM_ERROR(api, ldLastError, message);   \
+        }                                                       \
     } while (false)
 
 // The end of every try block that must not let anything out: an exception of `Family` (a
 // standard exception class) is logged with its message, anything else as unknown, both located
 // at the site.
 //     try { ... } LD_CATCH_AND_LOG(std::exception)
-#define LD_CATCH_AND_LOG(Family)                                 \
-    catch (const Family& ldCaught) {                             \
-        logCaughtException(LD_SOURCE_LOCATION, ldCaught);        \
-    } catch (...) {                                              \
-        logCaughtUnknown(LD_SOURCE_LOCATION);                    \
+#define LD_CATCH_AND_LOG(Family)                          \
+    catch (const Family& ldCaught) {                      \
+        logCaughtException(LD_SOURCE_LOCATION, ldCaught); \
+    }                                                     \
+    catch (...) {                                         \
+        logCaughtUnknown(LD_SOURCE_LOCATION);             \
     }

@@ -11,7 +11,9 @@ bool endsWithCurrentDirectory(const tstring& path) {
 
 }  // namespace
 
-bool isDirSeparator(tstring::value_type c) { return c == L'\\' || c == L'/'; }
+bool isDirSeparator(tstring::value_type c) {
+    return c == L'\\' || c == L'/';
+}
 
 tstring dirname(const tstring& path) {
     const tstring searched = endsWithCurrentDirectory(path) ? path.substr(0, path.size() - 2) : path;

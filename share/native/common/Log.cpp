@@ -107,13 +107,14 @@ void writeToRuntimeStream(void* stream, const std::string& line) {
 StreamLogAppender::StreamLogAppender(std::FILE* out) : writeLine_(writeToRuntimeStream), out_(out) {}
 
 void StreamLogAppender::append(const LogEvent& event) {
-    const tstring prefix = tstrings::formatPrintf(
-        L"%04u/%02u/%02u %02u:%02u:%02u.%03u, %s (PID: %u, TID: %u), ", event.ts.wYear, event.ts.wMonth,
-        event.ts.wDay, event.ts.wHour, event.ts.wMinute, event.ts.wSecond, event.ts.wMilliseconds,
-        event.processName, event.pid, event.tid);
+    const tstring prefix =
+        tstrings::formatPrintf(L"%04u/%02u/%02u %02u:%02u:%02u.%03u, %s (PID: %u, TID: %u), ", event.ts.wYear,
+                               event.ts.wMonth, event.ts.wDay, event.ts.wHour, event.ts.wMinute, event.ts.wSecond,
+                               event.ts.wMilliseconds, event.processName, event.pid, event.tid);
     tstrings::MessageBuilder record;
     record << "[" << prefix << event.fileName << ":" << event.lineNum << " (" << event.funcName << ")"
-           << "]" << "\n\t" << event.logLevel << ": " << event.message;
+           << "]"
+           << "\n\t" << event.logLevel << ": " << event.message;
     writeLine_(out_, record.str());
 }
 
@@ -136,11 +137,18 @@ WithExtraLogAppender::WithExtraLogAppender(LogAppender& extra)
     Logger::global().setAppender(&tee_);
 }
 
-WithExtraLogAppender::~WithExtraLogAppender() { Logger::global().setAppender(previous_); }
+WithExtraLogAppender::~WithExtraLogAppender() {
+    Logger::global().setAppender(previous_);
+}
 
 ScopeTracer::ScopeTracer(Logger& logger, LogLevel level, const tstring& file, int line, const tstring& func,
                          const tstring& message)
-    : logger_(logger), level_(level), file_(file), line_(line), func_(func), message_(message),
+    : logger_(logger),
+      level_(level),
+      file_(file),
+      line_(line),
+      func_(func),
+      message_(message),
       entered_(logger.enabled(level)) {
     if (entered_) {
         logger_.log(level_, file_.c_str(), line_, func_.c_str(), L"Entering " + message_);

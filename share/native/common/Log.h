@@ -133,13 +133,12 @@ private:
 };
 
 // The logging site: the message is composed only when its level is enabled.
-#define LD_LOG(level, message)                                                                       \
-    do {                                                                                              \
-        Logger& ldLogger_ = Logger::global();                                                        \
-        if (ldLogger_.enabled(level)) {                                                               \
-            ldLogger_.log((level), LD_FILE_W, __LINE__, LD_FUNCTION_NAME_W,                           \
-                          tstrings::MessageBuilder() << message);                                    \
-        }                                                                                             \
+#define LD_LOG(level, message)                                                                                      \
+    do {                                                                                                            \
+        Logger& ldLogger_ = Logger::global();                                                                       \
+        if (ldLogger_.enabled(level)) {                                                                             \
+            ldLogger_.log((level), LD_FILE_W, __LINE__, LD_FUNCTION_NAME_W, tstrings::MessageBuilder() << message); \
+        }                                                                                                           \
     } while (false)
 
 #define LOG_TRACE(message) LD_LOG(LogLevel::TRACE, message)
@@ -151,6 +150,6 @@ private:
 #define LD_CONCAT(a, b) LD_CONCAT_IMPL(a, b)
 
 // Traces the rest of the enclosing scope at TRACE.
-#define LD_TRACE_SCOPE(message)                                                                      \
+#define LD_TRACE_SCOPE(message)                                                                             \
     ScopeTracer LD_CONCAT(ldScopeTracer_, __LINE__)(Logger::global(), LogLevel::TRACE, LD_FILE_W, __LINE__, \
-                                                   LD_FUNCTION_NAME_W, (message))
+                                                    LD_FUNCTION_NAME_W, (message))

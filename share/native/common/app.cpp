@@ -41,7 +41,8 @@ public:
     ~ResetLastErrorMsgAtEndOfScope() {
         try {
             lastErrorMsgPtr = nullptr;
-        } LD_CATCH_AND_LOG(std::runtime_error)
+        }
+        LD_CATCH_AND_LOG(std::runtime_error)
     }
 };
 
@@ -57,7 +58,8 @@ public:
     ~SetLoggerAtEndOfScope() {
         try {
             holder_ = std::make_unique<WithExtraLogAppender>(lastErrorLogAppender_);
-        } LD_CATCH_AND_LOG(std::runtime_error)
+        }
+        LD_CATCH_AND_LOG(std::runtime_error)
     }
 
 private:
@@ -69,11 +71,17 @@ private:
 
 namespace app {
 
-bool isDebugSwitchOn() { return SysInfo::getEnvVariable(std::nothrow, L"LODESTAR_DEBUG", L"") == L"true"; }
+bool isDebugSwitchOn() {
+    return SysInfo::getEnvVariable(std::nothrow, L"LODESTAR_DEBUG", L"") == L"true";
+}
 
-std::string lastErrorMsg() { return lastErrorMsgPtr != nullptr ? *lastErrorMsgPtr : std::string(); }
+std::string lastErrorMsg() {
+    return lastErrorMsgPtr != nullptr ? *lastErrorMsgPtr : std::string();
+}
 
-LogAppender& defaultLastErrorLogAppender() { return immortal<LastErrorLogAppender>(); }
+LogAppender& defaultLastErrorLogAppender() {
+    return immortal<LastErrorLogAppender>();
+}
 
 // The function-try-block is the last line of defence: a failure while reporting a failure (no
 // memory left to compose the record) still must not reach the entry point.
@@ -100,7 +108,8 @@ int launch(const std::nothrow_t&, LauncherFunc payload, LogAppender* lastErrorLo
         // Logged as the runtime error it also is, so that the record carries the located message.
         try {
             throw;
-        } LD_CATCH_AND_LOG(std::runtime_error)
+        }
+        LD_CATCH_AND_LOG(std::runtime_error)
     } catch (const std::runtime_error& e) {
         lastErrorMessage = crtErrorText();
         lastErrorMsgPtr = &lastErrorMessage;

@@ -46,9 +46,15 @@ tstring fromMultiByte(const std::string& text, unsigned codePage) {
     return result;
 }
 
-std::string toUtf8(const tstring& text) { return toMultiByte(text, CP_UTF8); }
-std::string toUtf8(const std::string& ansiText) { return toUtf8(fromACP(ansiText)); }
-tstring fromUtf8(const std::string& text) { return fromMultiByte(text, CP_UTF8); }
+std::string toUtf8(const tstring& text) {
+    return toMultiByte(text, CP_UTF8);
+}
+std::string toUtf8(const std::string& ansiText) {
+    return toUtf8(fromACP(ansiText));
+}
+tstring fromUtf8(const std::string& text) {
+    return fromMultiByte(text, CP_UTF8);
+}
 
 tstring fromUtf8OrBytes(const char* text) {
     const std::string narrow(text != nullptr ? text : "");
@@ -62,8 +68,12 @@ tstring fromUtf8OrBytes(const char* text) {
     }
     return widened;
 }
-std::string toACP(const tstring& text) { return toMultiByte(text, CP_ACP); }
-tstring fromACP(const std::string& text) { return fromMultiByte(text, CP_ACP); }
+std::string toACP(const tstring& text) {
+    return toMultiByte(text, CP_ACP);
+}
+tstring fromACP(const std::string& text) {
+    return fromMultiByte(text, CP_ACP);
+}
 
 bool equals(const tstring& a, const tstring& b, CompareMode mode) {
     if (mode == IgnoreCase) {
@@ -126,8 +136,7 @@ tstring replace(const tstring& s, const tstring& search, const tstring& replacem
         return s;
     }
     tstring result(s);
-    for (size_t pos = result.find(search); pos != tstring::npos;
-         pos = result.find(search, pos + replacement.size())) {
+    for (size_t pos = result.find(search); pos != tstring::npos; pos = result.find(search, pos + replacement.size())) {
         result.replace(pos, search.size(), replacement);
     }
     return result;
@@ -156,9 +165,13 @@ String escapeNulIn(const String& text) {
 
 }  // namespace
 
-tstring escapeNul(const tstring& text) { return escapeNulIn(text); }
+tstring escapeNul(const tstring& text) {
+    return escapeNulIn(text);
+}
 
-std::string escapeNul(const std::string& text) { return escapeNulIn(text); }
+std::string escapeNul(const std::string& text) {
+    return escapeNulIn(text);
+}
 
 MessageBuilder& MessageBuilder::operator<<(const char* text) {
     if (text == nullptr) {
@@ -200,8 +213,6 @@ MessageBuilder& MessageBuilder::appendFloatingPoint(double value) {
     text_ += formatPrintf(L"%g", value);
     return *this;
 }
-
-
 
 namespace detail {
 

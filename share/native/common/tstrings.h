@@ -24,10 +24,14 @@ tstring fromUtf8(const std::string& text);
 // Narrow text of unknown origin (an exception's message, say): decoded as UTF-8 where it is valid,
 // else widened byte by byte, so that it is never lost. A null pointer gives the empty text.
 tstring fromUtf8OrBytes(const char* text);
-inline tstring fromUtf8(const tstring& text) { return text; }
+inline tstring fromUtf8(const tstring& text) {
+    return text;
+}
 std::string toACP(const tstring& text);
 tstring fromACP(const std::string& text);
-inline tstring fromACP(const tstring& text) { return text; }
+inline tstring fromACP(const tstring& text) {
+    return text;
+}
 
 bool equals(const tstring& a, const tstring& b, CompareMode mode = CaseSensitive);
 bool startsWith(const tstring& s, const tstring& prefix, CompareMode mode = CaseSensitive);
@@ -62,9 +66,11 @@ public:
 
     // Numbers in decimal (bool as 1 or 0), floating point as %g, single characters as themselves,
     // pointers as 0x and lower-case hex digits (0 for null), enumerations as their numbers.
+    // clang-format off
     template <typename T>
         requires(std::is_arithmetic_v<T> || std::is_pointer_v<T> || std::is_enum_v<T>)
     MessageBuilder& operator<<(T value) {
+        // clang-format on
         if constexpr (std::is_enum_v<T>) {
             return *this << static_cast<std::underlying_type_t<T>>(value);
         } else if constexpr (std::is_pointer_v<T>) {
@@ -101,8 +107,12 @@ namespace detail {
 tstring formatPrintfList(const wchar_t* format, ...);
 
 template <typename T>
-const T& printfArg(const T& value) { return value; }
-inline const wchar_t* printfArg(const tstring& value) { return value.c_str(); }
+const T& printfArg(const T& value) {
+    return value;
+}
+inline const wchar_t* printfArg(const tstring& value) {
+    return value.c_str();
+}
 }  // namespace detail
 
 // printf-style formatting with the platform's wide rules; a tstring argument passes as its text.

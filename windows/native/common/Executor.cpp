@@ -94,9 +94,9 @@ UniqueHandle Executor::startProcess(UniqueHandle* threadHandleHolder) const {
     // Windows refuses a longer command line and Wine cuts it silently; either way the child would
     // not get what it was meant to.
     if (commandLine.size() > kMaxCommandLine) {
-        LD_THROW(tstrings::MessageBuilder() << "Cannot start " << executablePath_ << ": its command line would be "
-                                            << commandLine.size() << " characters long, and Windows accepts at most "
-                                            << kMaxCommandLine);
+        LD_THROW(tstrings::MessageBuilder()
+                 << "Cannot start " << executablePath_ << ": its command line would be " << commandLine.size()
+                 << " characters long, and Windows accepts at most " << kMaxCommandLine);
     }
     // CreateProcessW may write into the command line, so it gets a private copy.
     std::vector<wchar_t> commandLineBuffer(commandLine.begin(), commandLine.end());
@@ -118,7 +118,10 @@ UniqueHandle Executor::startProcess(UniqueHandle* threadHandleHolder) const {
 
     tstrings::MessageBuilder description =
         describeCreation(suspended_, visible_, inheritHandles_, executablePath_, commandLine);
-    LD_THROW_LAST_ERROR_IF(!CreateProcessW(executablePath_.c_str(), commandLineBuffer.data(), nullptr, nullptr, inheritHandles_ ? TRUE : FALSE, creationFlags, nullptr, nullptr, &startupInfo, &processInfo), CreateProcessW, description << " failed");
+    LD_THROW_LAST_ERROR_IF(
+        !CreateProcessW(executablePath_.c_str(), commandLineBuffer.data(), nullptr, nullptr,
+                        inheritHandles_ ? TRUE : FALSE, creationFlags, nullptr, nullptr, &startupInfo, &processInfo),
+        CreateProcessW, description << " failed");
     UniqueHandle process(processInfo.hProcess);
     UniqueHandle thread(processInfo.hThread);
     NeverStartedChildGuard neverStartedGuard(process.get(), suspended_);
@@ -134,7 +137,8 @@ UniqueHandle Executor::startProcess(UniqueHandle* threadHandleHolder) const {
 
     if (jobObject_ != nullptr) {
         LOG_TRACE("AssignProcessToJobObject(PID=" << processInfo.dwProcessId << ")");
-        LD_THROW_LAST_ERROR_IF(!AssignProcessToJobObject(jobObject_, process.get()), AssignProcessToJobObject, "AssignProcessToJobObject() failed");
+        LD_THROW_LAST_ERROR_IF(!AssignProcessToJobObject(jobObject_, process.get()), AssignProcessToJobObject,
+                               "AssignProcessToJobObject() failed");
     }
 
     if (afterProcessCreated_) {
@@ -158,10 +162,12 @@ int Executor::execAndWaitForExit() const {
         }
     }
 
-    LD_THROW_LAST_ERROR_IF(WaitForSingleObject(process.get(), INFINITE) == WAIT_FAILED, WaitForSingleObject, "WaitForSingleObject() failed");
+    LD_THROW_LAST_ERROR_IF(WaitForSingleObject(process.get(), INFINITE) == WAIT_FAILED, WaitForSingleObject,
+                           "WaitForSingleObject() failed");
 
     DWORD exitCode = 0;
-    LD_THROW_LAST_ERROR_IF(!GetExitCodeProcess(process.get(), &exitCode), GetExitCodeProcess, "GetExitCodeProcess() failed");
+    LD_THROW_LAST_ERROR_IF(!GetExitCodeProcess(process.get(), &exitCode), GetExitCodeProcess,
+                           "GetExitCodeProcess() failed");
 
     const DWORD processId = GetProcessId(process.get());
     LD_THROW_LAST_ERROR_IF(processId == 0, GetProcessId, "GetProcessId() failed.");

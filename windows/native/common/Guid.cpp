@@ -62,7 +62,9 @@ Guid::Guid() : value_() {}
 
 Guid::Guid(const GUID& value) : value_(value) {}
 
-Guid::Guid(const tstring& text) : value_() { initGuid(toBracedForm(text), value_); }
+Guid::Guid(const tstring& text) : value_() {
+    initGuid(toBracedForm(text), value_);
+}
 
 Guid::Guid(const std::string& text) : Guid(widenBytes(text)) {}
 
@@ -92,6 +94,10 @@ tstring Guid::toString(int flags) const {
     return text;
 }
 
-bool Guid::operator==(const Guid& other) const { return std::memcmp(&value_, &other.value_, sizeof(value_)) == 0; }
+bool Guid::operator==(const Guid& other) const {
+    return std::memcmp(&value_, &other.value_, sizeof(value_)) == 0;
+}
 
-bool Guid::operator<(const Guid& other) const { return toString() < other.toString(); }
+bool Guid::operator<(const Guid& other) const {
+    return toString() < other.toString();
+}

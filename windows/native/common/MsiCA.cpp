@@ -26,7 +26,9 @@ void parseArgsPart(const tstring& part, DeferredCA::ArgsCtnr& args) {
 // ---------------------------------------------------------------------------------------------
 // CAImpl
 
-tstring CAImpl::getProperty(const tstring& name) const { return msi::getProperty(session_, name); }
+tstring CAImpl::getProperty(const tstring& name) const {
+    return msi::getProperty(session_, name);
+}
 
 void CAImpl::setProperty(const tstring& name, const tstring& value) const {
     LOG_TRACE("Setting MSI property '" << name << "' to '" << value << "'");
@@ -47,9 +49,13 @@ void CAImpl::removeProperty(const tstring& name) const {
     }
 }
 
-Guid CAImpl::productCode() const { return Guid(getProperty(L"ProductCode")); }
+Guid CAImpl::productCode() const {
+    return Guid(getProperty(L"ProductCode"));
+}
 
-bool CAImpl::isInMode(MSIRUNMODE mode) const { return service().MsiGetMode(session_, mode) != FALSE; }
+bool CAImpl::isInMode(MSIRUNMODE mode) const {
+    return service().MsiGetMode(session_, mode) != FALSE;
+}
 
 tstring CAImpl::getModes() const {
     tstring modes;
@@ -136,8 +142,9 @@ Database sessionDatabase(const CAImpl& session) {
 MsiLogAppender::MsiLogAppender(MSIHANDLE session) : session_(session), creatorTid_(GetCurrentThreadId()) {}
 
 tstring MsiLogAppender::formatLine(const LogEvent& event) const {
-    const tstring threadMark =
-        event.tid == creatorTid_ ? tstring(L" ") : (tstrings::MessageBuilder() << " (TID: " << event.tid << ") ").tstr();
+    const tstring threadMark = event.tid == creatorTid_
+                                   ? tstring(L" ")
+                                   : (tstrings::MessageBuilder() << " (TID: " << event.tid << ") ").tstr();
     return tstrings::formatPrintf(L"[%02u:%02u:%02u.%03u%s%s:%u (%s)] %s: %s", static_cast<unsigned>(event.ts.wHour),
                                   static_cast<unsigned>(event.ts.wMinute), static_cast<unsigned>(event.ts.wSecond),
                                   static_cast<unsigned>(event.ts.wMilliseconds), threadMark, event.fileName,
@@ -168,4 +175,6 @@ MsiLogTrigger::MsiLogTrigger(MSIHANDLE session)
     Logger::global().setAppender(&tee_);
 }
 
-MsiLogTrigger::~MsiLogTrigger() { Logger::global().setAppender(previous_); }
+MsiLogTrigger::~MsiLogTrigger() {
+    Logger::global().setAppender(previous_);
+}

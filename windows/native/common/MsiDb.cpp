@@ -14,8 +14,8 @@ constexpr UINT kNoInteger = 0x80000000;
 MSIHANDLE createRecord(UINT fieldCount) {
     const MSIHANDLE handle = service().MsiCreateRecord(fieldCount);
     if (handle == 0) {
-        LD_THROW(Error(tstrings::MessageBuilder() << "MsiCreateRecord(" << fieldCount << ") failed",
-                       ERROR_FUNCTION_FAILED));
+        LD_THROW(
+            Error(tstrings::MessageBuilder() << "MsiCreateRecord(" << fieldCount << ") failed", ERROR_FUNCTION_FAILED));
     }
     return handle;
 }
@@ -47,7 +47,9 @@ DatabaseRecord DatabaseRecord::adopt(MSIHANDLE handle) noexcept {
     return record;
 }
 
-DatabaseRecord::~DatabaseRecord() { closeMSIHANDLE(handle_); }
+DatabaseRecord::~DatabaseRecord() {
+    closeMSIHANDLE(handle_);
+}
 
 DatabaseRecord::DatabaseRecord(DatabaseRecord&& other) noexcept : handle_(std::exchange(other.handle_, 0)) {}
 
@@ -62,8 +64,8 @@ DatabaseRecord& DatabaseRecord::operator=(DatabaseRecord&& other) noexcept {
 DatabaseRecord& DatabaseRecord::setString(UINT field, const tstring& value) {
     const UINT result = service().MsiRecordSetStringW(handle_, field, value.c_str());
     if (result != ERROR_SUCCESS) {
-        LD_THROW(Error(tstrings::MessageBuilder() << "MsiRecordSetString(" << field << ", " << value << ") failed",
-                       result));
+        LD_THROW(
+            Error(tstrings::MessageBuilder() << "MsiRecordSetString(" << field << ", " << value << ") failed", result));
     }
     return *this;
 }
@@ -80,8 +82,8 @@ DatabaseRecord& DatabaseRecord::setInteger(UINT field, std::int32_t value) {
 DatabaseRecord& DatabaseRecord::setStreamFromFile(UINT field, const tstring& path) {
     const UINT result = service().MsiRecordSetStreamW(handle_, field, path.c_str());
     if (result != ERROR_SUCCESS) {
-        LD_THROW(Error(tstrings::MessageBuilder() << "MsiRecordSetStream(" << field << ", " << path << ") failed",
-                       result));
+        LD_THROW(
+            Error(tstrings::MessageBuilder() << "MsiRecordSetStream(" << field << ", " << path << ") failed", result));
     }
     return *this;
 }
@@ -98,13 +100,15 @@ UINT DatabaseRecord::getFieldCount() const {
 std::int32_t DatabaseRecord::getInteger(UINT field) const {
     const int value = service().MsiRecordGetInteger(handle_, field);
     if (static_cast<UINT>(value) == kNoInteger) {
-        LD_THROW(Error(tstrings::MessageBuilder() << "MsiRecordGetInteger(" << field << ") failed",
-                       ERROR_FUNCTION_FAILED));
+        LD_THROW(
+            Error(tstrings::MessageBuilder() << "MsiRecordGetInteger(" << field << ") failed", ERROR_FUNCTION_FAILED));
     }
     return value;
 }
 
-tstring DatabaseRecord::getString(UINT field) const { return getRecordString(handle_, field); }
+tstring DatabaseRecord::getString(UINT field) const {
+    return getRecordString(handle_, field);
+}
 
 void DatabaseRecord::saveStreamToFile(UINT field, const tstring& path) const {
     FileUtils::StagedFileWriter writer(path);
@@ -128,8 +132,8 @@ MSIHANDLE openDatabase(const tstring& path) {
     MSIHANDLE handle = 0;
     const UINT result = service().MsiOpenDatabaseW(path.c_str(), MSIDBOPEN_READONLY, &handle);
     if (result != ERROR_SUCCESS) {
-        LD_THROW(Error(tstrings::MessageBuilder() << "MsiOpenDatabase(" << path << ", MSIDBOPEN_READONLY) failed",
-                       result));
+        LD_THROW(
+            Error(tstrings::MessageBuilder() << "MsiOpenDatabase(" << path << ", MSIDBOPEN_READONLY) failed", result));
     }
     return handle;
 }
@@ -140,7 +144,9 @@ Database::Database(const tstring& path) : path_(path), handle_(openDatabase(path
 
 Database::Database(MSIHANDLE handle, const tstring& path, AdoptHandle) : path_(path), handle_(handle) {}
 
-Database::~Database() { closeMSIHANDLE(handle_); }
+Database::~Database() {
+    closeMSIHANDLE(handle_);
+}
 
 tstring Database::getProperty(const tstring& name) const {
     // The name goes into the query as it is: callers pass property names, never outside input.
@@ -158,7 +164,8 @@ tstring Database::getProperty(const tstring& name) const {
 tstring Database::getProperty(const tstring& name, const std::nothrow_t&) const noexcept {
     try {
         return getProperty(name);
-    } LD_CATCH_AND_LOG(std::runtime_error)
+    }
+    LD_CATCH_AND_LOG(std::runtime_error)
     return tstring();
 }
 
@@ -168,7 +175,9 @@ tstring Database::getProperty(const tstring& name, const std::nothrow_t&) const 
 DatabaseView::DatabaseView(const Database& database, const tstring& query, const DatabaseRecord& params)
     : query_(query), database_(database), handle_(openView(database, query, params)) {}
 
-DatabaseView::~DatabaseView() { closeMSIHANDLE(handle_); }
+DatabaseView::~DatabaseView() {
+    closeMSIHANDLE(handle_);
+}
 
 DatabaseRecord DatabaseView::tryFetch() {
     MSIHANDLE record = 0;

@@ -14,10 +14,10 @@ struct ModeLetter {
 };
 
 constexpr ModeLetter kModeLetters[] = {
-    {L'i', INSTALLLOGMODE_INFO},        {L'w', INSTALLLOGMODE_WARNING},    {L'e', INSTALLLOGMODE_ERROR},
-    {L'a', INSTALLLOGMODE_ACTIONSTART}, {L'r', INSTALLLOGMODE_ACTIONDATA}, {L'u', INSTALLLOGMODE_USER},
-    {L'c', INSTALLLOGMODE_COMMONDATA},  {L'm', INSTALLLOGMODE_FATALEXIT},  {L'o', INSTALLLOGMODE_OUTOFDISKSPACE},
-    {L'p', INSTALLLOGMODE_PROPERTYDUMP}, {L'v', INSTALLLOGMODE_VERBOSE},   {L'x', INSTALLLOGMODE_EXTRADEBUG},
+    {L'i', INSTALLLOGMODE_INFO},         {L'w', INSTALLLOGMODE_WARNING},    {L'e', INSTALLLOGMODE_ERROR},
+    {L'a', INSTALLLOGMODE_ACTIONSTART},  {L'r', INSTALLLOGMODE_ACTIONDATA}, {L'u', INSTALLLOGMODE_USER},
+    {L'c', INSTALLLOGMODE_COMMONDATA},   {L'm', INSTALLLOGMODE_FATALEXIT},  {L'o', INSTALLLOGMODE_OUTOFDISKSPACE},
+    {L'p', INSTALLLOGMODE_PROPERTYDUMP}, {L'v', INSTALLLOGMODE_VERBOSE},    {L'x', INSTALLLOGMODE_EXTRADEBUG},
 };
 
 constexpr const wchar_t* kAllButVerbose = L"iwearucmop";
@@ -32,7 +32,9 @@ DWORD modeOf(wchar_t letter) {
     return 0;
 }
 
-bool isSwitch(const tstring& arg) { return arg.size() >= 2 && (arg.front() == L'/' || arg.front() == L'-'); }
+bool isSwitch(const tstring& arg) {
+    return arg.size() >= 2 && (arg.front() == L'/' || arg.front() == L'-');
+}
 
 // The mode letters of a logging switch ("" for a bare /L); none for any other argument.
 std::optional<tstring> logModesOf(const tstring& arg) {

@@ -44,7 +44,9 @@ public:
 #undef LD_MSI_BIND_SERVICE_FUNCTION
     }
 
-    const ServiceFunctions& functions() const { return functions_; }
+    const ServiceFunctions& functions() const {
+        return functions_;
+    }
 
 private:
     template <typename Function>
@@ -93,7 +95,8 @@ int WINAPI forwardMessage(LPVOID context, UINT messageWord, LPCWSTR message) noe
     try {
         try {
             static_cast<Callback*>(context)->notify(kind, flags, message);
-        } LD_CATCH_AND_LOG(std::runtime_error)
+        }
+        LD_CATCH_AND_LOG(std::runtime_error)
     } catch (...) {
         // The report itself failed (out of memory, a failing appender): the message is dropped.
     }
@@ -127,8 +130,12 @@ private:
     std::unique_ptr<CallbackTrigger> callback_;
 };
 
-bool isAsciiLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
-bool isAsciiDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+bool isAsciiLetter(wchar_t c) {
+    return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+}
+bool isAsciiDigit(wchar_t c) {
+    return c >= L'0' && c <= L'9';
+}
 
 // The installer's identifier rule: a letter or '_', then letters, digits, '_' and '.'.
 void checkPropertyName(const tstring& name) {
@@ -174,13 +181,13 @@ ActionStatus handleMsiStatus(const tstring& operation, UINT code) {
 
 ActionStatus configureProduct(const Guid& productCode, INSTALLSTATE installState, const tstring& commandLine) {
     const tstring product = productCode.toString();
-    const UINT code = service().MsiConfigureProductExW(product.c_str(), INSTALLLEVEL_MAXIMUM, installState,
-                                                       commandLine.c_str());
-    return handleMsiStatus((tstrings::MessageBuilder() << "MsiConfigureProductEx(" << product << ", "
-                                                       << INSTALLLEVEL_MAXIMUM << ", " << installState << ", "
-                                                       << commandLine << ") ")
-                               .tstr(),
-                           code);
+    const UINT code =
+        service().MsiConfigureProductExW(product.c_str(), INSTALLLEVEL_MAXIMUM, installState, commandLine.c_str());
+    return handleMsiStatus(
+        (tstrings::MessageBuilder() << "MsiConfigureProductEx(" << product << ", " << INSTALLLEVEL_MAXIMUM << ", "
+                                    << installState << ", " << commandLine << ") ")
+            .tstr(),
+        code);
 }
 
 // Reads a string through a service function that fills a caller's buffer: the buffer doubles
@@ -188,7 +195,9 @@ ActionStatus configureProduct(const Guid& productCode, INSTALLSTATE installState
 // with ERROR_MORE_DATA is not trusted, as the value may grow between calls.
 constexpr DWORD kInitialValueBuffer = 20;
 
-inline const wchar_t* serviceArgument(const tstring& text) { return text.c_str(); }
+inline const wchar_t* serviceArgument(const tstring& text) {
+    return text.c_str();
+}
 template <typename T>
 T serviceArgument(T value) {
     return value;
@@ -205,8 +214,8 @@ tstring readServiceString(Function function, const char* functionName, const Fir
         result = function(serviceArgument(first), serviceArgument(second), buffer.data(), &size);
     }
     if (result != ERROR_SUCCESS) {
-        LD_THROW(Error(tstrings::MessageBuilder() << functionName << "(" << first << ", " << second << ") failed",
-                       result));
+        LD_THROW(
+            Error(tstrings::MessageBuilder() << functionName << "(" << first << ", " << second << ") failed", result));
     }
     // Never past the buffer, whatever count the service wrote back.
     return tstring(buffer.data(), std::min<std::size_t>(size, buffer.size()));
@@ -238,7 +247,8 @@ void closeMSIHANDLE(MSIHANDLE handle) noexcept {
         if (result != ERROR_SUCCESS) {
             LOG_WARNING("MsiCloseHandle(" << handle << ") failed with error=" << result);
         }
-    } LD_CATCH_AND_LOG(std::runtime_error)
+    }
+    LD_CATCH_AND_LOG(std::runtime_error)
 }
 
 bool waitForInstallationCompletion(DWORD timeout) {
@@ -295,9 +305,13 @@ bool ActionStatus::isSuccess() const noexcept {
     return code == ERROR_SUCCESS || code == ERROR_SUCCESS_REBOOT_INITIATED || code == ERROR_SUCCESS_REBOOT_REQUIRED;
 }
 
-void ActionStatus::throwIt() const { LD_THROW(Error(text, code)); }
+void ActionStatus::throwIt() const {
+    LD_THROW(Error(text, code));
+}
 
-std::unique_ptr<ActionData::State> ActionData::applySettings() const { return std::make_unique<StateImpl>(*this); }
+std::unique_ptr<ActionData::State> ActionData::applySettings() const {
+    return std::make_unique<StateImpl>(*this);
+}
 
 tstring ActionData::commandLine() const {
     tstring args = tstrings::trim(rawCmdLineArgs, L" \t");
@@ -324,7 +338,8 @@ ActionStatus configureLocal::run(const configureLocal& target, const tstring& co
 ActionStatus install::run(const install& target, const tstring& commandLine) {
     const UINT code = service().MsiInstallProductW(target.packagePath.c_str(), commandLine.c_str());
     return handleMsiStatus(
-        (tstrings::MessageBuilder() << "MsiInstallProduct(" << target.packagePath << ", " << commandLine << ") ").tstr(),
+        (tstrings::MessageBuilder() << "MsiInstallProduct(" << target.packagePath << ", " << commandLine << ") ")
+            .tstr(),
         code);
 }
 

@@ -161,8 +161,8 @@ public:
     std::map<tstring, tstring> props;  // passed as NAME=value, in key order
     tstring rawCmdLineArgs;            // placed before the properties
     std::int32_t uiLevel = INSTALLUILEVEL_NONE;
-    Callback* callback = nullptr;      // not owned
-    tstring logFile;                   // empty: no log
+    Callback* callback = nullptr;            // not owned
+    tstring logFile;                         // empty: no log
     DWORD logMode = INSTALLLOGMODE_VERBOSE;  // what the log records (INSTALLLOGMODE_ bits)
     DWORD logAttributes = 0;                 // INSTALLLOGATTRIBUTES_ bits: append, flush each line
 
@@ -215,7 +215,8 @@ public:
     ActionStatus operator()(const std::nothrow_t&) const noexcept {
         try {
             return (*this)();
-        } LD_CATCH_AND_LOG(std::runtime_error)
+        }
+        LD_CATCH_AND_LOG(std::runtime_error)
         return ActionStatus{"Unknown error", ERROR_INTERNAL_ERROR};
     }
 };

@@ -10,7 +10,9 @@ namespace {
 constexpr WORD kStringTableType = 6;
 constexpr unsigned kStringsPerBlock = 16;
 
-bool isIntegerName(LPCWSTR value) { return (reinterpret_cast<ULONG_PTR>(value) >> 16) == 0; }
+bool isIntegerName(LPCWSTR value) {
+    return (reinterpret_cast<ULONG_PTR>(value) >> 16) == 0;
+}
 
 // Fills `text` and returns the value to hand to the platform: the number, or `text` itself.
 LPCWSTR adoptName(LPCWSTR value, tstring& text) {
@@ -30,7 +32,9 @@ Resource::Resource(LPCWSTR name, LPCWSTR type, HMODULE module)
 Resource::Resource(unsigned number, LPCWSTR type, HMODULE module)
     : Resource(MAKEINTRESOURCEW(number & 0xFFFF), type, module) {}
 
-bool Resource::isStringTable() const { return type_ == MAKEINTRESOURCEW(kStringTableType); }
+bool Resource::isStringTable() const {
+    return type_ == MAKEINTRESOURCEW(kStringTableType);
+}
 
 HRSRC Resource::find() const {
     LPCWSTR name = name_;
@@ -41,7 +45,9 @@ HRSRC Resource::find() const {
     return FindResourceW(module_, name, type_);
 }
 
-bool Resource::available() const { return find() != nullptr; }
+bool Resource::available() const {
+    return find() != nullptr;
+}
 
 std::uint32_t Resource::size() const {
     std::uint32_t size = 0;
@@ -112,6 +118,7 @@ tstring StringResource::string() const {
 tstring StringResource::string(const std::nothrow_t&, const tstring& defaultText) const {
     try {
         return string();
-    } LD_CATCH_AND_LOG(std::exception)
+    }
+    LD_CATCH_AND_LOG(std::exception)
     return defaultText;
 }

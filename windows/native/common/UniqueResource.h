@@ -59,7 +59,8 @@ public:
         if (valid()) {
             const DWORD savedError = GetLastError();
             if (!Traits::release(value_)) {
-                ld::detail::reportFailedRelease(Traits::kRelease, reinterpret_cast<const void*>(value_), GetLastError());
+                ld::detail::reportFailedRelease(Traits::kRelease, reinterpret_cast<const void*>(value_),
+                                                GetLastError());
             }
             SetLastError(savedError);
         }

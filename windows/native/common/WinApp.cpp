@@ -76,7 +76,8 @@ Console::Channel::Channel(FILE* stream) : standardStream_(stream) {
 Console::Channel::~Channel() {
     try {
         stream_.reset();
-    } LD_CATCH_AND_LOG(std::runtime_error)
+    }
+    LD_CATCH_AND_LOG(std::runtime_error)
 }
 
 // Set while the error box is prepared or shown. The failure of append is logged through the
@@ -108,7 +109,8 @@ public:
             if (app::canShowErrorBox(LD_SYSTEM_FUNCTION(user32, GetProcessWindowStation)(), currentSessionId())) {
                 LD_SYSTEM_FUNCTION(user32, MessageBoxW)(nullptr, message.c_str(), caption.c_str(), MB_ICONERROR);
             }
-        } LD_CATCH_AND_LOG(std::runtime_error)
+        }
+        LD_CATCH_AND_LOG(std::runtime_error)
     }
 };
 
@@ -128,7 +130,8 @@ int wlaunch(const std::nothrow_t& tag, LauncherFunc payload) {
         if (isDebugSwitchOn()) {
             console = std::make_unique<Console>();
         }
-    } LD_CATCH_AND_LOG(std::runtime_error)
+    }
+    LD_CATCH_AND_LOG(std::runtime_error)
     LastErrorGuiLogAppender lastErrorGuiLogAppender;
     TeeLogAppender lastErrorAppenders(&defaultLastErrorLogAppender(), &lastErrorGuiLogAppender);
     return launch(tag, payload, &lastErrorAppenders);

@@ -19,12 +19,11 @@ void* systemFunction(const wchar_t* dll, const char* name);
 // ole32 or advapi32: executables import nothing but kernel32 and the C runtime at start, a copy of
 // one of these DLLs planted beside an executable is never the one that loads, and any linker
 // builds it. (A direct call would add a static import, which the launcher's import test refuses.)
-#define LD_SYSTEM_FUNCTION(dll, function)                                                              \
-    ([]() -> decltype(&::function) {                                                                   \
-        static const auto bound =                                                                      \
-            reinterpret_cast<decltype(&::function)>(reinterpret_cast<void (*)()>(::systemFunction(   \
-                L"" #dll ".dll", #function)));                                                          \
-        return bound;                                                                                  \
+#define LD_SYSTEM_FUNCTION(dll, function)                                                \
+    ([]() -> decltype(&::function) {                                                     \
+        static const auto bound = reinterpret_cast<decltype(&::function)>(               \
+            reinterpret_cast<void (*)()>(::systemFunction(L"" #dll ".dll", #function))); \
+        return bound;                                                                    \
     }())
 
 // A loaded library, loaded for as long as the object lives. Every copy holds a reference of its

@@ -23,8 +23,8 @@ std::string makeMessage(const std::string& message, const char* label, const voi
         module = SysInfo::moduleContaining(failedApi);
         if (module == nullptr && Logger::global().enabled(LogLevel::WARNING)) {
             Logger::global().log(LogLevel::WARNING, LD_FILE_W, __LINE__, LD_FUNCTION_NAME_W,
-                                 tstrings::MessageBuilder() << "GetModuleHandleEx() failed for " << failedApi
-                                                            << " address.");
+                                 tstrings::MessageBuilder()
+                                     << "GetModuleHandleEx() failed for " << failedApi << " address.");
         }
     }
     if (module != nullptr || failedApi == nullptr) {
@@ -72,7 +72,8 @@ tstring describeComError(long hr) {
     if (((code >> 16) & 0x1FFF) == FACILITY_WIN32) {
         code &= 0xFFFF;
     }
-    return tstrings::formatPrintf(L"COM error 0x%08X (%s)", static_cast<unsigned>(hr), lookupMessageText(code, nullptr));
+    return tstrings::formatPrintf(L"COM error 0x%08X (%s)", static_cast<unsigned>(hr),
+                                  lookupMessageText(code, nullptr));
 }
 
 std::string crtErrorText() {

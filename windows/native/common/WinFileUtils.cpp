@@ -59,10 +59,11 @@ tstring toAbsolutePath(const tstring& path) {
     return tstring(fullPath.data());
 }
 
-
 namespace {
 
-bool isGone(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+bool isGone(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
 
 bool hasAttribute(const tstring& path, DWORD attribute) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -96,7 +97,8 @@ void createDir(const tstring& path, LPSECURITY_ATTRIBUTES securityAttributes, ts
 
 void moveFileImpl(const tstring& from, const tstring& to, DWORD flags) {
     const bool isFolder = isDirectory(from);
-    LD_THROW_LAST_ERROR_IF(!MoveFileExW(from.c_str(), to.empty() ? nullptr : to.c_str(), flags), MoveFileExW, "MoveFileEx(" << from << ", " << to << ", " << flags << ") failed");
+    LD_THROW_LAST_ERROR_IF(!MoveFileExW(from.c_str(), to.empty() ? nullptr : to.c_str(), flags), MoveFileExW,
+                           "MoveFileEx(" << from << ", " << to << ", " << flags << ") failed");
     LOG_TRACE("Moved '" << from << "' " << (isFolder ? "folder" : "file") << " to '" << to << "'");
 }
 
@@ -111,9 +113,13 @@ bool deleteFileImpl(const std::nothrow_t&, const tstring& path) {
 
 }  // namespace
 
-bool pathExists(const tstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool pathExists(const tstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
-bool isDirectory(const tstring& path) { return hasAttribute(path, FILE_ATTRIBUTE_DIRECTORY); }
+bool isDirectory(const tstring& path) {
+    return hasAttribute(path, FILE_ATTRIBUTE_DIRECTORY);
+}
 
 bool isDirectoryNotEmpty(const tstring& path) {
     return isDirectory(path) && !LD_SYSTEM_FUNCTION(shlwapi, PathIsDirectoryEmptyW)(path.c_str());
@@ -131,7 +137,8 @@ void createDirectory(const tstring& path, tstring_array* created) {
 
 void copyFile(const tstring& from, const tstring& to, bool failIfExists) {
     createDirectory(dirname(to));
-    LD_THROW_LAST_ERROR_IF(!CopyFileW(from.c_str(), to.c_str(), failIfExists), CopyFileW, "CopyFile(" << from << ", " << to << ", " << (failIfExists ? 1 : 0) << ") failed");
+    LD_THROW_LAST_ERROR_IF(!CopyFileW(from.c_str(), to.c_str(), failIfExists), CopyFileW,
+                           "CopyFile(" << from << ", " << to << ", " << (failIfExists ? 1 : 0) << ") failed");
     LOG_TRACE("Copied [" << from << "] file to [" << to << "]");
 }
 
@@ -157,8 +164,8 @@ bool deleteFile(const tstring& path, const std::nothrow_t&) {
             } else {
                 const DWORD attributesError = GetLastError();
                 if (Logger::global().enabled(LogLevel::WARNING)) {
-                    const SysError warning(tstrings::MessageBuilder() << "Failed to discard R/O attribute from [" << path
-                                                                      << "] file. File will not be deleted",
+                    const SysError warning(tstrings::MessageBuilder() << "Failed to discard R/O attribute from ["
+                                                                      << path << "] file. File will not be deleted",
                                            ::apiAddress(&SetFileAttributesW), attributesError, "System error");
                     LOG_WARNING(std::string(warning.what()));
                 }
@@ -182,12 +189,15 @@ bool deleteDirectory(const tstring& path, const std::nothrow_t&) {
 }
 
 void deleteDirectory(const tstring& path) {
-    LD_THROW_LAST_ERROR_IF(!deleteDirectory(path, std::nothrow), RemoveDirectoryW, "RemoveDirectory(" << path << ") failed");
+    LD_THROW_LAST_ERROR_IF(!deleteDirectory(path, std::nothrow), RemoveDirectoryW,
+                           "RemoveDirectory(" << path << ") failed");
 }
 
 namespace {
 
-bool isDotOrDotDot(const wchar_t* name) { return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0; }
+bool isDotOrDotDot(const wchar_t* name) {
+    return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
+}
 
 }  // namespace
 
@@ -357,7 +367,8 @@ public:
             }
             target.release();
             return deleteDirectory(directory_, std::nothrow);
-        } LD_CATCH_AND_LOG(std::exception)
+        }
+        LD_CATCH_AND_LOG(std::exception)
         return false;
     }
 
@@ -380,13 +391,17 @@ private:
 
 }  // namespace
 
-void deleteFiles(const tstring& directory) { BatchDeleter(directory).execute(); }
+void deleteFiles(const tstring& directory) {
+    BatchDeleter(directory).execute();
+}
 
 bool deleteFiles(const tstring& directory, const std::nothrow_t&) {
     return BatchDeleter(directory).execute(std::nothrow);
 }
 
-void deleteDirectoryRecursive(const tstring& directory) { BatchDeleter(directory).recurse(true).execute(); }
+void deleteDirectoryRecursive(const tstring& directory) {
+    BatchDeleter(directory).recurse(true).execute();
+}
 
 bool deleteDirectoryRecursive(const tstring& directory, const std::nothrow_t&) {
     return BatchDeleter(directory).recurse(true).execute(std::nothrow);
@@ -397,9 +412,13 @@ DeferredDeleter& DeferredDeleter::append(const tstring& path, Kind kind) {
     return *this;
 }
 
-DeferredDeleter& DeferredDeleter::appendFile(const tstring& path) { return append(path, File); }
+DeferredDeleter& DeferredDeleter::appendFile(const tstring& path) {
+    return append(path, File);
+}
 
-DeferredDeleter& DeferredDeleter::appendAllFiles(const tstring& directory) { return append(directory, AllFiles); }
+DeferredDeleter& DeferredDeleter::appendAllFiles(const tstring& directory) {
+    return append(directory, AllFiles);
+}
 
 DeferredDeleter& DeferredDeleter::appendRecursiveDirectory(const tstring& directory) {
     return append(directory, RecursiveDirectory);
@@ -460,13 +479,13 @@ bool DeferredDeleter::deleteEntry(const Entry& entry) {
 void DeferredDeleter::execute() noexcept {
     std::vector<Entry> entries;
     entries.swap(entries_);
-    std::stable_sort(entries.begin(), entries.end(),
-                     [](const Entry& a, const Entry& b) { return a.kind < b.kind; });
+    std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.kind < b.kind; });
     for (const Entry& entry : entries) {
         // Whatever one entry does, the others are still deleted.
         try {
             deleteEntry(entry);
-        } LD_CATCH_AND_LOG(std::exception)
+        }
+        LD_CATCH_AND_LOG(std::exception)
     }
 }
 
@@ -494,7 +513,9 @@ UniqueHandle createNewFile(const tstring& path, DWORD access, DWORD shareMode) {
     return file;
 }
 
-bool createNewFile(const tstring& path) { return static_cast<bool>(createNewFile(path, GENERIC_WRITE, 0)); }
+bool createNewFile(const tstring& path) {
+    return static_cast<bool>(createNewFile(path, GENERIC_WRITE, 0));
+}
 
 struct CreatedFile {
     tstring path;  // empty when no file was created
@@ -561,8 +582,8 @@ tstring createTempFile(const tstring& prefix, const tstring& suffix, const tstri
 
     const tstring path = detail::createFirstFreeFile(directory, prefix, suffix, unpredictableNumber());
     if (path.empty()) {
-        LD_THROW(tstrings::MessageBuilder() << "createTempFile(" << prefix << ", " << suffix << ", " << directory
-                                            << ") failed");
+        LD_THROW(tstrings::MessageBuilder()
+                 << "createTempFile(" << prefix << ", " << suffix << ", " << directory << ") failed");
     }
     return path;
 }
@@ -593,8 +614,8 @@ tstring createUniqueFile(const tstring& path) {
 namespace {
 
 struct TempPathReply {
-    tstring path;       // without trailing separators; empty when the call failed
-    DWORD error = 0;    // the call's last error when it failed, 0 for an unusable reply
+    tstring path;     // without trailing separators; empty when the call failed
+    DWORD error = 0;  // the call's last error when it failed, 0 for an unusable reply
 };
 
 TempPathReply queryTempPath() {
@@ -615,7 +636,9 @@ TempPathReply queryTempPath() {
 
 }  // namespace
 
-tstring getTempDirectory() { return queryTempPath().path; }
+tstring getTempDirectory() {
+    return queryTempPath().path;
+}
 
 tstring requireTempDirectory() {
     const TempPathReply reply = queryTempPath();
@@ -634,7 +657,8 @@ DirectoryLock::DirectoryLock(const tstring& path) : path_(path) {
     handle_ = openDirectoryItself(path);
     LD_THROW_LAST_ERROR_IF(!handle_, CreateFileW, "CreateFile(" << path << ") failed");
     BY_HANDLE_FILE_INFORMATION info{};
-    LD_THROW_LAST_ERROR_IF(!GetFileInformationByHandle(handle_.get(), &info), GetFileInformationByHandle, "GetFileInformationByHandle(" << path << ") failed");
+    LD_THROW_LAST_ERROR_IF(!GetFileInformationByHandle(handle_.get(), &info), GetFileInformationByHandle,
+                           "GetFileInformationByHandle(" << path << ") failed");
     const bool link = looksLikeLink || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     if (link || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         LD_THROW(tstrings::MessageBuilder() << "[" << path << "] is " << (link ? "a link" : "not a directory")
@@ -653,7 +677,8 @@ bool holdsExactly(HANDLE file, const tstring& path, const void* data, std::size_
     const char* expected = static_cast<const char*>(data);
     for (std::size_t compared = 0;;) {
         DWORD read = 0;
-        LD_THROW_LAST_ERROR_IF(!ReadFile(file, buffer.data(), kChunk, &read, nullptr), ReadFile, "ReadFile(" << path << ") failed");
+        LD_THROW_LAST_ERROR_IF(!ReadFile(file, buffer.data(), kChunk, &read, nullptr), ReadFile,
+                               "ReadFile(" << path << ") failed");
         if (read == 0) {
             return compared == size;
         }
@@ -682,7 +707,8 @@ StagedFileWriter::StagedFileWriter(const tstring& destination) : destination_(de
     const tstring directory = dirname(destination);
     // Readers are welcome; writers, and whoever would rename the file or put another in its
     // place, are kept out until it is complete.
-    CreatedFile temp = createFirstFree(directory, L"rvn", L".tmp", unpredictableNumber(), GENERIC_WRITE, FILE_SHARE_READ);
+    CreatedFile temp =
+        createFirstFree(directory, L"rvn", L".tmp", unpredictableNumber(), GENERIC_WRITE, FILE_SHARE_READ);
     if (temp.path.empty()) {
         LD_THROW(tstrings::MessageBuilder() << "createTempFile(rvn, .tmp, " << directory << ") failed");
     }
@@ -706,7 +732,8 @@ StagedFileWriter& StagedFileWriter::write(const void* data, std::size_t size) {
         }
         if (written == 0) {
             incomplete_ = true;
-            LD_THROW(tstrings::MessageBuilder() << "WriteFile(" << tempPath_ << ") wrote none of " << chunk << " bytes");
+            LD_THROW(tstrings::MessageBuilder()
+                     << "WriteFile(" << tempPath_ << ") wrote none of " << chunk << " bytes");
         }
         next += written;
         size -= written;
@@ -757,8 +784,8 @@ void StagedFileWriter::finalize(bool failIfExists) {
     // A caller that caught a failed write, close or move must not publish the file by trying
     // again: only the first finalize() of a complete file may move it.
     if (incomplete_) {
-        LD_THROW(tstrings::MessageBuilder() << "[" << tempPath_ << "] is incomplete and does not replace ["
-                                            << destination_ << "]");
+        LD_THROW(tstrings::MessageBuilder()
+                 << "[" << tempPath_ << "] is incomplete and does not replace [" << destination_ << "]");
     }
     if (finalizeCalled_) {
         LD_THROW(tstrings::MessageBuilder() << "[" << destination_ << "] was already finalized once");

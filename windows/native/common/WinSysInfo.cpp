@@ -116,7 +116,8 @@ tstring getCommandArgsText() {
 }
 
 void setEnvVariable(const tstring& name, const tstring& value) {
-    LD_THROW_LAST_ERROR_IF(!SetEnvironmentVariableW(name.c_str(), value.c_str()), SetEnvironmentVariableW, "SetEnvironmentVariable(" << name << ", " << value << ") failed");
+    LD_THROW_LAST_ERROR_IF(!SetEnvironmentVariableW(name.c_str(), value.c_str()), SetEnvironmentVariableW,
+                           "SetEnvironmentVariable(" << name << ", " << value << ") failed");
 }
 
 bool isEnvVariableSet(const tstring& name) {
@@ -126,7 +127,9 @@ bool isEnvVariableSet(const tstring& name) {
     return GetLastError() != ERROR_ENVVAR_NOT_FOUND;
 }
 
-tstring getEnvVariable(const tstring& name) { return getEnvVariableImpl(name, nullptr); }
+tstring getEnvVariable(const tstring& name) {
+    return getEnvVariableImpl(name, nullptr);
+}
 
 tstring getEnvVariable(const std::nothrow_t&, const tstring& name, const tstring& defaultValue) {
     bool errorOccurred = false;
@@ -134,9 +137,13 @@ tstring getEnvVariable(const std::nothrow_t&, const tstring& name, const tstring
     return errorOccurred ? defaultValue : value;
 }
 
-tstring getSystemDirectory() { return getSystemDirImpl(GetSystemDirectoryW, "GetSystemDirectory"); }
+tstring getSystemDirectory() {
+    return getSystemDirImpl(GetSystemDirectoryW, "GetSystemDirectory");
+}
 
-tstring getWIPath() { return FileUtils::PathBuilder() << getSystemDirectory() << L"msiexec.exe"; }
+tstring getWIPath() {
+    return FileUtils::PathBuilder() << getSystemDirectory() << L"msiexec.exe";
+}
 
 HMODULE moduleContaining(const void* address) noexcept {
     HMODULE module = nullptr;
@@ -153,8 +160,12 @@ HMODULE getCurrentModuleHandle() {
     return module;
 }
 
-tstring getCurrentModulePath() { return getModulePath(getCurrentModuleHandle()); }
+tstring getCurrentModulePath() {
+    return getModulePath(getCurrentModuleHandle());
+}
 
-tstring getProcessModulePath() { return FileUtils::toAbsolutePath(getModulePath(nullptr)); }
+tstring getProcessModulePath() {
+    return FileUtils::toAbsolutePath(getModulePath(nullptr));
+}
 
 }  // namespace SysInfo
