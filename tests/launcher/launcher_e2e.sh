@@ -6,79 +6,25 @@
 #   launcher_e2e.sh GROUP    GROUP: install passthrough arguments failures errors fulldisk environment
 #                                   debug planted hostile removal_log
 set -uo pipefail
-export LC_ALL=C.UTF-8
-readonly SKIP=77
+source "$(dirname "$0")/../scripts/lib.sh"
 group=${1:?group}
 
-build=$LODESTAR_BUILD_DIR
-wine=$LODESTAR_WINE_RUN
-runwin=$build/tests/runwin.exe
-hostile=$build/tests/hostile.exe
-launchers=$build/tests/launcher
-prefix=${LODESTAR_WINEPREFIX:-$build/wineprefix}
+hostile=$tests/hostile.exe
+launchers=$tests/launcher
 sample_dir="$prefix/drive_c/Program Files/Lodestar Sample"
 reg_key='HKLM\Software\Lodestar Tests\Sample'
 
-scratch=$(mktemp -d "$build/launcher e2e $group.XXXXXX")
-mounted=
-cleanup() {
-  [[ -n "$mounted" ]] && umount "$mounted" 2>/dev/null
-  rm -rf "$scratch"
-}
-trap cleanup EXIT
-
-passed=0
-failed=0
-check() {  # check DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAIL: $what"
-    echo "  exit code: ${code:-?}"
-    [[ -s "$scratch/stderr" ]] && sed 's/^/  stderr: /' "$scratch/stderr" | head -20
-  fi
-}
-finish() {
-  echo "$passed passed, $failed failed"
-  [[ $failed -eq 0 ]]
-  exit
-}
-
-# Wine's Z: drive is the Linux root; a path that already names a drive is left alone.
-windows_path() {
-  if [[ $1 =~ ^[A-Za-z]: ]]; then printf '%s' "$1"; else printf 'Z:%s' "${1//\//\\}"; fi
-}
-
+make_scratch "launcher e2e $group"
+# Every launcher runs with this TEMP, unless the case gives another (run --temp).
 temp="$scratch/temp"
 mkdir -p "$temp"
 
-# run [--temp DIR] [runwin options...] EXE [ARGS...]: sets `code`, stdout and stderr in files.
-# With --cmdline RAW (or --cmdline-file FILE holding it as UTF-8), RAW is the program's whole
-# command line and ARGS are ignored.
-run() {
-  local use_temp=$temp
-  if [[ $1 == --temp ]]; then
-    use_temp=$2
-    shift 2
-  fi
-  local options=()
-  while [[ $1 == --* ]]; do
-    options+=("$1" "$2")
-    shift 2
-  done
-  local exe=$1
-  shift
-  "$wine" "$runwin" --env "TEMP=$(windows_path "$use_temp")" --env "TMP=$(windows_path "$use_temp")" \
-    "${options[@]}" -- "$(windows_path "$exe")" "$@" >"$scratch/stdout" 2>"$scratch/stderr"
-  code=$(tr -d '\r' <"$scratch/stdout" | sed -n 's/^exit code: //p' | tail -n 1)
+check_details() {
+  echo "  exit code: ${code:-?}"
+  if [[ -s "$scratch/stderr" ]]; then sed 's/^/  stderr: /' "$scratch/stderr" | head -20; fi
 }
 
-is() { [[ "$1" == "$2" ]]; }
 working_dir_name() { [[ $1 =~ \\[0-9]+\.tmp\\?$ ]]; }
-empty_dir() { [[ -d "$1" && -z "$(ls -A "$1")" ]]; }
 no_stderr() { [[ ! -s "$scratch/stderr" ]]; }
 stderr_has() { grep -qF -- "$1" "$scratch/stderr"; }
 sample_installed() { [[ -f "$sample_dir/payload.txt" ]]; }
@@ -168,7 +114,7 @@ outcome_of() {  # WAY TAIL LOG
   rm -f "$log"
   if [[ $way == msiexec ]]; then
     local msiexec='C:\windows\system32\msiexec.exe'
-    run --cmdline "$msiexec /i \"$(windows_path "$build/tests/packages/sample.msi")\" $tail" "$msiexec"
+    run --cmdline "$msiexec /i \"$(windows_path "$tests/packages/sample.msi")\" $tail" "$msiexec"
   else
     run --cmdline "\"$(windows_path "$launchers/sample-setup.exe")\" $tail" "$launchers/sample-setup.exe"
   fi
@@ -287,14 +233,9 @@ group_errors() {
 
 group_fulldisk() {
   local disk="$scratch/full disk"
-  mkdir -p "$disk"
-  if ! error=$(mount -t tmpfs -o size=64k tmpfs "$disk" 2>&1); then
-    echo "SKIP: cannot mount a tmpfs (root and permission to mount are needed): $error"
-    exit $SKIP
-  fi
-  mounted=$disk
+  mount_tmpfs "$disk" 64k
   local package_size
-  package_size=$(stat -c %s "$build/tests/packages/sample.msi")
+  package_size=$(stat -c %s "$tests/packages/sample.msi")
   # Leave room for the working directory but not for the package.
   head -c $((64 * 1024 - package_size / 2)) /dev/zero >"$disk/filler" 2>/dev/null || true
   mkdir "$disk/temp"
@@ -316,14 +257,8 @@ group_environment() {
   # Two launchers at once, each tracing the directory it made.
   local first="$scratch/first" second="$scratch/second"
   mkdir -p "$first" "$second"
-  (
-    "$wine" "$runwin" --env "TEMP=$(windows_path "$temp")" --env "TMP=$(windows_path "$temp")" \
-      --env LODESTAR_DEBUG=true -- "$(windows_path "$launchers/not-a-package-setup.exe")" /qn \
-      >"$first/stdout" 2>"$first/stderr"
-  ) &
-  "$wine" "$runwin" --env "TEMP=$(windows_path "$temp")" --env "TMP=$(windows_path "$temp")" \
-    --env LODESTAR_DEBUG=true -- "$(windows_path "$launchers/not-a-package-setup.exe")" /qn \
-    >"$second/stdout" 2>"$second/stderr"
+  (scratch=$first run --env LODESTAR_DEBUG=true "$launchers/not-a-package-setup.exe" /qn) &
+  (scratch=$second run --env LODESTAR_DEBUG=true "$launchers/not-a-package-setup.exe" /qn)
   wait
   local dir1 dir2
   dir1=$(sed -n 's/.*Created \[\(.*\)\] directory.*/\1/p' "$first/stderr" | head -n 1)
@@ -416,7 +351,7 @@ group_hostile() {
   run "$launchers/reboot-setup.exe" uninstall
   local reboot_file="$prefix/drive_c/Program Files/Lodestar Reboot/payload.txt"
 
-  attack overwrite "$(windows_path "$build/tests/packages/reboot.msi")"
+  attack overwrite "$(windows_path "$tests/packages/reboot.msi")"
   check "overwrite: the attacker found the package" test "$attack_result" != 2
   check "overwrite: another product was not installed" test ! -e "$reboot_file"
   if [[ $attack_result -eq 0 ]]; then

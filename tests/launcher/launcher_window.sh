@@ -4,32 +4,30 @@
 # also goes to standard error, kept as a screenshot (artifacts/launcher/); the installer's codes
 # pass through without any box.
 set -euo pipefail
-source "$(dirname "$0")/../frame_lib.sh"
+source "$(dirname "$0")/../scripts/lib.sh"
+source "$(dirname "$0")/../scripts/frame_lib.sh"
 
-launchers="$LODESTAR_BUILD_DIR/tests/launcher"
-work=$(mktemp -d "$LODESTAR_BUILD_DIR/launcher window.XXXXXX")
-artifacts="$LODESTAR_BUILD_DIR/artifacts/launcher"
-mkdir -p "$artifacts" "$work/temp"
-trap window_test_cleanup EXIT
+launchers="$tests/launcher"
+start_window_test "launcher window" launcher
+mkdir -p "$scratch/temp"
 
-temp_env=(--env "TEMP=$(windows_path "$work/temp")" --env "TMP=$(windows_path "$work/temp")" --unset LODESTAR_DEBUG)
-working_dirs_left() { find "$work/temp" -mindepth 1 | wc -l; }
-
-start_xvfb
+temp_env=(--env "TEMP=$(windows_path "$scratch/temp")" --env "TMP=$(windows_path "$scratch/temp")"
+          --unset LODESTAR_DEBUG)
+working_dirs_left() { find "$scratch/temp" -mindepth 1 | wc -l; }
 
 # A launcher without its package: one box, the same text as on standard error, exit code -1.
 run_gui_expecting_box no-msi no-msi.exe "${temp_env[@]}" -- "$(windows_path "$launchers/no-msi.exe")" /qn
-message=$(text_of "$work/no-msi.err")
+message=$(text_of "$scratch/no-msi.err")
 expect_match "missing package: message" "^cannot find resource \(name='msi', type='#10'\)\. System error \[1814\]" "$message"
 expect_one_box "missing package" no-msi no-msi.exe "$message"
 expect_eq "missing package: exit code" -1 "$exit_code"
 expect_eq "missing package: working directories left" 0 "$(working_dirs_left)"
 
 # The box is captioned with the file name the launcher was started as.
-renamed="$work/Setup Jérôme 東京.exe"
+renamed="$scratch/Setup Jérôme 東京.exe"
 cp "$launchers/bad-product-code.exe" "$renamed"
 run_gui_expecting_box renamed "Setup Jérôme 東京.exe" "${temp_env[@]}" -- "$(windows_path "$renamed")" uninstall
-message=$(text_of "$work/renamed.err")
+message=$(text_of "$scratch/renamed.err")
 expect_match "renamed launcher: message" "^IIDFromString\(\{not-a-product-code\}" "$message"
 expect_one_box "renamed launcher" renamed "Setup Jérôme 東京.exe" "$message"
 expect_eq "renamed launcher: exit code" -1 "$exit_code"
@@ -38,12 +36,12 @@ expect_eq "renamed launcher: exit code" -1 "$exit_code"
 run_gui not-installed sample-setup.exe "${temp_env[@]}" -- "$(windows_path "$launchers/sample-setup.exe")" uninstall
 expect_eq "product not installed: boxes" 0 "$box_count"
 expect_eq "product not installed: exit code" 1605 "$exit_code"
-expect_eq "product not installed: standard error" "" "$(text_of "$work/not-installed.err")"
+expect_eq "product not installed: standard error" "" "$(text_of "$scratch/not-installed.err")"
 
 run_gui failing failing-setup.exe "${temp_env[@]}" -- "$(windows_path "$launchers/failing-setup.exe")" /qn
 expect_eq "failing package: boxes" 0 "$box_count"
 expect_eq "failing package: exit code" 1603 "$exit_code"
-expect_eq "failing package: standard error" "" "$(text_of "$work/failing.err")"
+expect_eq "failing package: standard error" "" "$(text_of "$scratch/failing.err")"
 expect_eq "failing package: working directories left" 0 "$(working_dirs_left)"
 
 finish

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# How the launcher starts the installer, seen from the installer's side. In a Wine prefix of this
+# test's own, msiexec.exe is proc_child, which reports the command line it was given, its
+# STARTUPINFO, whether it runs in a job and whether it has a console window, then exits with the
+# code it is told. The launcher must start it hidden, with no window of its own, outside any job,
+# and hand back its exit code.
+#
+# Whether a console program gets a window shows only where there is a display, and only when no
+# console is handed down to it: the test brings an Xvfb server, and the launcher starts as from a
+# desktop shortcut (frame_run --detached), not from runwin, whose console Wine would pass on.
+set -uo pipefail
+source "$(dirname "$0")/../scripts/lib.sh"
+source "$(dirname "$0")/../scripts/frame_lib.sh"
+
+# Whether TEXT is HEAD, one or more digits, then TAIL.
+digits_between() {  # TEXT HEAD TAIL
+  local middle=${1#"$2"}
+  middle=${middle%"$3"}
+  [[ $1 == "$2"* && $1 == *"$3" && $middle =~ ^[0-9]+$ ]]
+}
+
+make_scratch "launcher installer child"
+own_prefix="$scratch/prefix"
+trap 'LODESTAR_WINEPREFIX=$own_prefix "$wine" --stop-server; window_test_cleanup' EXIT
+start_xvfb
+
+export LODESTAR_WINEPREFIX=$own_prefix LODESTAR_DISPLAY=$display
+# The msiexec.exe file in system32 rather than Wine's builtin one; no Mono or Gecko prompts.
+export WINEDLLOVERRIDES='mscoree,mshtml=;msiexec.exe=n'
+check "a prefix of the test's own is made" "$wine" --start-server
+cp "$tests/proc_child.exe" "$own_prefix/drive_c/windows/system32/msiexec.exe"
+
+# TEMP has blanks, so the package path arrives quoted.
+temp="$scratch/temp"
+mkdir -p "$temp"
+report="$scratch/report.bin"
+"$wine" "$frame_run" --detached --timeout 60 --env "TEMP=$(windows_path "$temp")" --env "TMP=$(windows_path "$temp")" \
+  --env "PROC_CHILD_REPORT=$(windows_path "$report")" --env PROC_CHILD_EXIT_CODE=0x2BADC0DE \
+  -- "$(windows_path "$tests/launcher/sample-setup.exe")" /qn "PROP=a b" 'TARGETDIR=C:\x' >"$scratch/stdout"
+code=$(exit_code_of "$scratch/stdout")
+fields=()
+[[ -f "$report" ]] && mapfile -t -d '' fields < <(iconv -f UTF-16LE -t UTF-8 "$report")
+check "the installer wrote its report" test "${#fields[@]}" -ge 5
+
+command_line=${fields[0]-}
+check "the installer's command line is msiexec /i, the package, the launcher's arguments: [$command_line]" \
+  digits_between "$command_line" "C:\windows\system32\msiexec.exe /i \"$(windows_path "$temp")\\" \
+  '.tmp\main.msi" /qn "PROP=a b" TARGETDIR=C:\x'
+check "STARTUPINFO.dwFlags is STARTF_USESHOWWINDOW alone: [${fields[1]-}]" is "${fields[1]-}" 1
+check "STARTUPINFO.wShowWindow is SW_HIDE: [${fields[2]-}]" is "${fields[2]-}" 0
+check "the installer runs in no job: [${fields[3]-}]" is "${fields[3]-}" 0
+check "the installer has no console window: [${fields[4]-}]" is "${fields[4]-}" 0
+check "the launcher exits with the installer's code: [$code]" is "$code" $((0x2BADC0DE))
+check "the working directory is gone" empty_dir "$temp"
+
+finish

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Lodestar used by other projects: installed and found with find_package(Lodestar), from a
+# Linux project that only packs and from a Windows project that also links the library; and
+# added as a subproject, whose configuration needs none of the test tools.
+set -uo pipefail
+source "$(dirname "$0")/lib.sh"
+projects=$source_dir/tests/projects
+# The wrapper's prefix is the tests' one.
+export LODESTAR_WINEPREFIX=$prefix
+
+make_scratch "packer consumer"
+check_log="$scratch/log"
+
+installed="$scratch/installed Lodestar"
+check "the build installs" cmake --install "$build" --prefix "$installed"
+check "the install holds lodestar-pack and its wrapper" \
+  test -f "$installed/bin/lodestar-pack.exe" -a -x "$installed/bin/lodestar-pack"
+check "the install holds the package configuration" test -f "$installed/lib/cmake/Lodestar/LodestarConfig.cmake"
+
+# A Linux project: no compiler for Windows, only packing.
+check "a Linux project configures against it" cmake -S "$projects/consumer" -B "$scratch/host" -G Ninja \
+  -DCMAKE_PREFIX_PATH="$installed" -DAPP_PACKAGE="$tests/packages/sample.msi"
+check "a Linux project builds its launcher" cmake --build "$scratch/host"
+check "the launcher carries the package and the icon" \
+  bash -c "resources_out=\$(x86_64-w64-mingw32-windres -J coff -O rc -i '$scratch/host/app setup.exe') &&
+           grep -q '\"MSI\" RCDATA' <<<\"\$resources_out\" && grep -q 'RT_GROUP_ICON' <<<\"\$resources_out\""
+
+# A Windows project (cross-compiled) that also links the library.
+check "a Windows project configures against it" cmake -S "$projects/consumer" -B "$scratch/cross" -G Ninja \
+  --toolchain "$source_dir/cmake/toolchain-mingw-w64-x86_64.cmake" -DCMAKE_PREFIX_PATH="$installed" \
+  -DAPP_PACKAGE="$tests/packages/sample.msi"
+check "a Windows project builds its program and launcher" cmake --build "$scratch/cross"
+check "the program linked against the library runs" \
+  bash -c "'$wine' '$scratch/cross/hello.exe' | tr -d '\r' | grep -qx '{6F9619FF-8B86-D011-B42D-00C04FC964FF}'"
+
+# The sources as a subproject: configures without GoogleTest or wixl, defines no tests.
+check "a subproject configures without the test tools" cmake -S "$projects/subproject" -B "$scratch/sub" -G Ninja \
+  --toolchain "$source_dir/cmake/toolchain-mingw-w64-x86_64.cmake" -DLODESTAR_SOURCE_DIR="$source_dir" \
+  -DLODESTAR_GTEST_SOURCE_DIR=/nonexistent -DAPP_PACKAGE="$tests/packages/sample.msi"
+check "a subproject defines none of Lodestar's tests" \
+  bash -c "ctest --test-dir '$scratch/sub' -N | grep -q 'Total Tests: 0'"
+check "a subproject has lodestar-pack and the launcher target" \
+  bash -c "cmake --build '$scratch/sub' --target help | grep -q lodestar-pack &&
+           cmake --build '$scratch/sub' --target help | grep -q app_setup"
+
+finish

@@ -1,0 +1,359 @@
+// lodestar-pack's work in process: the launchers it writes, read back through the Windows API
+// the way the loader, FindResource and Explorer read them, and every way it refuses.
+#include "Packer.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+
+#include "ContentHash.h"
+#include "IconFile.h"
+#include "LodestarTestPackages.h"
+#include "PackerTestFiles.h"
+#include "TestSupport.h"
+#include "UniqueResource.h"
+#include "VersionInfo.h"
+#include "WinApi.h"
+#include "WinDll.h"
+
+#include <imagehlp.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A written launcher, loaded as the system reads the resources of a file it does not run.
+class LoadedLauncher {
+public:
+    explicit LoadedLauncher(const tstring& path)
+        : module_(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)) {
+        EXPECT_TRUE(module_) << "cannot load " << utf8(path) << ": error " << GetLastError();
+    }
+
+    // The resource's bytes; "(none)" when it is missing.
+    std::string resource(LPCWSTR name, LPCWSTR type) const {
+        const HRSRC found = FindResourceW(module_.get(), name, type);
+        if (found == nullptr) {
+            return "(none)";
+        }
+        const auto* data = static_cast<const char*>(LockResource(LoadResource(module_.get(), found)));
+        return std::string(data, SizeofResource(module_.get(), found));
+    }
+
+private:
+    ModuleHandle module_;
+};
+
+tstring versionValue(const tstring& path, const tstring& key) {
+    DWORD ignored = 0;
+    std::vector<std::uint8_t> block(GetFileVersionInfoSizeW(path.c_str(), &ignored));
+    if (block.empty() || !GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(block.size()), block.data())) {
+        return L"(no version information)";
+    }
+    void* value = nullptr;
+    UINT length = 0;
+    const tstring query = L"\\StringFileInfo\\040904B0\\" + key;
+    if (!VerQueryValueW(block.data(), query.c_str(), &value, &length)) {
+        return L"(no " + key + L")";
+    }
+    return tstring(static_cast<const wchar_t*>(value));
+}
+
+VS_FIXEDFILEINFO fixedVersion(const tstring& path) {
+    DWORD ignored = 0;
+    std::vector<std::uint8_t> block(GetFileVersionInfoSizeW(path.c_str(), &ignored));
+    VS_FIXEDFILEINFO fixed{};
+    void* value = nullptr;
+    UINT length = 0;
+    if (!block.empty() && GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(block.size()), block.data()) &&
+        VerQueryValueW(block.data(), L"\\", &value, &length) && length == sizeof(fixed)) {
+        std::memcpy(&fixed, value, sizeof(fixed));
+    }
+    return fixed;
+}
+
+IMAGE_NT_HEADERS64 ntHeaders(const std::string& image) {
+    IMAGE_DOS_HEADER dos{};
+    IMAGE_NT_HEADERS64 nt{};
+    std::memcpy(&dos, image.data(), sizeof(dos));
+    std::memcpy(&nt, image.data() + dos.e_lfanew, sizeof(nt));
+    return nt;
+}
+
+class PackerTest : public ::testing::Test {
+protected:
+    PackerTest()
+        : stub_(readFile(packertest::kStub)), parts_{stub_.data(), stub_.size(), readFile(packertest::kManifest)} {}
+
+    PackOptions optionsFor(const tstring& package, const tstring& output) const {
+        PackOptions options;
+        options.package = package;
+        options.output = output;
+        return options;
+    }
+
+    ScratchDirectory scratch;
+    std::string stub_;
+    LauncherParts parts_;
+};
+
+}  // namespace
+
+TEST_F(PackerTest, TheLauncherCarriesThePackageByteForByteAndDescribesItsProduct) {
+    const tstring output = scratch / L"Sample Setup \u6771.exe";
+    PackOptions options = optionsFor(testpackages::sample.path, output);
+    options.icon = packertest::kIcon;
+    const PackResult result = pack(options, parts_, nullptr);
+    EXPECT_EQ(result.productCode, testpackages::sample.productCode);
+    EXPECT_EQ(result.outputPath, output);
+    const std::string image = readFile(output);
+    EXPECT_EQ(result.outputSize, image.size());
+    EXPECT_EQ(listNames(scratch.path()), std::vector<tstring>{L"Sample Setup \u6771.exe"});
+
+    const LoadedLauncher launcher(output);
+    EXPECT_TRUE(launcher.resource(L"msi", RT_RCDATA) == readFile(testpackages::sample.path));
+    EXPECT_EQ(launcher.resource(L"product_code", RT_RCDATA), utf8(testpackages::sample.productCode));
+    const std::string manifest = launcher.resource(MAKEINTRESOURCEW(1), RT_MANIFEST);
+    for (const char* expected : {"level=\"asInvoker\"", "<longPathAware", "Microsoft.Windows.Common-Controls",
+                                 "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}) {
+        EXPECT_NE(manifest.find(expected), std::string::npos) << expected;
+    }
+
+    EXPECT_EQ(versionValue(output, L"ProductName"), L"Lodestar Sample");
+    EXPECT_EQ(versionValue(output, L"ProductVersion"), L"1.2.3");
+    EXPECT_EQ(versionValue(output, L"FileVersion"), L"1.2.3");
+    EXPECT_EQ(versionValue(output, L"CompanyName"), L"Lodestar Tests");
+    EXPECT_EQ(versionValue(output, L"FileDescription"), L"Lodestar Sample Setup");
+    EXPECT_EQ(versionValue(output, L"OriginalFilename"), L"Sample Setup \u6771.exe");
+    const VS_FIXEDFILEINFO fixed = fixedVersion(output);
+    EXPECT_EQ(fixed.dwSignature, VS_FFI_SIGNATURE);
+    EXPECT_EQ(fixed.dwFileVersionMS, 0x00010002u);
+    EXPECT_EQ(fixed.dwFileVersionLS, 0x00030000u);
+
+    // The icon group lists the file's three images, which follow as icons 1 to 3.
+    const std::string group = launcher.resource(MAKEINTRESOURCEW(1), RT_GROUP_ICON);
+    ASSERT_EQ(group.size(), 6u + 3 * 14);
+    const IconResources icon = readIconFile(packertest::kIcon);
+    for (int id = 1; id <= 3; ++id) {
+        const auto& expected = icon.images[static_cast<size_t>(id - 1)];
+        EXPECT_TRUE(launcher.resource(MAKEINTRESOURCEW(id), RT_ICON) == std::string(expected.begin(), expected.end()))
+            << "icon " << id;
+    }
+
+    // Mapped, not read: the file is laid out as the image is. The checksum is the system's.
+    const IMAGE_NT_HEADERS64 nt = ntHeaders(image);
+    EXPECT_EQ(nt.OptionalHeader.FileAlignment, 4096u);
+    EXPECT_EQ(nt.OptionalHeader.SectionAlignment, 4096u);
+    EXPECT_EQ(nt.FileHeader.TimeDateStamp, 0u);
+    DWORD headerSum = 0;
+    DWORD computedSum = 0;
+    ASSERT_EQ(MapFileAndCheckSumW(output.c_str(), &headerSum, &computedSum), CHECKSUM_SUCCESS);
+    EXPECT_EQ(headerSum, computedSum);
+    EXPECT_NE(headerSum, 0u);
+}
+
+TEST_F(PackerTest, ALowerCaseProductCodeIsCarriedInUpperCaseAndConfirmedInAnyForm) {
+    const tstring output = scratch / L"lower.exe";
+    PackOptions options = optionsFor(testpackages::lowercase.path, output);
+    options.productCode = L"6d1e4c529a3b4f278e612b7c9d0a4f13";
+    EXPECT_EQ(pack(options, parts_, nullptr).productCode, L"{6D1E4C52-9A3B-4F27-8E61-2B7C9D0A4F13}");
+    EXPECT_EQ(LoadedLauncher(output).resource(L"product_code", RT_RCDATA), "{6D1E4C52-9A3B-4F27-8E61-2B7C9D0A4F13}");
+}
+
+TEST_F(PackerTest, TheSameInputsGiveTheSameBytesAndForceReplacesAnOldLauncher) {
+    fs::create_directory(fs::path(scratch / L"first"));
+    fs::create_directory(fs::path(scratch / L"second"));
+    PackOptions options = optionsFor(testpackages::sample.path, scratch / L"first\\setup.exe");
+    options.icon = packertest::kIcon;
+    pack(options, parts_, nullptr);
+    options.output = scratch / L"second\\setup.exe";
+    writeFile(options.output, "an old launcher");
+    options.force = true;
+    std::uint64_t reported = 0;
+    pack(options, parts_, [&](std::uint64_t done, std::uint64_t total) {
+        EXPECT_EQ(total, fs::file_size(fs::path(testpackages::sample.path)));
+        reported = done;
+    });
+    EXPECT_EQ(reported, fs::file_size(fs::path(testpackages::sample.path)));
+    EXPECT_TRUE(readFile(scratch / L"first\\setup.exe") == readFile(scratch / L"second\\setup.exe"));
+}
+
+TEST_F(PackerTest, EveryRefusalNamesItsCauseEndsWithItsExitCodeAndLeavesNothing) {
+    const tstring notAPackage = scratch / L"notes.msi";
+    writeFile(notAPackage, "plain text, no compound file");
+    const tstring badIcon = scratch / L"bad.ico";
+    writeFile(badIcon, std::string("\0\0\1\0\0\0", 6));
+    const tstring existing = scratch / L"existing.exe";
+    writeFile(existing, "keep me");
+    const tstring aFile = scratch / L"a file";
+    writeFile(aFile, "x");
+    // Sparse: only its size matters, which is checked before anything is read.
+    const tstring huge = scratch / L"huge.msi";
+    {
+        const UniqueHandle file(CreateFileW(huge.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        LARGE_INTEGER size{};
+        size.QuadPart = static_cast<LONGLONG>(kLargestPackage) + 1;
+        ASSERT_TRUE(SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN) && SetEndOfFile(file.get()))
+            << "error " << GetLastError();
+    }
+    const std::vector<tstring> before = listNames(scratch.path());
+
+    struct Case {
+        tstring package;
+        tstring output;
+        tstring icon;
+        tstring productCode;
+        PackExitCode exitCode;
+        std::string message;  // the start of it
+    };
+    const tstring sample = testpackages::sample.path;
+    const std::vector<Case> cases = {
+        {scratch / L"missing.msi", scratch / L"out.exe", L"", L"", kInputError,
+         "There is no package at " + utf8(scratch / L"missing.msi")},
+        {scratch.path(), scratch / L"out.exe", L"", L"", kInputError, utf8(scratch.path()) + " is a directory"},
+        {notAPackage, scratch / L"out.exe", L"", L"", kInputError,
+         utf8(notAPackage) + " is not a Windows Installer package ("},
+        {testpackages::noproductcode.path, scratch / L"out.exe", L"", L"", kInputError,
+         utf8(testpackages::noproductcode.path) + " has no ProductCode property"},
+        {testpackages::badproductcode.path, scratch / L"out.exe", L"", L"", kInputError,
+         utf8(testpackages::badproductcode.path) + " has a malformed ProductCode '{not-a-product-code}'"},
+        {sample, scratch / L"out.exe", L"", L"{6D1E4C52-9A3B-4F27-8E61-2B7C9D0A4F13}", kInputError,
+         "The ProductCode of " + utf8(sample) + " is " + utf8(testpackages::sample.productCode) +
+             ", not {6D1E4C52-9A3B-4F27-8E61-2B7C9D0A4F13}"},
+        {huge, scratch / L"out.exe", L"", L"", kInputError,
+         utf8(huge) + " is 2147483649 bytes: Windows Installer opens no package over 2 GiB"},
+        {sample, scratch / L"out.exe", badIcon, L"", kInputError,
+         utf8(badIcon) + " is not an icon file: it holds no image"},
+        {sample, existing, L"", L"", kOutputError, utf8(existing) + " exists; add --force to replace it"},
+        {sample, scratch.path(), L"", L"", kOutputError, utf8(scratch.path()) + " is a directory"},
+        {sample, aFile + L"\\out.exe", L"", L"", kOutputError, "Cannot write " + utf8(aFile + L"\\out.exe") + ": "},
+    };
+    for (const Case& c : cases) {
+        PackOptions options = optionsFor(c.package, c.output);
+        options.icon = c.icon;
+        if (!c.productCode.empty()) {
+            options.productCode = c.productCode;
+        }
+        try {
+            pack(options, parts_, nullptr);
+            ADD_FAILURE() << "packed: " << c.message;
+        } catch (const LdError<PackFailure>& e) {
+            EXPECT_EQ(e.exitCode(), c.exitCode) << c.message;
+            EXPECT_TRUE(std::string(e.rawMessage()).starts_with(c.message)) << e.rawMessage();
+        }
+        EXPECT_EQ(listNames(scratch.path()), before) << c.message;
+    }
+    EXPECT_EQ(readFile(existing), "keep me");
+    // Directories made for an output that could not be written go with it.
+    const std::string notAStub = "not an executable";
+    const LauncherParts broken{notAStub.data(), notAStub.size(), "manifest"};
+    try {
+        pack(optionsFor(sample, scratch / L"new\\deeper\\out.exe"), broken, nullptr);
+        ADD_FAILURE() << "packed with a broken stub";
+    } catch (const LdError<PackFailure>& e) {
+        EXPECT_EQ(e.exitCode(), kOutputError);
+        EXPECT_TRUE(
+            std::string(e.rawMessage()).ends_with(": The launcher stub cannot carry resources: it is no executable"))
+            << e.rawMessage();
+    }
+    EXPECT_EQ(listNames(scratch.path()), before);
+    // A --product-code that is no GUID is a wrong command line.
+    PackOptions options = optionsFor(sample, scratch / L"out.exe");
+    options.productCode = L"nonsense";
+    EXPECT_EQ(rawMessageOf<LdError<UsageError>>([&] { pack(options, parts_, nullptr); }),
+              "--product-code nonsense is not a GUID");
+}
+
+TEST(PackOptions, ReadsEveryFormAndRefusesWhatIsMissingOrUnknown) {
+    const PackOptions full =
+        parsePackOptions({L"--icon", L"a.ico", L"app.msi", L"-o", L"setup.exe", L"--force", L"--product-code", L"{X}"});
+    EXPECT_EQ(full.package, L"app.msi");
+    EXPECT_EQ(full.output, L"setup.exe");
+    EXPECT_EQ(full.icon, L"a.ico");
+    EXPECT_EQ(full.productCode.value_or(L""), L"{X}");
+    EXPECT_TRUE(full.force);
+    EXPECT_EQ(parsePackOptions({L"--output", L"o.exe", L"--", L"-odd name.msi"}).package, L"-odd name.msi");
+    EXPECT_TRUE(parsePackOptions({L"--help"}).help);
+    EXPECT_TRUE(parsePackOptions({L"x.msi", L"--version"}).version);
+
+    const std::vector<std::pair<tstring_array, std::string>> refusals = {
+        {{}, "no package given"},
+        {{L"a.msi", L"b.msi", L"-o", L"x.exe"}, "more than one package given"},
+        {{L"a.msi"}, "no output given (-o OUTPUT.exe)"},
+        {{L"a.msi", L"-o"}, "-o needs a value"},
+        {{L"a.msi", L"-o", L"x.exe", L"--icon", L""}, "--icon needs a value"},
+        {{L"a.msi", L"-o", L"x.exe", L"--sign"}, "unknown option --sign"},
+    };
+    for (const auto& refusal : refusals) {
+        EXPECT_EQ(rawMessageOf<LdError<UsageError>>([&] { parsePackOptions(refusal.first); }), refusal.second);
+    }
+    EXPECT_NE(packUsage().find(L"Exit codes:"), tstring::npos);
+}
+
+TEST(ContentHash, GivesTheKnownValuesWhateverThePieces) {
+    const std::string text(1000, 'a');
+    EXPECT_EQ(ContentHash().digest(), 0xEF46DB3751D8E999ull);
+    EXPECT_EQ(ContentHash().update("abc", 3).digest(), 0x44BC2CF5AD770999ull);
+    EXPECT_EQ(ContentHash().update(text.data(), text.size()).digest(), 0x56E43B712EDA4223ull);
+    for (const size_t piece : std::initializer_list<size_t>{1, 7, 31, 32, 33, 999}) {
+        ContentHash hash;
+        for (size_t at = 0; at < text.size(); at += piece) {
+            hash.update(text.data() + at, std::min(piece, text.size() - at));
+        }
+        EXPECT_EQ(hash.digest(), 0x56E43B712EDA4223ull) << piece;
+    }
+}
+
+TEST(VersionNumbers, TakeUpToFourDottedPartsOfAtMost65535) {
+    const std::vector<std::pair<tstring, std::array<std::uint16_t, 4>>> cases = {
+        {L"1.2.3", {1, 2, 3, 0}},     {L"10.0.19041.1", {10, 0, 19041, 1}},
+        {L"1.2.3.4.5", {1, 2, 3, 4}}, {L"2.5beta", {2, 5, 0, 0}},
+        {L"", {0, 0, 0, 0}},          {L"70000.1", {0, 1, 0, 0}},
+        {L"v1.2", {0, 0, 0, 0}},
+    };
+    for (const auto& [text, parts] : cases) {
+        const VersionNumber number = parseVersion(text);
+        EXPECT_EQ((std::array<std::uint16_t, 4>{number.parts[0], number.parts[1], number.parts[2], number.parts[3]}),
+                  parts)
+            << utf8(text);
+    }
+}
+
+TEST(IconFile, RefusesWhatIsNoWellFormedIcon) {
+    const auto header = [](std::uint16_t reserved, std::uint16_t type, std::uint16_t count) {
+        std::vector<std::uint8_t> bytes(6);
+        std::memcpy(bytes.data(), &reserved, 2);
+        std::memcpy(bytes.data() + 2, &type, 2);
+        std::memcpy(bytes.data() + 4, &count, 2);
+        return bytes;
+    };
+    const auto withEntry = [](std::vector<std::uint8_t> bytes, std::uint32_t size, std::uint32_t offset) {
+        std::uint8_t entry[16] = {16, 16, 0, 0, 1, 0, 32, 0};
+        std::memcpy(entry + 8, &size, 4);
+        std::memcpy(entry + 12, &offset, 4);
+        bytes.insert(bytes.end(), entry, entry + 16);
+        return bytes;
+    };
+    std::vector<std::uint8_t> notAnImage = withEntry(header(0, 1, 1), 50, 22);
+    notAnImage.resize(72, 'x');
+    const std::vector<std::pair<std::vector<std::uint8_t>, std::string>> cases = {
+        {{}, "it is 0 bytes long"},
+        {header(0, 2, 1), "it does not start with an icon header"},
+        {header(0, 1, 0), "it holds no image"},
+        {header(0, 1, 2), "it lists 2 images but ends inside the list"},
+        {withEntry(header(0, 1, 1), 100, 22), "image 1 lies outside the file"},
+        {withEntry(header(0, 1, 1), 0, 22), "image 1 lies outside the file"},
+        {notAnImage, "image 1 is neither PNG nor bitmap data"},
+    };
+    for (const auto& refusal : cases) {
+        EXPECT_EQ(rawMessageOf([&] { parseIconFile(refusal.first, L"x.ico"); }),
+                  "x.ico is not an icon file: " + refusal.second);
+    }
+    const IconResources icon = readIconFile(packertest::kIcon);
+    EXPECT_EQ(icon.images.size(), 3u);
+    EXPECT_EQ(rawMessageOf([] {
+                  readIconFile(L"Z:\\no such icon.ico");
+              }).starts_with("Z:\\no such icon.ico is not an icon file: it cannot be opened"),
+              true);
+}
