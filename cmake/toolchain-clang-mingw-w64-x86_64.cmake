@@ -12,7 +12,13 @@ set(CMAKE_RC_COMPILER ${LODESTAR_MINGW_TRIPLE}-windres)
 set(CMAKE_OBJDUMP ${LODESTAR_MINGW_TRIPLE}-objdump)
 
 # clang does not find the posix variant of GCC's C++ library for this target by itself.
+# The newest one installed is the one GCC's driver would use.
 file(GLOB LODESTAR_MINGW_GCC_DIRS /usr/lib/gcc/${LODESTAR_MINGW_TRIPLE}/*-posix)
+if(NOT LODESTAR_MINGW_GCC_DIRS)
+  message(FATAL_ERROR "No /usr/lib/gcc/${LODESTAR_MINGW_TRIPLE}/*-posix: install g++-mingw-w64-x86-64-posix "
+                      "(scripts/bootstrap does)")
+endif()
+list(SORT LODESTAR_MINGW_GCC_DIRS COMPARE NATURAL ORDER DESCENDING)
 list(GET LODESTAR_MINGW_GCC_DIRS 0 LODESTAR_MINGW_GCC_DIR)
 set(CMAKE_CXX_FLAGS_INIT "-Qunused-arguments -nostdinc++ -isystem ${LODESTAR_MINGW_GCC_DIR}/include/c++ \
 -isystem ${LODESTAR_MINGW_GCC_DIR}/include/c++/${LODESTAR_MINGW_TRIPLE} \

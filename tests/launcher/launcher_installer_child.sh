@@ -10,7 +10,6 @@
 # desktop shortcut (frame_run --detached), not from runwin, whose console Wine would pass on.
 set -uo pipefail
 source "$(dirname "$0")/../scripts/lib.sh"
-source "$(dirname "$0")/../scripts/frame_lib.sh"
 
 # Whether TEXT is HEAD, one or more digits, then TAIL.
 digits_between() {  # TEXT HEAD TAIL

@@ -5,7 +5,6 @@
 # pass through without any box.
 set -euo pipefail
 source "$(dirname "$0")/../scripts/lib.sh"
-source "$(dirname "$0")/../scripts/frame_lib.sh"
 
 launchers="$tests/launcher"
 start_window_test "launcher window" launcher

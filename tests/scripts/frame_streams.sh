@@ -10,7 +10,6 @@
 # to attach to or create, so its standard error stays the runner's pipe, which the test reads.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
-source "$(dirname "$0")/frame_lib.sh"
 
 make_scratch "frame streams"
 

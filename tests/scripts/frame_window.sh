@@ -11,7 +11,6 @@
 # program it started; `timeout` kills a runner that hangs itself.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
-source "$(dirname "$0")/frame_lib.sh"
 
 start_window_test "frame window" frame
 program=$(windows_path "$payload")

@@ -146,3 +146,157 @@ finish() {
   [[ $failures -eq 0 ]] || exit 1
   exit 0
 }
+
+# ---------------------------------------------------------------------------------------------
+# The launch frame's script tests and the window tests: the frame's test programs, the records
+# of its debug switch, and for the window tests an Xvfb display of their own, the boxes on it and
+# their screenshots.
+
+payload="$tests/frame_payload.exe"
+frame_run="$tests/frame_run.exe"
+
+# The message of the located error most cases raise: blanks, guillemets, a check mark.
+message='Paket «main.msi» fehlt: ✓'
+
+# The one-line record format of the debug switch.
+entering_re='^\[TRACE\] app\.cpp:[0-9]+: Entering app::launch$'
+exiting_re='^\[TRACE\] app\.cpp:0: Exiting app::launch \(entered at app\.cpp:[0-9]+\)$'
+payload_re='^\[INFO\] frame_payload\.cpp:[0-9]+: payload returns 7$'
+located_re="^\[ERROR\] app\.cpp:[0-9]+: Exception with message 'frame_payload\.cpp\([0-9]+\) at \`anonymous-namespace'::payload\(\): (.*)' caught$"
+
+# expect_debug_records WHAT FILE [MESSAGE]: the records of one run with the debug switch on,
+# in order: entering, the payload's own record (success) or the located error record and the
+# message for the user (failure), exiting.
+expect_debug_records() {
+  local what=$1 file=$2 raw=${3-}
+  local -a lines
+  mapfile -t lines < <(text_of "$file")
+  if [[ $# -eq 2 ]]; then
+    expect_eq "$what: record count" 3 "${#lines[@]}"
+    expect_match "$what: record 1" "$entering_re" "${lines[0]-}"
+    expect_match "$what: record 2" "$payload_re" "${lines[1]-}"
+    expect_match "$what: record 3" "$exiting_re" "${lines[2]-}"
+  else
+    expect_eq "$what: record count" 4 "${#lines[@]}"
+    expect_match "$what: record 1" "$entering_re" "${lines[0]-}"
+    expect_match "$what: record 2" "$located_re" "${lines[1]-}"
+    if [[ "${lines[1]-}" =~ $located_re ]]; then
+      expect_eq "$what: located message" "$raw" "${BASH_REMATCH[1]}"
+    fi
+    expect_eq "$what: message for the user" "$raw" "${lines[2]-}"
+    expect_match "$what: record 4" "$exiting_re" "${lines[3]-}"
+  fi
+}
+
+# Window tests: start_window_test first, then run_gui for each case.
+xvfb_pid=""
+runner=""
+
+# start_window_test NAME SHOTS: the scratch directory (NAME), $artifacts for the screenshots
+# (artifacts/SHOTS in the build tree) and an Xvfb display of the test's own; what the test started
+# is killed when the script exits.
+start_window_test() {
+  local tool
+  for tool in Xvfb xdotool import; do
+    if ! command -v "$tool" >/dev/null; then
+      echo "FAIL: $tool is missing (scripts/bootstrap installs it)"
+      exit 1
+    fi
+  done
+  make_scratch "$1"
+  trap window_test_cleanup EXIT
+  artifacts="$build/artifacts/$2"
+  mkdir -p "$artifacts"
+  start_xvfb
+}
+
+window_test_cleanup() {
+  if [[ -n "$runner" ]]; then kill "$runner" 2>/dev/null || true; fi
+  if [[ -n "$xvfb_pid" ]]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+  fi
+  remove_scratch
+}
+
+# Xvfb picks a free display itself and writes its number once it accepts clients.
+start_xvfb() {
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$scratch/display" >"$scratch/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 100); do
+    [[ -s "$scratch/display" ]] && break
+    if ! kill -0 "$xvfb_pid" 2>/dev/null; then
+      cat "$scratch/xvfb.log"
+      echo "FAIL: Xvfb did not start"
+      exit 1
+    fi
+    sleep 0.1
+  done
+  display=":$(tr -dc 0-9 <"$scratch/display")"
+  if [[ "$display" == ":" ]]; then
+    echo "FAIL: Xvfb named no display"
+    exit 1
+  fi
+}
+
+visible_windows() { DISPLAY="$display" xdotool search --onlyvisible --name . 2>/dev/null || true; }
+window_name() { DISPLAY="$display" xdotool getwindowname "$1" 2>/dev/null || true; }
+
+# run_gui NAME CAPTION [FRAME_RUN OPTIONS] -- PROGRAM ARGS...
+# Runs the program on a desktop of its own and watches the display until it ends: every visible
+# window named CAPTION is counted as a box, photographed the first time, and dismissed with
+# Return. Leaves NAME.out and NAME.err, $box_count, $runner_status and $exit_code.
+run_gui() {
+  local name=$1 caption=$2
+  shift 2
+  local out="$scratch/$name.out"
+  LODESTAR_DISPLAY="$display" timeout 120 "$wine" "$frame_run" --desktop "lodestar-$name-$$-${run_gui_attempt:-1}" \
+    --report-boxes --timeout 45 "$@" >"$out" 2>"$scratch/$name.err" &
+  runner=$!
+  local -a boxes=()
+  local id photographed=""
+  while kill -0 "$runner" 2>/dev/null; do
+    for id in $(visible_windows); do
+      [[ "$(window_name "$id")" == "$caption" ]] || continue
+      [[ " ${boxes[*]} " == *" $id "* ]] || boxes+=("$id")
+      if [[ -z "$photographed" ]]; then
+        sleep 0.5  # until the box has drawn itself
+        DISPLAY="$display" import -window root "$artifacts/$name.png"
+        photographed=yes
+      fi
+      # Keys reach the active window only, and without a window manager a console window opened
+      # by the same program may stay active: a click on the box's margin activates it, as a
+      # user's would, then Return presses its button.
+      DISPLAY="$display" timeout 10 xdotool mousemove --window "$id" 5 5 click 1 sleep 0.2 \
+        key --window "$id" Return 2>/dev/null || true
+    done
+    sleep 0.2
+  done
+  runner_status=0
+  wait "$runner" || runner_status=$?
+  runner=""
+  box_count=${#boxes[@]}
+  exit_code=$(exit_code_of "$out")
+}
+
+# run_gui_expecting_box: run_gui for a case that must show a box. Under load Wine now and then
+# fails to bring up a new desktop, and the program's box then returns at once without ever being
+# drawn; a case that showed no window at all, neither on the display nor to the runner, runs once
+# more on a fresh desktop. A box that is really missing is missing both times.
+run_gui_expecting_box() {
+  run_gui_attempt=1 run_gui "$@"
+  if [[ $box_count -eq 0 ]] && ! grep -q '^box' "$scratch/$1.out"; then
+    echo "note: '$1' showed no window at all; running it once more on a new desktop"
+    run_gui_attempt=2 run_gui "$@"
+  fi
+}
+
+# expect_one_box WHAT NAME CAPTION TEXT [icon|no-icon]: the box the runner saw from inside Windows.
+expect_one_box() {
+  local what=$1 out="$scratch/$2.out" caption=$3 text=$4 icon=${5:-icon}
+  expect_eq "$what: boxes on the display" 1 "$box_count"
+  expect_eq "$what: runner ended without its watchdog" 0 "$runner_status"
+  expect_eq "$what: box caption" "box: $caption" "$(grep '^box: ' "$out")"
+  expect_eq "$what: box text" "box text: $text" "$(grep '^box text: ' "$out")"
+  expect_eq "$what: box icon" "$([[ $icon == icon ]] && echo 1 || echo 0)" "$(grep -c '^box icon$' "$out" || true)"
+}

@@ -72,7 +72,7 @@ void logCaughtUnknown(const SourceLocation& location);
 std::string crtErrorText();
 
 // Holds the thread in a task-modal box, so that a developer can attach a debugger, when the
-// environment variable `variableName` is "*" or contains `key`. Issues no break instruction.
+// environment variable `variableName` is "*" or contains `key`. Never executes a break instruction itself.
 void showDebugBreakPrompt(const SourceLocation& location, const tstring& variableName, const tstring& key);
 
 template <typename Fn>
@@ -105,7 +105,7 @@ const void* apiAddress(Fn* function) {
 // The end of every try block that must not let anything out: an exception of `Family` (a
 // standard exception class) is logged with its message, anything else as unknown, both located
 // at the site.
-//     try { ... } LD_CATCH_AND_LOG(std::exception)
+//     try { ... } LD_CATCH_AND_LOG(std::runtime_error)
 #define LD_CATCH_AND_LOG(Family)                          \
     catch (const Family& ldCaught) {                      \
         logCaughtException(LD_SOURCE_LOCATION, ldCaught); \

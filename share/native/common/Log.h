@@ -1,5 +1,6 @@
 // The process-wide logger: records with time, ids, process name and site, handed to one
-// exchangeable appender that decides whether and where they are written. The process name comes
+// exchangeable appender that decides whether and where they are written. Bound to the system:
+// the time (SYSTEMTIME), thread and process ids come from kernel32 in Log.cpp, the process name
 // from SysInfo::getCurrentModulePath (WinSysInfo.cpp); the std::ostream form of
 // StreamLogAppender is defined in StandardStreams.cpp.
 #pragma once

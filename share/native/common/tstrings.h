@@ -1,5 +1,7 @@
 // Wide text: the library's string type, its conversions at the narrow borders, the message
 // builder every error and log text is composed with, printf-style formatting and small helpers.
+// The code-page conversions are the system's (MultiByteToWideChar and WideCharToMultiByte, called
+// in tstrings.cpp); everything else is standard C++.
 #pragma once
 
 #include <iosfwd>

@@ -216,14 +216,9 @@ void closeDatabaseView(MSIHANDLE handle) noexcept {
             LOG_WARNING("MsiViewClose(" << handle << ") failed with error=" << result);
             return;
         }
-    } catch (const std::runtime_error& e) {
-        logCaughtException(LD_SOURCE_LOCATION, e);
-        return;
-    } catch (...) {
-        logCaughtUnknown(LD_SOURCE_LOCATION);
-        return;
+        closeMSIHANDLE(handle);
     }
-    closeMSIHANDLE(handle);
+    LD_CATCH_AND_LOG(std::runtime_error)
 }
 
 }  // namespace msi

@@ -21,10 +21,6 @@ DWORD currentSessionId() {
     return sessionId;
 }
 
-}  // namespace
-
-namespace {
-
 // Makes the debug log of a GUI program visible: the program starts without a console and its
 // standard streams lead nowhere.
 class Console {
@@ -33,7 +29,7 @@ public:
     class Channel {
     public:
         explicit Channel(FILE* stream);
-        virtual ~Channel();
+        ~Channel();
         Channel(const Channel&) = delete;
         Channel& operator=(const Channel&) = delete;
 
@@ -43,7 +39,6 @@ public:
         };
 
         std::unique_ptr<FILE, StreamCloser> stream_;
-        [[maybe_unused]] FILE* standardStream_;
     };
 
     Console();
@@ -65,7 +60,7 @@ Console::Console() {
     stderrChannel_ = std::make_unique<Channel>(stderr);
 }
 
-Console::Channel::Channel(FILE* stream) : standardStream_(stream) {
+Console::Channel::Channel(FILE* stream) {
     const bool input = stream == stdin;
     FILE* reopened = nullptr;
     // A stream that cannot be reopened stays as it was; the log is a convenience, not a duty.

@@ -70,10 +70,7 @@ Dll& Dll::operator=(const Dll& other) {
 
 void* Dll::getFunction(const char* name, bool throwIfNotFound) const {
     const FARPROC function = GetProcAddress(module_.get(), name);
-    const DWORD error = GetLastError();
-    if (function == nullptr && throwIfNotFound) {
-        LD_THROW_SYSTEM_ERROR(GetProcAddress, error,
-                              "GetProcAddress(" << path_ << ", " << exportName(name) << ") failed");
-    }
+    LD_THROW_LAST_ERROR_IF(function == nullptr && throwIfNotFound, GetProcAddress,
+                           "GetProcAddress(" << path_ << ", " << exportName(name) << ") failed");
     return reinterpret_cast<void*>(function);
 }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <exception>
 #include <memory>
 #include <vector>
 
@@ -163,12 +164,10 @@ bool deleteFile(const tstring& path, const std::nothrow_t&) {
                 deleted = deleteFileImpl(std::nothrow, path);
             } else {
                 const DWORD attributesError = GetLastError();
-                if (Logger::global().enabled(LogLevel::WARNING)) {
-                    const SysError warning(tstrings::MessageBuilder() << "Failed to discard R/O attribute from ["
-                                                                      << path << "] file. File will not be deleted",
-                                           ::apiAddress(&SetFileAttributesW), attributesError, "System error");
-                    LOG_WARNING(std::string(warning.what()));
-                }
+                LOG_WARNING(makeMessage((tstrings::MessageBuilder() << "Failed to discard R/O attribute from [" << path
+                                                                    << "] file. File will not be deleted")
+                                            .str(),
+                                        "System error", ::apiAddress(&SetFileAttributesW), attributesError));
                 SetLastError(error);
             }
         }
@@ -703,6 +702,27 @@ UniqueHandle lockFileContent(const tstring& path, const void* data, std::size_t 
     return file;
 }
 
+namespace {
+// Marks the staged file incomplete when the scope is left by an exception, whichever call threw:
+// from then on close() and finalize() refuse it.
+class MarkIncompleteOnThrow {
+public:
+    explicit MarkIncompleteOnThrow(bool& incomplete) noexcept
+        : incomplete_(incomplete), exceptionsAtEntry_(std::uncaught_exceptions()) {}
+    ~MarkIncompleteOnThrow() {
+        if (std::uncaught_exceptions() > exceptionsAtEntry_) {
+            incomplete_ = true;
+        }
+    }
+    MarkIncompleteOnThrow(const MarkIncompleteOnThrow&) = delete;
+    MarkIncompleteOnThrow& operator=(const MarkIncompleteOnThrow&) = delete;
+
+private:
+    bool& incomplete_;
+    const int exceptionsAtEntry_;
+};
+}  // namespace
+
 StagedFileWriter::StagedFileWriter(const tstring& destination) : destination_(destination) {
     const tstring directory = dirname(destination);
     // Readers are welcome; writers, and whoever would rename the file or put another in its
@@ -718,6 +738,7 @@ StagedFileWriter::StagedFileWriter(const tstring& destination) : destination_(de
 }
 
 StagedFileWriter& StagedFileWriter::write(const void* data, std::size_t size) {
+    const MarkIncompleteOnThrow guard(incomplete_);
     // WriteFile may report success for part of the data (a full disk); the rest is written by
     // further calls, and the first one that cannot write reports why.
     constexpr std::size_t kMaxChunk = 64 * 1024 * 1024;
@@ -725,13 +746,9 @@ StagedFileWriter& StagedFileWriter::write(const void* data, std::size_t size) {
     while (size > 0) {
         const DWORD chunk = static_cast<DWORD>(std::min(size, kMaxChunk));
         DWORD written = 0;
-        if (!WriteFile(file_.get(), next, chunk, &written, nullptr)) {
-            const DWORD error = GetLastError();
-            incomplete_ = true;
-            LD_THROW_SYSTEM_ERROR(WriteFile, error, "WriteFile(" << tempPath_ << ") failed");
-        }
+        LD_THROW_LAST_ERROR_IF(!WriteFile(file_.get(), next, chunk, &written, nullptr), WriteFile,
+                               "WriteFile(" << tempPath_ << ") failed");
         if (written == 0) {
-            incomplete_ = true;
             LD_THROW(tstrings::MessageBuilder()
                      << "WriteFile(" << tempPath_ << ") wrote none of " << chunk << " bytes");
         }
@@ -742,35 +759,29 @@ StagedFileWriter& StagedFileWriter::write(const void* data, std::size_t size) {
 }
 
 StagedFileWriter& StagedFileWriter::writeAt(std::uint64_t offset, const void* data, std::size_t size) {
+    const MarkIncompleteOnThrow guard(incomplete_);
     LARGE_INTEGER position{};
     position.QuadPart = static_cast<LONGLONG>(offset);
     LARGE_INTEGER end{};
-    if (!SetFilePointerEx(file_.get(), LARGE_INTEGER{}, &end, FILE_END) ||
-        !SetFilePointerEx(file_.get(), position, nullptr, FILE_BEGIN)) {
-        const DWORD error = GetLastError();
-        incomplete_ = true;
-        LD_THROW_SYSTEM_ERROR(SetFilePointerEx, error, "SetFilePointerEx(" << tempPath_ << ") failed");
-    }
+    LD_THROW_LAST_ERROR_IF(!SetFilePointerEx(file_.get(), LARGE_INTEGER{}, &end, FILE_END) ||
+                               !SetFilePointerEx(file_.get(), position, nullptr, FILE_BEGIN),
+                           SetFilePointerEx, "SetFilePointerEx(" << tempPath_ << ") failed");
     if (offset + size > static_cast<std::uint64_t>(end.QuadPart)) {
-        incomplete_ = true;
         LD_THROW(tstrings::MessageBuilder() << "writeAt(" << tempPath_ << ", " << offset << ", " << size
                                             << ") goes past the " << end.QuadPart << " bytes written");
     }
     write(data, size);
-    if (!SetFilePointerEx(file_.get(), end, nullptr, FILE_BEGIN)) {
-        const DWORD error = GetLastError();
-        incomplete_ = true;
-        LD_THROW_SYSTEM_ERROR(SetFilePointerEx, error, "SetFilePointerEx(" << tempPath_ << ") failed");
-    }
+    LD_THROW_LAST_ERROR_IF(!SetFilePointerEx(file_.get(), end, nullptr, FILE_BEGIN), SetFilePointerEx,
+                           "SetFilePointerEx(" << tempPath_ << ") failed");
     return *this;
 }
 
 void StagedFileWriter::closeFile() {
-    if (file_ && !CloseHandle(file_.release())) {
-        const DWORD error = GetLastError();
-        incomplete_ = true;
-        LD_THROW_SYSTEM_ERROR(CloseHandle, error, "CloseHandle(" << tempPath_ << ") failed");
-    }
+    const MarkIncompleteOnThrow guard(incomplete_);
+    // Closed by hand rather than by the owner: a close that fails is a write that may not have
+    // reached the disk, and has to be reported.
+    LD_THROW_LAST_ERROR_IF(file_ && !CloseHandle(file_.release()), CloseHandle,
+                           "CloseHandle(" << tempPath_ << ") failed");
 }
 
 void StagedFileWriter::close() {
