@@ -65,7 +65,7 @@ void uninstallCarriedProduct(const tstring_array& args) {
     processExitCode = static_cast<int>(status.code);
 }
 
-void installCarriedPackage() {
+void installCarriedPackage(const tstring& argsText) {
     // The user's temporary directory or nowhere: never the current directory.
     const tstring workDir = FileUtils::createTempDirectory(L"", L".tmp", FileUtils::requireTempDirectory());
     FileUtils::DeferredDeleter cleanup;
@@ -83,7 +83,7 @@ void installCarriedPackage() {
     // The arguments go on exactly as they were typed: msiexec parses them by rules of its own,
     // which no splitting and re-quoting here could reproduce.
     Executor installer(SysInfo::getWIPath());
-    installer.arg(L"/i").arg(packagePath).argsText(SysInfo::getCommandArgsText());
+    installer.arg(L"/i").arg(packagePath).argsText(argsText);
     processExitCode = installer.execAndWaitForExit();
 }
 
@@ -94,15 +94,16 @@ int exitCode() {
 }
 
 void installerMain() {
-    if (!mayAskForUninstall(SysInfo::getCommandArgsText())) {
-        installCarriedPackage();
+    const tstring argsText = SysInfo::getCommandArgsText();
+    if (!mayAskForUninstall(argsText)) {
+        installCarriedPackage(argsText);
         return;
     }
     const tstring_array args = SysInfo::getCommandArgs(SysInfo::ExcludeProgramName);
     if (asksForUninstall(args)) {
         uninstallCarriedProduct(args);
     } else {
-        installCarriedPackage();
+        installCarriedPackage(argsText);
     }
 }
 

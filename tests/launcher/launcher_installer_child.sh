@@ -33,7 +33,8 @@ cp "$tests/proc_child.exe" "$own_prefix/drive_c/windows/system32/msiexec.exe"
 temp="$scratch/temp"
 mkdir -p "$temp"
 report="$scratch/report.bin"
-"$wine" "$frame_run" --detached --timeout 60 --env "TEMP=$(windows_path "$temp")" --env "TMP=$(windows_path "$temp")" \
+set_temp_options "$temp"
+"$wine" "$frame_run" --detached --timeout 60 "${temp_options[@]}" \
   --env "PROC_CHILD_REPORT=$(windows_path "$report")" --env PROC_CHILD_EXIT_CODE=0x2BADC0DE \
   -- "$(windows_path "$tests/launcher/sample-setup.exe")" /qn "PROP=a b" 'TARGETDIR=C:\x' >"$scratch/stdout"
 code=$(exit_code_of "$scratch/stdout")

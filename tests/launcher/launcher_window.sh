@@ -10,9 +10,8 @@ launchers="$tests/launcher"
 start_window_test "launcher window" launcher
 mkdir -p "$scratch/temp"
 
-temp_env=(--env "TEMP=$(windows_path "$scratch/temp")" --env "TMP=$(windows_path "$scratch/temp")"
-          --unset LODESTAR_DEBUG)
-working_dirs_left() { find "$scratch/temp" -mindepth 1 | wc -l; }
+set_temp_options "$scratch/temp"
+temp_env=("${temp_options[@]}" --unset LODESTAR_DEBUG)
 
 # A launcher without its package: one box, the same text as on standard error, exit code -1.
 run_gui_expecting_box no-msi no-msi.exe "${temp_env[@]}" -- "$(windows_path "$launchers/no-msi.exe")" /qn
@@ -20,7 +19,7 @@ message=$(text_of "$scratch/no-msi.err")
 expect_match "missing package: message" "^cannot find resource \(name='msi', type='#10'\)\. System error \[1814\]" "$message"
 expect_one_box "missing package" no-msi no-msi.exe "$message"
 expect_eq "missing package: exit code" -1 "$exit_code"
-expect_eq "missing package: working directories left" 0 "$(working_dirs_left)"
+check "missing package: no working directory left" empty_dir "$scratch/temp"
 
 # The box is captioned with the file name the launcher was started as.
 renamed="$scratch/Setup Jérôme 東京.exe"
@@ -41,6 +40,6 @@ run_gui failing failing-setup.exe "${temp_env[@]}" -- "$(windows_path "$launcher
 expect_eq "failing package: boxes" 0 "$box_count"
 expect_eq "failing package: exit code" 1603 "$exit_code"
 expect_eq "failing package: standard error" "" "$(text_of "$scratch/failing.err")"
-expect_eq "failing package: working directories left" 0 "$(working_dirs_left)"
+check "failing package: no working directory left" empty_dir "$scratch/temp"
 
 finish

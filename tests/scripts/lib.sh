@@ -67,9 +67,14 @@ mount_tmpfs() {
 # Windows programs
 
 # run [--temp DIR] [RUNWIN OPTIONS...] PROGRAM [ARGS...]
+# Sets `temp_options` to the runner options (runwin, frame_run) that make DIR a Windows program's
+# TEMP and TMP: Wine takes them from the Windows environment, not from Linux's.
+set_temp_options() {  # DIR
+  temp_options=(--env "TEMP=$(windows_path "$1")" --env "TMP=$(windows_path "$1")")
+}
+
 # Runs PROGRAM (a Linux path, or a Windows one such as C:\windows\system32\msiexec.exe) from
-# runwin under Wine. Its TEMP and TMP are DIR, or $temp when the script has one: Wine takes them
-# from the Windows environment, not from Linux's. Standard output and error land in
+# runwin under Wine. Its TEMP and TMP are DIR, or $temp when the script has one. Standard output and error land in
 # $scratch/stdout and $scratch/stderr; `code` is the exit code, empty when the program did not
 # start. RUNWIN OPTIONS are --env NAME=VALUE, --unset NAME, --cmdline RAW and --cmdline-file FILE.
 run() {
@@ -80,7 +85,8 @@ run() {
   fi
   local options=()
   if [[ -n $use_temp ]]; then
-    options+=(--env "TEMP=$(windows_path "$use_temp")" --env "TMP=$(windows_path "$use_temp")")
+    set_temp_options "$use_temp"
+    options+=("${temp_options[@]}")
   fi
   while [[ $1 == --* ]]; do
     options+=("$1" "$2")

@@ -5,7 +5,6 @@
 #include <msi.h>
 
 #include "TestSupport.h"
-#include "WinFileUtils.h"
 
 namespace {
 
@@ -24,7 +23,9 @@ TEST(MsiLogSwitch, ReadsTheModesAndFileOfTheLastSwitchAsMsiexecDoes) {
         DWORD mode;
         DWORD attributes;
     };
-    const tstring cwd = FileUtils::toAbsolutePath(L"");
+    wchar_t currentDirectory[MAX_PATH] = {};
+    ASSERT_NE(GetCurrentDirectoryW(MAX_PATH, currentDirectory), 0u);
+    const tstring cwd = currentDirectory;
     const std::vector<Case> cases = {
         {{}, L"", 0, 0},
         {{L"/qn", L"uninstall", L"l*v", L"C:\\x.log"}, L"", 0, 0},

@@ -15,7 +15,6 @@
 #include "UniqueResource.h"
 #include "VersionInfo.h"
 #include "WinApi.h"
-#include "WinDll.h"
 
 #include <imagehlp.h>
 
@@ -45,10 +44,19 @@ private:
     ModuleHandle module_;
 };
 
-tstring versionValue(const tstring& path, const tstring& key) {
+// The file's version block as the system's version API reads it; empty when it has none.
+std::vector<std::uint8_t> versionBlock(const tstring& path) {
     DWORD ignored = 0;
     std::vector<std::uint8_t> block(GetFileVersionInfoSizeW(path.c_str(), &ignored));
-    if (block.empty() || !GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(block.size()), block.data())) {
+    if (!block.empty() && !GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(block.size()), block.data())) {
+        block.clear();
+    }
+    return block;
+}
+
+tstring versionValue(const tstring& path, const tstring& key) {
+    std::vector<std::uint8_t> block = versionBlock(path);
+    if (block.empty()) {
         return L"(no version information)";
     }
     void* value = nullptr;
@@ -61,16 +69,29 @@ tstring versionValue(const tstring& path, const tstring& key) {
 }
 
 VS_FIXEDFILEINFO fixedVersion(const tstring& path) {
-    DWORD ignored = 0;
-    std::vector<std::uint8_t> block(GetFileVersionInfoSizeW(path.c_str(), &ignored));
+    std::vector<std::uint8_t> block = versionBlock(path);
     VS_FIXEDFILEINFO fixed{};
     void* value = nullptr;
     UINT length = 0;
-    if (!block.empty() && GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(block.size()), block.data()) &&
-        VerQueryValueW(block.data(), L"\\", &value, &length) && length == sizeof(fixed)) {
+    if (!block.empty() && VerQueryValueW(block.data(), L"\\", &value, &length) && length == sizeof(fixed)) {
         std::memcpy(&fixed, value, sizeof(fixed));
     }
     return fixed;
+}
+
+// How pack() refused: its exit code and raw message, or kPacked when it did not refuse.
+struct Refusal {
+    PackExitCode exitCode = kPacked;
+    std::string message;
+};
+
+Refusal refusalOf(const PackOptions& options, const LauncherParts& parts) {
+    try {
+        pack(options, parts, nullptr);
+    } catch (const LdError<PackFailure>& e) {
+        return {e.exitCode(), e.rawMessage()};
+    }
+    return {};
 }
 
 IMAGE_NT_HEADERS64 ntHeaders(const std::string& image) {
@@ -131,14 +152,18 @@ TEST_F(PackerTest, TheLauncherCarriesThePackageByteForByteAndDescribesItsProduct
     EXPECT_EQ(fixed.dwFileVersionMS, 0x00010002u);
     EXPECT_EQ(fixed.dwFileVersionLS, 0x00030000u);
 
-    // The icon group lists the file's three images, which follow as icons 1 to 3.
+    // The icon group lists the file's three images, which follow as icons 1 to 3: each the bytes
+    // its 16-byte entry in the .ico file points at (size at +8, offset at +12).
     const std::string group = launcher.resource(MAKEINTRESOURCEW(1), RT_GROUP_ICON);
     ASSERT_EQ(group.size(), 6u + 3 * 14);
-    const IconResources icon = readIconFile(packertest::kIcon);
+    const std::string iconFile = readFile(packertest::kIcon);
     for (int id = 1; id <= 3; ++id) {
-        const auto& expected = icon.images[static_cast<size_t>(id - 1)];
-        EXPECT_TRUE(launcher.resource(MAKEINTRESOURCEW(id), RT_ICON) == std::string(expected.begin(), expected.end()))
-            << "icon " << id;
+        const std::size_t entry = 6 + 16 * static_cast<std::size_t>(id - 1);
+        std::uint32_t size = 0;
+        std::uint32_t offset = 0;
+        std::memcpy(&size, iconFile.data() + entry + 8, 4);
+        std::memcpy(&offset, iconFile.data() + entry + 12, 4);
+        EXPECT_TRUE(launcher.resource(MAKEINTRESOURCEW(id), RT_ICON) == iconFile.substr(offset, size)) << "icon " << id;
     }
 
     // Mapped, not read: the file is laid out as the image is. The checksum is the system's.
@@ -235,28 +260,19 @@ TEST_F(PackerTest, EveryRefusalNamesItsCauseEndsWithItsExitCodeAndLeavesNothing)
         if (!c.productCode.empty()) {
             options.productCode = c.productCode;
         }
-        try {
-            pack(options, parts_, nullptr);
-            ADD_FAILURE() << "packed: " << c.message;
-        } catch (const LdError<PackFailure>& e) {
-            EXPECT_EQ(e.exitCode(), c.exitCode) << c.message;
-            EXPECT_TRUE(std::string(e.rawMessage()).starts_with(c.message)) << e.rawMessage();
-        }
+        const Refusal refusal = refusalOf(options, parts_);
+        EXPECT_EQ(refusal.exitCode, c.exitCode) << c.message;
+        EXPECT_TRUE(refusal.message.starts_with(c.message)) << refusal.message;
         EXPECT_EQ(listNames(scratch.path()), before) << c.message;
     }
     EXPECT_EQ(readFile(existing), "keep me");
     // Directories made for an output that could not be written go with it.
     const std::string notAStub = "not an executable";
     const LauncherParts broken{notAStub.data(), notAStub.size(), "manifest"};
-    try {
-        pack(optionsFor(sample, scratch / L"new\\deeper\\out.exe"), broken, nullptr);
-        ADD_FAILURE() << "packed with a broken stub";
-    } catch (const LdError<PackFailure>& e) {
-        EXPECT_EQ(e.exitCode(), kOutputError);
-        EXPECT_TRUE(
-            std::string(e.rawMessage()).ends_with(": The launcher stub cannot carry resources: it is no executable"))
-            << e.rawMessage();
-    }
+    const Refusal refusal = refusalOf(optionsFor(sample, scratch / L"new\\deeper\\out.exe"), broken);
+    EXPECT_EQ(refusal.exitCode, kOutputError);
+    EXPECT_TRUE(refusal.message.ends_with(": The launcher stub cannot carry resources: it is no executable"))
+        << refusal.message;
     EXPECT_EQ(listNames(scratch.path()), before);
     // A --product-code that is no GUID is a wrong command line.
     PackOptions options = optionsFor(sample, scratch / L"out.exe");
@@ -352,8 +368,7 @@ TEST(IconFile, RefusesWhatIsNoWellFormedIcon) {
     }
     const IconResources icon = readIconFile(packertest::kIcon);
     EXPECT_EQ(icon.images.size(), 3u);
-    EXPECT_EQ(rawMessageOf([] {
-                  readIconFile(L"Z:\\no such icon.ico");
-              }).starts_with("Z:\\no such icon.ico is not an icon file: it cannot be opened"),
-              true);
+    EXPECT_TRUE(rawMessageOf([] {
+                    readIconFile(L"Z:\\no such icon.ico");
+                }).starts_with("Z:\\no such icon.ico is not an icon file: it cannot be opened"));
 }

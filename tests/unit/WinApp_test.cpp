@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <iostream>
-#include <sstream>
 #include <stdexcept>
 
 #include "ErrorHandling.h"

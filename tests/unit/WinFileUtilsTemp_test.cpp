@@ -3,6 +3,7 @@
 
 #include <regex>
 
+#include "ArgvQuoting.h"
 #include "ErrorHandling.h"
 #include "TestSupport.h"
 #include "WinFileUtils.h"
@@ -74,7 +75,8 @@ TEST(TempNames, ForbiddenCharactersAreRejectedBeforeAnythingIsCreated) {
     for (const wchar_t c : forbidden) {
         const tstring bad = tstring(L"ab") + c + L"c";
         // A NUL shows as \0: an error message is read as a C string, which the NUL would end.
-        const auto expected = [&](const char* label) { return label + utf8(tstrings::escapeNul(bad)); };
+        const std::string shown = c == L'\0' ? std::string("ab\\0c") : utf8(bad);
+        const auto expected = [&](const char* label) { return label + shown; };
         EXPECT_EQ(rawMessageOf<LdError<std::runtime_error>>([&] { createTempFile(bad, L".tmp", scratch.path()); }),
                   expected("Illegal characters in prefix="))
             << static_cast<int>(c);
@@ -316,7 +318,7 @@ namespace {
 bool othersCan(const tstring& intrusion, const tstring& path) {
     const ScopedEnv mode(L"FILES_CHILD_MODE", L"intrude");
     const ChildResult result =
-        runChild(besideTestProgram(L"files_child.exe"), L"files_child " + intrusion + L" \"" + path + L"\"");
+        runChild(besideTestProgram(L"files_child.exe"), L"files_child " + intrusion + L" " + quoteForArgv(path));
     EXPECT_TRUE(result.started && result.exitCode <= 1) << "files_child exit code " << result.exitCode;
     return result.started && result.exitCode == 0;
 }

@@ -22,16 +22,11 @@ protected:
     void SetUp() override {
         fs::create_directories(fs::path(scratch / L"bin dir"));
         fs::copy_file(besideTestProgram(L"files_child.exe"), child);
-        SysInfo::setEnvVariable(L"FILES_CHILD_OUTPUT", report);
-    }
-    void TearDown() override {
-        unsetVariable(L"FILES_CHILD_OUTPUT");
-        unsetVariable(L"FILES_CHILD_MODE");
     }
 
     // The child's report for `rawCommandLine`, or a failure text.
     tstring run(const tstring& mode, const tstring& program, const tstring& rawCommandLine) {
-        SysInfo::setEnvVariable(L"FILES_CHILD_MODE", mode);
+        const ScopedEnv childMode(L"FILES_CHILD_MODE", mode);
         std::error_code ignored;
         fs::remove(fs::path(report), ignored);
         const ChildResult result = runChild(program, rawCommandLine);
@@ -47,6 +42,7 @@ protected:
     ScratchDirectory scratch;
     const tstring child = scratch / L"bin dir\\files_child.exe";
     const tstring report = scratch / L"report.txt";
+    const ScopedEnv childOutput{L"FILES_CHILD_OUTPUT", report};
 };
 
 tstring formatList(const tstring_array& items) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <iostream>
 #include <regex>
 #include <sstream>
 #include <stdexcept>

@@ -32,6 +32,14 @@ DWORD modeOf(wchar_t letter) {
     return 0;
 }
 
+DWORD modesOf(const wchar_t* letters) {
+    DWORD modes = 0;
+    for (; *letters != L'\0'; ++letters) {
+        modes |= modeOf(*letters);
+    }
+    return modes;
+}
+
 bool isSwitch(const tstring& arg) {
     return arg.size() >= 2 && (arg.front() == L'/' || arg.front() == L'-');
 }
@@ -53,26 +61,22 @@ std::optional<tstring> logModesOf(const tstring& arg) {
 
 LogSwitch parseModes(const tstring& arg, const tstring& letters) {
     LogSwitch parsed;
-    for (const wchar_t letter : letters.empty() ? tstring(kDefaultModes) : letters) {
+    for (const wchar_t letter : letters) {
         if (letter == L'+') {
             parsed.attributes |= INSTALLLOGATTRIBUTES_APPEND;
         } else if (letter == L'!') {
             parsed.attributes |= INSTALLLOGATTRIBUTES_FLUSHEACHLINE;
         } else if (letter == L'*') {
-            for (const wchar_t each : tstring(kAllButVerbose)) {
-                parsed.mode |= modeOf(each);
-            }
+            parsed.mode |= modesOf(kAllButVerbose);
         } else if (const DWORD mode = modeOf(letter); mode != 0) {
             parsed.mode |= mode;
         } else {
             LD_THROW(tstrings::MessageBuilder() << "Unknown logging mode '" << tstring(1, letter) << "' in " << arg);
         }
     }
-    // Only append or flush letters: what is logged is still the default.
+    // No letters, or only append and flush ones: what is logged is the default.
     if (parsed.mode == 0) {
-        for (const wchar_t each : tstring(kDefaultModes)) {
-            parsed.mode |= modeOf(each);
-        }
+        parsed.mode = modesOf(kDefaultModes);
     }
     return parsed;
 }

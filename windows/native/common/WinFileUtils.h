@@ -46,8 +46,8 @@ void deleteFiles(const tstring& directory);
 bool deleteFiles(const tstring& directory, const std::nothrow_t&);
 // `directory` with everything in it. Links (junctions, symbolic links) are removed, never
 // followed, wherever they are: a `directory` that is itself a link loses only the link. Each
-// directory is held open (DirectoryLock) while its contents go, so nobody can put a link in its
-// place meanwhile.
+// directory is held open, closed to renaming and deletion, while its contents go, so nobody can
+// put a link in its place meanwhile.
 void deleteDirectoryRecursive(const tstring& directory);
 bool deleteDirectoryRecursive(const tstring& directory, const std::nothrow_t&);
 
