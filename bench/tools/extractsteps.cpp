@@ -1,7 +1,8 @@
 // The steps of an extraction, timed inside one process so that no process start is counted:
 // writing a package from a mapped view of it (as the launcher writes its resource), the same
 // followed by the launcher's read-back check, and one CopyFileW, each followed by the deletion
-// of what it made. The three alternate; a first round warms the caches and is not reported.
+// of what it made. The three alternate, in reverse order every other round so that none always
+// follows the same one; a first round warms the caches and is not reported.
 //   extractsteps PACKAGE TEMPDIR ROUNDS
 // Output, one CSV line per run: round,label,seconds,exit_code,ok (as timepair writes).
 #include <algorithm>
@@ -10,20 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "BenchTools.h"
 #include "WinApi.h"
 
 namespace {
 
 const char* package = nullptr;
 std::size_t packageSize = 0;
-
-double now() {
-    LARGE_INTEGER frequency;
-    LARGE_INTEGER counter;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 bool writeFromView(const std::wstring& path) {
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr);
@@ -79,7 +73,7 @@ int wmain(int argc, wchar_t** argv) {
     const int rounds = _wtoi(argv[3]);
 
     using Step = bool (*)(const std::wstring&, const wchar_t*);
-    const std::vector<std::pair<const char*, Step>> steps = {
+    std::vector<std::pair<const char*, Step>> steps = {
         {"write", [](const std::wstring& path, const wchar_t*) { return writeFromView(path); }},
         {"write_and_check",
          [](const std::wstring& path, const wchar_t*) { return writeFromView(path) && readBack(path); }},
@@ -90,14 +84,17 @@ int wmain(int argc, wchar_t** argv) {
     bool allOk = true;
     for (int round = 0; round <= rounds; ++round) {
         for (const auto& [label, step] : steps) {
-            const double started = now();
+            const double started = bench::now();
             const bool ok = step(target, argv[1]) && DeleteFileW(target.c_str());
-            const double seconds = now() - started;
+            const double seconds = bench::now() - started;
             allOk = allOk && ok;
             if (round > 0) {
                 std::printf("%d,%s,%.6f,0,%d\n", round, label, seconds, ok ? 1 : 0);
+            } else if (!ok) {
+                std::fprintf(stderr, "extractsteps: %s failed in the warm-up round\n", label);
             }
         }
+        std::reverse(steps.begin(), steps.end());
     }
     return allOk ? 0 : 1;
 }

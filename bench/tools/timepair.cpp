@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchTools.h"
 #include "WinApi.h"
 
 namespace {
@@ -80,14 +81,6 @@ bool isEmptyDirectory(const std::wstring& directory) {
     return empty;
 }
 
-double now() {
-    LARGE_INTEGER frequency;
-    LARGE_INTEGER counter;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
 // Seconds from creation to exit, and the exit code; a program that cannot start gives -1 seconds.
 std::pair<double, long> timeOne(const Program& program) {
     std::vector<wchar_t> commandLine(program.commandLine.begin(), program.commandLine.end());
@@ -95,14 +88,14 @@ std::pair<double, long> timeOne(const Program& program) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    const double started = now();
+    const double started = bench::now();
     if (!CreateProcessW(program.path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &process)) {
         std::fprintf(stderr, "timepair: cannot start %ls (error %lu)\n", program.path.c_str(), GetLastError());
         return {-1.0, -1};
     }
     WaitForSingleObject(process.hProcess, INFINITE);
-    const double ended = now();
+    const double ended = bench::now();
     DWORD exitCode = 0;
     GetExitCodeProcess(process.hProcess, &exitCode);
     CloseHandle(process.hThread);
@@ -137,6 +130,9 @@ int wmain(int argc, wchar_t** argv) {
             if (round > 0) {
                 std::printf("%d,%s,%.6f,%ld,%d\n", round, program.label.c_str(), seconds, exitCode, ok ? 1 : 0);
                 std::fflush(stdout);
+            } else if (!ok) {
+                std::fprintf(stderr, "timepair: %s failed in the warm-up round (exit code %ld)\n",
+                             program.label.c_str(), exitCode);
             }
         }
         std::reverse(plan.begin(), plan.end());
