@@ -39,22 +39,3 @@ function(lodestar_add_script_test name script)
     FIXTURES_REQUIRED wine TIMEOUT ${LODESTAR_TEST_TIMEOUT}
     ENVIRONMENT "LODESTAR_WINE_RUN=${LODESTAR_WINE_RUN};LODESTAR_BUILD_DIR=${PROJECT_BINARY_DIR};LODESTAR_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
 endfunction()
-
-# lodestar_add_raw_launcher(<target> PAYLOAD <file> PRODUCT_CODE <text> [DEPENDS <targets>...]
-#                           [OUTPUT_NAME <name>])
-# A launcher made without lodestar-pack, which refuses what is no package: the stub's code with
-# PAYLOAD as its "MSI" resource and PRODUCT_CODE, as given, as its "PRODUCT_CODE" resource.
-function(lodestar_add_raw_launcher target)
-  cmake_parse_arguments(ARG "" "PAYLOAD;PRODUCT_CODE;OUTPUT_NAME" "DEPENDS" ${ARGN})
-  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
-  file(GENERATE OUTPUT ${rc} CONTENT "MSI RCDATA \"${ARG_PAYLOAD}\"\nPRODUCT_CODE RCDATA { \"${ARG_PRODUCT_CODE}\" }\n")
-  add_executable(${target} WIN32 ${rc})
-  target_link_libraries(${target} PRIVATE lodestar_launcher)
-  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS ${ARG_PAYLOAD})
-  if(ARG_DEPENDS)
-    add_dependencies(${target} ${ARG_DEPENDS})
-  endif()
-  if(ARG_OUTPUT_NAME)
-    set_target_properties(${target} PROPERTIES OUTPUT_NAME ${ARG_OUTPUT_NAME})
-  endif()
-endfunction()

@@ -10,6 +10,7 @@
 #include "Executor.h"
 #include "FileUtils.h"
 #include "Guid.h"
+#include "LauncherResources.h"
 #include "MsiLogSwitch.h"
 #include "MsiUtils.h"
 #include "Resources.h"
@@ -23,8 +24,6 @@ namespace {
 int processExitCode = -1;
 
 constexpr const wchar_t* kUninstallSwitch = L"uninstall";
-constexpr const wchar_t* kPackageResource = L"msi";
-constexpr const wchar_t* kProductCodeResource = L"product_code";
 constexpr const wchar_t* kPackageFileName = L"main.msi";
 constexpr int kSilentUiLevel = 2;  // INSTALLUILEVEL_NONE
 
@@ -44,7 +43,8 @@ bool mayAskForUninstall(const tstring& argsText) {
 
 Guid carriedProductCode() {
     const std::vector<std::uint8_t> bytes =
-        Resource(kProductCodeResource, RT_RCDATA, SysInfo::getCurrentModuleHandle()).binary();
+        Resource(resources::kProductCodeLookupName, MAKEINTRESOURCEW(resources::kCarriedType),
+                 SysInfo::getCurrentModuleHandle()).binary();
     // Exactly the resource's bytes: the text carries no terminator.
     return Guid(std::string(bytes.begin(), bytes.end()));
 }
@@ -75,7 +75,8 @@ void installCarriedPackage(const tstring& argsText) {
     const FileUtils::DirectoryLock workDirLock(workDir);
 
     const tstring packagePath = FileUtils::PathBuilder() << workDir << kPackageFileName;
-    const Resource package(kPackageResource, RT_RCDATA, SysInfo::getCurrentModuleHandle());
+    const Resource package(resources::kPackageLookupName, MAKEINTRESOURCEW(resources::kCarriedType),
+                           SysInfo::getCurrentModuleHandle());
     package.saveToFile(packagePath);
     // What msiexec reads is what was carried: checked, and kept from writers until it is done.
     const UniqueHandle packageLock = FileUtils::lockFileContent(packagePath, package.rawData(), package.size());

@@ -1,0 +1,54 @@
+// What a launcher carries, stated once for everybody who writes or reads it: lodestar-pack, the
+// launcher itself, the resource scripts of the tests and the benchmark. Resource scripts include
+// this header too (windres defines RC_INVOKED), so the names they write come from the macros
+// below; C++ reads the same names through the constants further down.
+//
+// The loader compares resource names without regard to case and the packer stores them in upper
+// case, as resource compilers do: the launcher looks them up in lower case, the file holds them
+// in upper case.
+#pragma once
+
+// Every carried item is an RCDATA resource.
+#define LODESTAR_CARRIED_TYPE 10
+// The stored names, as resource scripts write them.
+#define LODESTAR_PACKAGE_RESOURCE MSI
+#define LODESTAR_PRODUCT_CODE_RESOURCE PRODUCT_CODE
+
+#ifndef RC_INVOKED
+
+#include <cstdint>
+
+// A stored name as wide text: LODESTAR_RESOURCE_TEXT(MSI) is L"MSI".
+// (Two levels each, so that the macro naming the resource is replaced before it is quoted.)
+#define LODESTAR_RESOURCE_QUOTE(name) #name
+#define LODESTAR_RESOURCE_STRING(name) LODESTAR_RESOURCE_QUOTE(name)
+#define LODESTAR_RESOURCE_WIDEN(text) L##text
+#define LODESTAR_RESOURCE_WIDE(text) LODESTAR_RESOURCE_WIDEN(text)
+#define LODESTAR_RESOURCE_TEXT(name) LODESTAR_RESOURCE_WIDE(LODESTAR_RESOURCE_STRING(name))
+
+namespace launcher::resources {
+
+// RT_RCDATA.
+inline constexpr std::uint16_t kCarriedType = LODESTAR_CARRIED_TYPE;
+
+// The Windows Installer package: a compound file, carried byte for byte.
+inline constexpr const wchar_t* kPackageLookupName = L"msi";
+inline constexpr const wchar_t* kPackageStoredName = LODESTAR_RESOURCE_TEXT(LODESTAR_PACKAGE_RESOURCE);
+
+// The package's product code: 38 bytes of ASCII, braced, upper-case hex digits, no terminator.
+inline constexpr const wchar_t* kProductCodeLookupName = L"product_code";
+inline constexpr const wchar_t* kProductCodeStoredName = LODESTAR_RESOURCE_TEXT(LODESTAR_PRODUCT_CODE_RESOURCE);
+inline constexpr std::uint32_t kProductCodeSize = 38;
+
+// What describes the launcher to Windows, by type and number; the launcher never reads them.
+inline constexpr std::uint16_t kManifestType = 24;  // RT_MANIFEST
+inline constexpr std::uint16_t kManifestId = 1;     // CREATEPROCESS_MANIFEST_RESOURCE_ID
+inline constexpr std::uint16_t kVersionType = 16;   // RT_VERSION
+inline constexpr std::uint16_t kVersionId = 1;
+inline constexpr std::uint16_t kIconType = 3;        // RT_ICON: images numbered from 1
+inline constexpr std::uint16_t kIconGroupType = 14;  // RT_GROUP_ICON
+inline constexpr std::uint16_t kIconGroupId = 1;
+
+}  // namespace launcher::resources
+
+#endif  // RC_INVOKED
