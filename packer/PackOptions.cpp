@@ -5,7 +5,7 @@
 namespace {
 
 [[noreturn]] void refuse(const tstrings::MessageBuilder& message) {
-    LD_THROW(UsageError(message.str()));
+    LD_THROW(UsageError(message));
 }
 
 }  // namespace

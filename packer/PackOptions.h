@@ -2,8 +2,8 @@
 #pragma once
 
 #include <optional>
-#include <stdexcept>
 
+#include "PackFailure.h"
 #include "tstrings.h"
 
 struct PackOptions {
@@ -17,9 +17,9 @@ struct PackOptions {
 };
 
 // A command line lodestar-pack cannot follow; the message says why.
-class UsageError : public std::runtime_error {
+class UsageError : public PackFailure {
 public:
-    using std::runtime_error::runtime_error;
+    explicit UsageError(const tstrings::MessageBuilder& message) : PackFailure(kUsageError, message) {}
 };
 
 // Options may come in any order, before or after the package; "--" ends them. With --help or

@@ -8,6 +8,7 @@
 #include "ErrorHandling.h"
 #include "Guid.h"
 #include "IconFile.h"
+#include "LauncherResources.h"
 #include "MsiDb.h"
 #include "Resources.h"
 #include "StubImage.h"
@@ -18,14 +19,9 @@
 
 namespace {
 
-constexpr std::size_t kBracedGuidLength = 38;
-constexpr std::uint16_t kManifestId = 1;  // CREATEPROCESS_MANIFEST_RESOURCE_ID
-constexpr std::uint16_t kVersionId = 1;
-constexpr std::uint16_t kIconGroupId = 1;
+namespace contract = launcher::resources;
 
-[[noreturn]] void fail(PackExitCode exitCode, const tstrings::MessageBuilder& message) {
-    LD_THROW(PackFailure(exitCode, message.str()));
-}
+constexpr std::size_t kBracedGuidLength = contract::kProductCodeSize;
 
 // The package, open for reading and closed to writers for as long as the packer works on it.
 struct Package {
@@ -38,27 +34,26 @@ Package openPackage(const tstring& given) {
     Package package;
     package.path = FileUtils::toAbsolutePath(given);
     if (FileUtils::isDirectory(package.path)) {
-        fail(kInputError, tstrings::MessageBuilder() << package.path << " is a directory, not a package");
+        LD_THROW_PACK_FAILURE(kInputError, package.path << " is a directory, not a package");
     }
     package.file.reset(CreateFileW(package.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!package.file) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-            fail(kInputError, tstrings::MessageBuilder() << "There is no package at " << package.path);
+            LD_THROW_PACK_FAILURE(kInputError, "There is no package at " << package.path);
         }
-        fail(kInputError, tstrings::MessageBuilder()
-                              << "Cannot open " << package.path << ": " << describeSystemError(error, nullptr));
+        LD_THROW_PACK_FAILURE(kInputError, "Cannot open " << package.path << ": " << describeSystemError(error, nullptr));
     }
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(package.file.get(), &size)) {
         const DWORD error = GetLastError();
-        fail(kInputError, tstrings::MessageBuilder() << "Cannot read the size of " << package.path << ": "
+        LD_THROW_PACK_FAILURE(kInputError, "Cannot read the size of " << package.path << ": "
                                                      << describeSystemError(error, nullptr));
     }
     package.size = static_cast<std::uint64_t>(size.QuadPart);
     if (package.size > kLargestPackage) {
-        fail(kInputError, tstrings::MessageBuilder() << package.path << " is " << package.size
+        LD_THROW_PACK_FAILURE(kInputError, package.path << " is " << package.size
                                                      << " bytes: Windows Installer opens no package over 2 GiB");
     }
     return package;
@@ -71,54 +66,61 @@ struct PackageFacts {
     tstring manufacturer;
 };
 
+std::optional<Guid> tryParseGuid(const tstring& text) {
+    try {
+        return Guid(text);
+    } catch (const LdErrorBase&) {
+        return std::nullopt;
+    }
+}
+
+// A product code in the one form Windows Installer takes: 38 characters, braced.
+std::optional<Guid> parseBracedGuid(const tstring& text) {
+    if (text.size() != kBracedGuidLength || text.front() != L'{' || text.back() != L'}') {
+        return std::nullopt;
+    }
+    return tryParseGuid(text);
+}
+
 // The package's own database is the proof that it is one: what Windows Installer cannot open as
 // a database it cannot install either.
 PackageFacts readPackageFacts(const tstring& path) {
-    std::optional<msi::Database> database;
-    try {
-        database.emplace(path);
-    } catch (const LdErrorBase& e) {
-        fail(kInputError, tstrings::MessageBuilder()
-                              << path << " is not a Windows Installer package (" << std::string(e.rawMessage()) << ")");
-    }
-    tstring code;
-    try {
-        code = database->getProperty(L"ProductCode");
-    } catch (const msi::NoMoreItemsError&) {
-        fail(kInputError, tstrings::MessageBuilder() << path << " has no ProductCode property");
-    } catch (const LdErrorBase& e) {
-        fail(kInputError, tstrings::MessageBuilder() << "Cannot read the ProductCode of " << path << " ("
-                                                     << std::string(e.rawMessage()) << ")");
-    }
-    std::optional<Guid> parsed;
-    if (code.size() == kBracedGuidLength && code.front() == L'{' && code.back() == L'}') {
-        try {
-            parsed.emplace(code);
-        } catch (const LdErrorBase&) {
-        }
-    }
+    const msi::Database database = classifyFailure(
+        kInputError, [&] { return msi::Database(path); },
+        [&](const LdErrorBase& e) {
+            return tstrings::MessageBuilder() << path << " is not a Windows Installer package (" << rawMessageOf(e)
+                                              << ")";
+        });
+    const tstring code = classifyFailure(
+        kInputError, [&] { return database.getProperty(L"ProductCode"); },
+        [&](const LdErrorBase& e) {
+            if (dynamic_cast<const msi::NoMoreItemsError*>(&e) != nullptr) {
+                return tstrings::MessageBuilder() << path << " has no ProductCode property";
+            }
+            return tstrings::MessageBuilder() << "Cannot read the ProductCode of " << path << " (" << rawMessageOf(e)
+                                              << ")";
+        });
+    const std::optional<Guid> parsed = parseBracedGuid(code);
     if (!parsed) {
-        fail(kInputError, tstrings::MessageBuilder()
-                              << path << " has a malformed ProductCode '" << code << "': it must be a GUID in braces");
+        LD_THROW_PACK_FAILURE(kInputError,
+                              path << " has a malformed ProductCode '" << code << "': it must be a GUID in braces");
     }
     PackageFacts facts;
     facts.productCode = parsed->toString();
-    facts.productName = database->getProperty(L"ProductName", std::nothrow);
-    facts.productVersion = database->getProperty(L"ProductVersion", std::nothrow);
-    facts.manufacturer = database->getProperty(L"Manufacturer", std::nothrow);
+    facts.productName = database.getProperty(L"ProductName", std::nothrow);
+    facts.productVersion = database.getProperty(L"ProductVersion", std::nothrow);
+    facts.manufacturer = database.getProperty(L"Manufacturer", std::nothrow);
     return facts;
 }
 
 void confirmProductCode(const PackageFacts& facts, const tstring& given, const tstring& path) {
-    std::optional<Guid> expected;
-    try {
-        expected.emplace(given);
-    } catch (const LdErrorBase&) {
-        LD_THROW(UsageError((tstrings::MessageBuilder() << "--product-code " << given << " is not a GUID").str()));
+    const std::optional<Guid> expected = tryParseGuid(given);
+    if (!expected) {
+        LD_THROW(UsageError(tstrings::MessageBuilder() << "--product-code " << given << " is not a GUID"));
     }
     if (!(*expected == Guid(facts.productCode))) {
-        fail(kInputError, tstrings::MessageBuilder() << "The ProductCode of " << path << " is " << facts.productCode
-                                                     << ", not " << expected->toString() << " as --product-code says");
+        LD_THROW_PACK_FAILURE(kInputError, "The ProductCode of " << path << " is " << facts.productCode << ", not "
+                                                                 << expected->toString() << " as --product-code says");
     }
 }
 
@@ -137,9 +139,10 @@ std::vector<std::uint8_t> bytesOf(const tstring& asciiText) {
 ResourceSection launcherResources(const LauncherParts& parts, const PackageFacts& facts, const Package& package,
                                   const std::optional<IconResources>& icon, const tstring& outputPath) {
     ResourceSection resources;
-    resources.add(ResourceId::number(24), ResourceId::number(kManifestId), bytesOf(parts.manifest));  // RT_MANIFEST
+    resources.add(ResourceId::number(contract::kManifestType), ResourceId::number(contract::kManifestId),
+                  bytesOf(parts.manifest));
     const tstring description = facts.productName.empty() ? L"Installer" : facts.productName + L" Setup";
-    resources.add(ResourceId::number(16), ResourceId::number(kVersionId),  // RT_VERSION
+    resources.add(ResourceId::number(contract::kVersionType), ResourceId::number(contract::kVersionId),
                   buildVersionInfo(facts.productVersion, {{L"CompanyName", facts.manufacturer},
                                                           {L"FileDescription", description},
                                                           {L"FileVersion", facts.productVersion},
@@ -149,13 +152,15 @@ ResourceSection launcherResources(const LauncherParts& parts, const PackageFacts
                                                           {L"ProductVersion", facts.productVersion}}));
     if (icon) {
         for (std::size_t i = 0; i < icon->images.size(); ++i) {
-            resources.add(ResourceId::number(3), ResourceId::number(static_cast<std::uint16_t>(i + 1)),  // RT_ICON
-                          icon->images[i]);
+            resources.add(ResourceId::number(contract::kIconType),
+                          ResourceId::number(static_cast<std::uint16_t>(i + 1)), icon->images[i]);
         }
-        resources.add(ResourceId::number(14), ResourceId::number(kIconGroupId), icon->group);  // RT_GROUP_ICON
+        resources.add(ResourceId::number(contract::kIconGroupType), ResourceId::number(contract::kIconGroupId),
+                      icon->group);
     }
-    resources.add(ResourceId::number(10), ResourceId::text(L"PRODUCT_CODE"), bytesOf(facts.productCode));  // RT_RCDATA
-    resources.addFile(ResourceId::number(10), ResourceId::text(L"MSI"), package.file.get(), package.size);
+    const ResourceId carried = ResourceId::number(contract::kCarriedType);
+    resources.add(carried, ResourceId::text(contract::kProductCodeStoredName), bytesOf(facts.productCode));
+    resources.addFile(carried, ResourceId::text(contract::kPackageStoredName), package.file.get(), package.size);
     return resources;
 }
 
@@ -167,11 +172,11 @@ void verifyLauncher(const tstring& path, const PackageFacts& facts, std::uint64_
         LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
     LD_THROW_LAST_ERROR_IF(!launcher, LoadLibraryExW, "LoadLibraryExW(" << path << ") failed");
     std::uint32_t size = 0;
-    const void* code = Resource(L"product_code", RT_RCDATA, launcher.get()).getPtr(size);
+    const void* code = Resource(contract::kProductCodeLookupName, MAKEINTRESOURCEW(contract::kCarriedType), launcher.get()).getPtr(size);
     if (size != facts.productCode.size() || std::memcmp(code, bytesOf(facts.productCode).data(), size) != 0) {
         LD_THROW("its product_code resource is not the package's ProductCode");
     }
-    const void* data = Resource(L"msi", RT_RCDATA, launcher.get()).getPtr(size);
+    const void* data = Resource(contract::kPackageLookupName, MAKEINTRESOURCEW(contract::kCarriedType), launcher.get()).getPtr(size);
     if (size != packageSize || ContentHash().update(data, size).digest() != packageHash) {
         LD_THROW("its msi resource is not the package, byte for byte");
     }
@@ -187,11 +192,9 @@ PackResult pack(const PackOptions& options, const LauncherParts& parts, const Pa
     }
     std::optional<IconResources> icon;
     if (!options.icon.empty()) {
-        try {
-            icon = readIconFile(FileUtils::toAbsolutePath(options.icon));
-        } catch (const LdErrorBase& e) {
-            fail(kInputError, tstrings::MessageBuilder() << std::string(e.rawMessage()));
-        }
+        icon = classifyFailure(
+            kInputError, [&] { return readIconFile(FileUtils::toAbsolutePath(options.icon)); },
+            [](const LdErrorBase& e) { return tstrings::MessageBuilder() << rawMessageOf(e); });
     }
 
     PackResult result;
@@ -200,15 +203,15 @@ PackResult pack(const PackOptions& options, const LauncherParts& parts, const Pa
     result.productCode = facts.productCode;
     result.packageSize = package.size;
     if (FileUtils::isDirectory(result.outputPath)) {
-        fail(kOutputError, tstrings::MessageBuilder() << result.outputPath << " is a directory");
+        LD_THROW_PACK_FAILURE(kOutputError, result.outputPath << " is a directory");
     }
     if (FileUtils::pathExists(result.outputPath) && !options.force) {
-        fail(kOutputError, tstrings::MessageBuilder() << result.outputPath << " exists; add --force to replace it");
+        LD_THROW_PACK_FAILURE(kOutputError, result.outputPath << " exists; add --force to replace it");
     }
 
     // Directories made for the output go again when it cannot be written.
     FileUtils::DeferredDeleter madeDirectories;
-    try {
+    const auto writeLauncher = [&] {
         tstring_array created;
         FileUtils::createDirectory(FileUtils::dirname(result.outputPath), &created);
         for (auto directory = created.rbegin(); directory != created.rend(); ++directory) {
@@ -219,21 +222,18 @@ PackResult pack(const PackOptions& options, const LauncherParts& parts, const Pa
         FileUtils::StagedFileWriter writer(result.outputPath);
         const StubImage::Written written = stub.writeWith(resources, writer, progress);
         writer.close();
-        try {
-            verifyLauncher(writer.temporaryPath(), facts, package.size, written.fileHashes.front());
-        } catch (const LdErrorBase& e) {
-            fail(kOutputError, tstrings::MessageBuilder()
-                                   << "The launcher written to " << writer.temporaryPath()
-                                   << " did not read back whole: " << std::string(e.rawMessage()));
-        }
+        classifyFailure(
+            kOutputError, [&] { verifyLauncher(writer.temporaryPath(), facts, package.size, written.fileHashes.front()); },
+            [&](const LdErrorBase& e) {
+                return tstrings::MessageBuilder() << "The launcher written to " << writer.temporaryPath()
+                                                  << " did not read back whole: " << rawMessageOf(e);
+            });
         result.outputSize = written.size;
         writer.finalize(!options.force);
         madeDirectories.cancel();
-    } catch (const PackFailure&) {
-        throw;
-    } catch (const LdErrorBase& e) {
-        fail(kOutputError, tstrings::MessageBuilder()
-                               << "Cannot write " << result.outputPath << ": " << std::string(e.rawMessage()));
-    }
+    };
+    classifyFailure(kOutputError, writeLauncher, [&](const LdErrorBase& e) {
+        return tstrings::MessageBuilder() << "Cannot write " << result.outputPath << ": " << rawMessageOf(e);
+    });
     return result;
 }

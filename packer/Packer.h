@@ -3,23 +3,10 @@
 
 #include <cstdint>
 #include <functional>
-#include <stdexcept>
 #include <string>
 
+#include "PackFailure.h"
 #include "PackOptions.h"
-
-// lodestar-pack's exit codes.
-enum PackExitCode : int { kPacked = 0, kUsageError = 1, kInputError = 2, kOutputError = 3 };
-
-// A failure of the packer, with the exit code it ends with.
-class PackFailure : public std::runtime_error {
-public:
-    PackFailure(PackExitCode exitCode, const std::string& message) : std::runtime_error(message), exitCode_(exitCode) {}
-    PackExitCode exitCode() const noexcept { return exitCode_; }
-
-private:
-    PackExitCode exitCode_;
-};
 
 // What every launcher is made of besides the package: the stub executable and its manifest.
 struct LauncherParts {

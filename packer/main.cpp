@@ -2,13 +2,14 @@
 #include <new>
 
 #include "Console.h"
-#include "Version.h"
 #include "ErrorHandling.h"
 #include "Log.h"
 #include "Packer.h"
 #include "Resources.h"
 #include "WinFileUtils.h"
 #include "WinSysInfo.h"
+#include "Version.h"
+#include "app.h"
 
 namespace {
 
@@ -75,8 +76,7 @@ int run() {
 int wmain() {
     // The library's trace goes to standard error on request, as the launcher's does. The appender
     // is never destroyed: records logged while static objects go must still find it.
-    const bool debug = SysInfo::getEnvVariable(std::nothrow, L"LODESTAR_DEBUG", L"") == L"true";
-    Logger::global().setAppender(debug ? static_cast<LogAppender*>(new StandardLogAppender())
+    Logger::global().setAppender(app::isDebugSwitchOn() ? static_cast<LogAppender*>(new StandardLogAppender())
                                        : static_cast<LogAppender*>(new NopLogAppender()));
     try {
         return run();

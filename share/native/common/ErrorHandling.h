@@ -102,6 +102,19 @@ const void* apiAddress(Fn* function) {
         }                                                       \
     } while (false)
 
+// Raises `Error(MessageBuilder() << message, code)` when `call` returns a code other than 0
+// (ERROR_SUCCESS): for calls that report failure by their result rather than the last error, as
+// the installer's do. `message` is a MessageBuilder insertion chain naming the call:
+//     LD_THROW_IF_ERROR_CODE(service().MsiViewModify(view, mode, record), msi::Error,
+//                            "MsiViewModify(mode=" << mode << ") failed");
+#define LD_THROW_IF_ERROR_CODE(call, Error, message)                            \
+    do {                                                                        \
+        const auto ldCode = (call);                                             \
+        if (ldCode != 0) {                                                      \
+            LD_THROW(Error(tstrings::MessageBuilder() << message, ldCode));     \
+        }                                                                       \
+    } while (false)
+
 // The end of every try block that must not let anything out: an exception of `Family` (a
 // standard exception class) is logged with its message, anything else as unknown, both located
 // at the site.

@@ -5,6 +5,7 @@
 
 #include "ErrorHandling.h"
 #include "Log.h"
+#include "ScopeExit.h"
 
 namespace {
 
@@ -25,24 +26,6 @@ void terminateNeverStarted(HANDLE process) noexcept {
         // Called on the way out of a failure that is already being reported.
     }
 }
-
-// Ends the suspended child on every way out of its start that does not hand it on.
-class NeverStartedChildGuard {
-public:
-    NeverStartedChildGuard(HANDLE process, bool suspended) : process_(suspended ? process : nullptr) {}
-    ~NeverStartedChildGuard() {
-        if (process_ != nullptr) {
-            terminateNeverStarted(process_);
-        }
-    }
-    NeverStartedChildGuard(const NeverStartedChildGuard&) = delete;
-    NeverStartedChildGuard& operator=(const NeverStartedChildGuard&) = delete;
-
-    void dismiss() { process_ = nullptr; }
-
-private:
-    HANDLE process_;
-};
 
 tstrings::MessageBuilder describeCreation(bool suspended, bool visible, bool inheritHandles,
                                           const tstring& executablePath, const tstring& commandLine) {
@@ -124,7 +107,12 @@ UniqueHandle Executor::startProcess(UniqueHandle* threadHandleHolder) const {
         CreateProcessW, description << " failed");
     UniqueHandle process(processInfo.hProcess);
     UniqueHandle thread(processInfo.hThread);
-    NeverStartedChildGuard neverStartedGuard(process.get(), suspended_);
+    // A child created suspended is ended on every way out of its start that does not hand it on.
+    auto endNeverStarted = ld::scopeExit([&] {
+        if (suspended_) {
+            terminateNeverStarted(process.get());
+        }
+    });
 
     description << " succeeded; PID=" << processInfo.dwProcessId;
     LOG_TRACE(description);
@@ -145,7 +133,7 @@ UniqueHandle Executor::startProcess(UniqueHandle* threadHandleHolder) const {
         afterProcessCreated_(process.get());
     }
 
-    neverStartedGuard.dismiss();
+    endNeverStarted.release();
     return process;
 }
 

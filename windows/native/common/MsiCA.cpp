@@ -35,18 +35,14 @@ void CAImpl::setProperty(const tstring& name, const tstring& value) const {
     if (value.empty()) {
         LD_THROW(tstrings::MessageBuilder() << "Attempt to assign empty value to '" << name << "' MSI property");
     }
-    const UINT result = service().MsiSetPropertyW(session_, name.c_str(), value.c_str());
-    if (result != ERROR_SUCCESS) {
-        LD_THROW(Error(tstrings::MessageBuilder() << "MsiSetProperty(" << name << ", " << value << ") failed", result));
-    }
+    LD_THROW_IF_ERROR_CODE(service().MsiSetPropertyW(session_, name.c_str(), value.c_str()), Error,
+                           "MsiSetProperty(" << name << ", " << value << ") failed");
 }
 
 void CAImpl::removeProperty(const tstring& name) const {
     LOG_TRACE("Removing MSI property '" << name << "'");
-    const UINT result = service().MsiSetPropertyW(session_, name.c_str(), nullptr);
-    if (result != ERROR_SUCCESS) {
-        LD_THROW(Error(tstrings::MessageBuilder() << "MsiSetProperty(" << name << ", NULL) failed", result));
-    }
+    LD_THROW_IF_ERROR_CODE(service().MsiSetPropertyW(session_, name.c_str(), nullptr), Error,
+                           "MsiSetProperty(" << name << ", NULL) failed");
 }
 
 Guid CAImpl::productCode() const {
@@ -82,10 +78,8 @@ void CAFacade::setPropertyIfEmpty(const tstring& name, const tstring& value) con
 }
 
 void CAFacade::doAction(const tstring& name) const {
-    const UINT result = service().MsiDoActionW(impl_.getHandle(), name.c_str());
-    if (result != ERROR_SUCCESS) {
-        LD_THROW(Error(tstrings::MessageBuilder() << "MsiDoAction(" << name << ") failed", result));
-    }
+    LD_THROW_IF_ERROR_CODE(service().MsiDoActionW(impl_.getHandle(), name.c_str()), Error,
+                           "MsiDoAction(" << name << ") failed");
 }
 
 // ---------------------------------------------------------------------------------------------

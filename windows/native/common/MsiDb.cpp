@@ -22,15 +22,14 @@ MSIHANDLE createRecord(UINT fieldCount) {
 
 MSIHANDLE openView(const Database& database, const tstring& query, const DatabaseRecord& params) {
     MSIHANDLE handle = 0;
-    UINT result = service().MsiDatabaseOpenViewW(database.getHandle(), query.c_str(), &handle);
-    if (result != ERROR_SUCCESS) {
-        LD_THROW(Error(tstrings::MessageBuilder() << "MsiDatabaseOpenView(" << query << ") failed", result));
-    }
-    result = service().MsiViewExecute(handle, params.getHandle());
-    if (result != ERROR_SUCCESS) {
+    LD_THROW_IF_ERROR_CODE(service().MsiDatabaseOpenViewW(database.getHandle(), query.c_str(), &handle), Error,
+                           "MsiDatabaseOpenView(" << query << ") failed");
+    // A view that cannot run is closed before its error is raised: nobody else owns it yet.
+    const UINT executed = service().MsiViewExecute(handle, params.getHandle());
+    if (executed != ERROR_SUCCESS) {
         closeMSIHANDLE(handle);
-        LD_THROW(Error(tstrings::MessageBuilder() << "MsiViewExecute(" << query << ") failed", result));
     }
+    LD_THROW_IF_ERROR_CODE(executed, Error, "MsiViewExecute(" << query << ") failed");
     return handle;
 }
 
@@ -62,29 +61,20 @@ DatabaseRecord& DatabaseRecord::operator=(DatabaseRecord&& other) noexcept {
 }
 
 DatabaseRecord& DatabaseRecord::setString(UINT field, const tstring& value) {
-    const UINT result = service().MsiRecordSetStringW(handle_, field, value.c_str());
-    if (result != ERROR_SUCCESS) {
-        LD_THROW(
-            Error(tstrings::MessageBuilder() << "MsiRecordSetString(" << field << ", " << value << ") failed", result));
-    }
+    LD_THROW_IF_ERROR_CODE(service().MsiRecordSetStringW(handle_, field, value.c_str()), Error,
+                           "MsiRecordSetString(" << field << ", " << value << ") failed");
     return *this;
 }
 
 DatabaseRecord& DatabaseRecord::setInteger(UINT field, std::int32_t value) {
-    const UINT result = service().MsiRecordSetInteger(handle_, field, value);
-    if (result != ERROR_SUCCESS) {
-        LD_THROW(Error(tstrings::MessageBuilder() << "MsiRecordSetInteger(" << field << ", " << value << ") failed",
-                       result));
-    }
+    LD_THROW_IF_ERROR_CODE(service().MsiRecordSetInteger(handle_, field, value), Error,
+                           "MsiRecordSetInteger(" << field << ", " << value << ") failed");
     return *this;
 }
 
 DatabaseRecord& DatabaseRecord::setStreamFromFile(UINT field, const tstring& path) {
-    const UINT result = service().MsiRecordSetStreamW(handle_, field, path.c_str());
-    if (result != ERROR_SUCCESS) {
-        LD_THROW(
-            Error(tstrings::MessageBuilder() << "MsiRecordSetStream(" << field << ", " << path << ") failed", result));
-    }
+    LD_THROW_IF_ERROR_CODE(service().MsiRecordSetStreamW(handle_, field, path.c_str()), Error,
+                           "MsiRecordSetStream(" << field << ", " << path << ") failed");
     return *this;
 }
 
@@ -116,10 +106,8 @@ void DatabaseRecord::saveStreamToFile(UINT field, const tstring& path) const {
     DWORD size = 0;
     do {
         size = static_cast<DWORD>(buffer.size());
-        const UINT result = service().MsiRecordReadStream(handle_, field, buffer.data(), &size);
-        if (result != ERROR_SUCCESS) {
-            LD_THROW(Error("MsiRecordReadStream() failed", result));
-        }
+        LD_THROW_IF_ERROR_CODE(service().MsiRecordReadStream(handle_, field, buffer.data(), &size), Error,
+                               "MsiRecordReadStream() failed");
         writer.write(buffer.data(), size);
     } while (size == buffer.size());
     writer.finalize();
@@ -130,11 +118,8 @@ void DatabaseRecord::saveStreamToFile(UINT field, const tstring& path) const {
 
 MSIHANDLE openDatabase(const tstring& path) {
     MSIHANDLE handle = 0;
-    const UINT result = service().MsiOpenDatabaseW(path.c_str(), MSIDBOPEN_READONLY, &handle);
-    if (result != ERROR_SUCCESS) {
-        LD_THROW(
-            Error(tstrings::MessageBuilder() << "MsiOpenDatabase(" << path << ", MSIDBOPEN_READONLY) failed", result));
-    }
+    LD_THROW_IF_ERROR_CODE(service().MsiOpenDatabaseW(path.c_str(), MSIDBOPEN_READONLY, &handle), Error,
+                           "MsiOpenDatabase(" << path << ", MSIDBOPEN_READONLY) failed");
     return handle;
 }
 
@@ -185,9 +170,7 @@ DatabaseRecord DatabaseView::tryFetch() {
     if (result == ERROR_NO_MORE_ITEMS) {
         return DatabaseRecord();
     }
-    if (result != ERROR_SUCCESS) {
-        LD_THROW(Error(tstrings::MessageBuilder() << "MsiViewFetch(" << query_ << ") failed", result));
-    }
+    LD_THROW_IF_ERROR_CODE(result, Error, "MsiViewFetch(" << query_ << ") failed");
     return DatabaseRecord::adopt(record);
 }
 
@@ -200,10 +183,8 @@ DatabaseRecord DatabaseView::fetch() {
 }
 
 void DatabaseView::modify(MSIMODIFY mode, const DatabaseRecord& record) {
-    const UINT result = service().MsiViewModify(handle_, mode, record.getHandle());
-    if (result != ERROR_SUCCESS) {
-        LD_THROW(Error(tstrings::MessageBuilder() << "MsiViewModify(mode=" << mode << ") failed", result));
-    }
+    LD_THROW_IF_ERROR_CODE(service().MsiViewModify(handle_, mode, record.getHandle()), Error,
+                           "MsiViewModify(mode=" << mode << ") failed");
 }
 
 void closeDatabaseView(MSIHANDLE handle) noexcept {

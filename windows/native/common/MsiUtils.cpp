@@ -213,10 +213,7 @@ tstring readServiceString(Function function, const char* functionName, const Fir
         size = static_cast<DWORD>(buffer.size());
         result = function(serviceArgument(first), serviceArgument(second), buffer.data(), &size);
     }
-    if (result != ERROR_SUCCESS) {
-        LD_THROW(
-            Error(tstrings::MessageBuilder() << functionName << "(" << first << ", " << second << ") failed", result));
-    }
+    LD_THROW_IF_ERROR_CODE(result, Error, functionName << "(" << first << ", " << second << ") failed");
     // Never past the buffer, whatever count the service wrote back.
     return tstring(buffer.data(), std::min<std::size_t>(size, buffer.size()));
 }

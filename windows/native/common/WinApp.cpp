@@ -7,6 +7,7 @@
 #include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "Log.h"
+#include "ScopeExit.h"
 #include "WinDll.h"
 #include "WinSysInfo.h"
 
@@ -80,14 +81,6 @@ Console::Channel::~Channel() {
 // box or recurse.
 bool errorBoxInProgress = false;
 
-class ErrorBoxInProgress {
-public:
-    ErrorBoxInProgress() { errorBoxInProgress = true; }
-    ~ErrorBoxInProgress() { errorBoxInProgress = false; }
-    ErrorBoxInProgress(const ErrorBoxInProgress&) = delete;
-    ErrorBoxInProgress& operator=(const ErrorBoxInProgress&) = delete;
-};
-
 // Shows the stored last error message to the user; the record itself is for the log.
 class LastErrorGuiLogAppender : public LogAppender {
 public:
@@ -95,7 +88,8 @@ public:
         if (errorBoxInProgress) {
             return;
         }
-        const ErrorBoxInProgress inProgress;
+        errorBoxInProgress = true;
+        const auto boxDone = ld::scopeExit([] { errorBoxInProgress = false; });
         try {
             const tstring message = tstrings::fromUtf8(app::lastErrorMsg());
             const tstring caption = FileUtils::basename(SysInfo::getProcessModulePath());

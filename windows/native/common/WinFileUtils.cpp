@@ -14,6 +14,7 @@
 
 #include "ErrorHandling.h"
 #include "Log.h"
+#include "ScopeExit.h"
 #include "WinApi.h"
 #include "WinDll.h"
 
@@ -703,24 +704,11 @@ UniqueHandle lockFileContent(const tstring& path, const void* data, std::size_t 
 }
 
 namespace {
-// Marks the staged file incomplete when the scope is left by an exception, whichever call threw:
-// from then on close() and finalize() refuse it.
-class MarkIncompleteOnThrow {
-public:
-    explicit MarkIncompleteOnThrow(bool& incomplete) noexcept
-        : incomplete_(incomplete), exceptionsAtEntry_(std::uncaught_exceptions()) {}
-    ~MarkIncompleteOnThrow() {
-        if (std::uncaught_exceptions() > exceptionsAtEntry_) {
-            incomplete_ = true;
-        }
-    }
-    MarkIncompleteOnThrow(const MarkIncompleteOnThrow&) = delete;
-    MarkIncompleteOnThrow& operator=(const MarkIncompleteOnThrow&) = delete;
-
-private:
-    bool& incomplete_;
-    const int exceptionsAtEntry_;
-};
+// Marks the staged file incomplete unless released: whichever call threw, close() and finalize()
+// refuse the file from then on.
+auto markIncompleteUnlessDone(bool& incomplete) {
+    return ld::scopeExit([&incomplete] { incomplete = true; });
+}
 }  // namespace
 
 StagedFileWriter::StagedFileWriter(const tstring& destination) : destination_(destination) {
@@ -738,7 +726,7 @@ StagedFileWriter::StagedFileWriter(const tstring& destination) : destination_(de
 }
 
 StagedFileWriter& StagedFileWriter::write(const void* data, std::size_t size) {
-    const MarkIncompleteOnThrow guard(incomplete_);
+    auto incompleteOnThrow = markIncompleteUnlessDone(incomplete_);
     // WriteFile may report success for part of the data (a full disk); the rest is written by
     // further calls, and the first one that cannot write reports why.
     constexpr std::size_t kMaxChunk = 64 * 1024 * 1024;
@@ -755,11 +743,12 @@ StagedFileWriter& StagedFileWriter::write(const void* data, std::size_t size) {
         next += written;
         size -= written;
     }
+    incompleteOnThrow.release();
     return *this;
 }
 
 StagedFileWriter& StagedFileWriter::writeAt(std::uint64_t offset, const void* data, std::size_t size) {
-    const MarkIncompleteOnThrow guard(incomplete_);
+    auto incompleteOnThrow = markIncompleteUnlessDone(incomplete_);
     LARGE_INTEGER position{};
     position.QuadPart = static_cast<LONGLONG>(offset);
     LARGE_INTEGER end{};
@@ -773,15 +762,17 @@ StagedFileWriter& StagedFileWriter::writeAt(std::uint64_t offset, const void* da
     write(data, size);
     LD_THROW_LAST_ERROR_IF(!SetFilePointerEx(file_.get(), end, nullptr, FILE_BEGIN), SetFilePointerEx,
                            "SetFilePointerEx(" << tempPath_ << ") failed");
+    incompleteOnThrow.release();
     return *this;
 }
 
 void StagedFileWriter::closeFile() {
-    const MarkIncompleteOnThrow guard(incomplete_);
+    auto incompleteOnThrow = markIncompleteUnlessDone(incomplete_);
     // Closed by hand rather than by the owner: a close that fails is a write that may not have
     // reached the disk, and has to be reported.
     LD_THROW_LAST_ERROR_IF(file_ && !CloseHandle(file_.release()), CloseHandle,
                            "CloseHandle(" << tempPath_ << ") failed");
+    incompleteOnThrow.release();
 }
 
 void StagedFileWriter::close() {
