@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "CarriedPayload.h"
 #include "Executor.h"
 #include "FileUtils.h"
 #include "Guid.h"
@@ -74,12 +75,16 @@ void installCarriedPackage(const tstring& argsText) {
     // place for the cleanup to follow. Released before the cleanup runs.
     const FileUtils::DirectoryLock workDirLock(workDir);
 
+    // What msiexec reads is what was packed: every file checked, and kept from writers until it is
+    // done. The files beside the package keep their names relative to it, as its tables ask.
+    const CarriedPayload payload(SysInfo::getCurrentModuleHandle());
     const tstring packagePath = FileUtils::PathBuilder() << workDir << kPackageFileName;
-    const Resource package(resources::kPackageLookupName, MAKEINTRESOURCEW(resources::kCarriedType),
-                           SysInfo::getCurrentModuleHandle());
-    package.saveToFile(packagePath);
-    // What msiexec reads is what was carried: checked, and kept from writers until it is done.
-    const UniqueHandle packageLock = FileUtils::lockFileContent(packagePath, package.rawData(), package.size());
+    std::vector<UniqueHandle> locks;
+    locks.push_back(payload.writeChecked(payload.package(), packagePath));
+    CarriedDirectories directories(workDir);
+    for (const CarriedFile& file : payload.besideThePackage()) {
+        locks.push_back(payload.writeChecked(file, directories.prepare(file.name)));
+    }
 
     // The arguments go on exactly as they were typed: msiexec parses them by rules of its own,
     // which no splitting and re-quoting here could reproduce.

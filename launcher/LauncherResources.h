@@ -13,6 +13,7 @@
 // The stored names, as resource scripts write them.
 #define LODESTAR_PACKAGE_RESOURCE MSI
 #define LODESTAR_PRODUCT_CODE_RESOURCE PRODUCT_CODE
+#define LODESTAR_INDEX_RESOURCE PAYLOAD_INDEX
 
 #ifndef RC_INVOKED
 
@@ -39,6 +40,16 @@ inline constexpr const wchar_t* kPackageStoredName = LODESTAR_RESOURCE_TEXT(LODE
 inline constexpr const wchar_t* kProductCodeLookupName = L"product_code";
 inline constexpr const wchar_t* kProductCodeStoredName = LODESTAR_RESOURCE_TEXT(LODESTAR_PRODUCT_CODE_RESOURCE);
 inline constexpr std::uint32_t kProductCodeSize = 38;
+
+// The payload index (PayloadIndex.h): every carried file with its size and content hash, the
+// package first. Launchers packed before it existed carry only the package and its product code.
+inline constexpr const wchar_t* kIndexLookupName = L"payload_index";
+inline constexpr const wchar_t* kIndexStoredName = LODESTAR_RESOURCE_TEXT(LODESTAR_INDEX_RESOURCE);
+
+// The files carried beside the package (external cabinets, uncompressed source files): entry n of
+// the index (n >= 1; entry 0 is the package) is the RCDATA resource numbered n.
+inline constexpr std::uint16_t kFirstCarriedFileId = 1;
+inline constexpr std::uint16_t kLastCarriedFileId = 0xFFFF;
 
 // What describes the launcher to Windows, by type and number; the launcher never reads them.
 inline constexpr std::uint16_t kManifestType = 24;  // RT_MANIFEST

@@ -58,9 +58,13 @@ PackOptions parsePackOptions(const tstring_array& args) {
 tstring packUsage() {
     return L"Usage: lodestar-pack PACKAGE.msi -o OUTPUT.exe [--icon FILE.ico] [--product-code GUID] [--force]\n"
            L"\n"
-           L"Writes OUTPUT.exe, a launcher that carries PACKAGE.msi byte for byte. Run the launcher\n"
-           L"to install the package through msiexec /i (its arguments go on to msiexec unchanged);\n"
-           L"run it with \"uninstall\" to remove the product silently.\n"
+           L"Writes OUTPUT.exe, a launcher that carries PACKAGE.msi byte for byte, with every file the\n"
+           L"package needs beside it: the external cabinets its Media table names, and the uncompressed\n"
+           L"source files of an administrative image or an uncompressed package, at the paths its tables\n"
+           L"give. Run the launcher to install the package through msiexec /i (its arguments go on to\n"
+           L"msiexec unchanged); run it with \"uninstall\" to remove the product silently. A launcher\n"
+           L"checks every carried file against the hashes packed with it and refuses to run if one\n"
+           L"differs.\n"
            L"\n"
            L"Options:\n"
            L"  -o, --output FILE     the launcher to write\n"
@@ -75,6 +79,8 @@ tstring packUsage() {
            L"Exit codes:\n"
            L"  0  the launcher was written and read back whole\n"
            L"  1  the command line is wrong\n"
-           L"  2  the package, its product code or the icon cannot be used\n"
+           L"  2  the package, a file it needs beside it, its product code or the icon cannot be used,\n"
+           L"     or the launcher would be larger than the 2 GiB Windows loads (packages over 2 GiB,\n"
+           L"     Windows Installer's limit, included)\n"
            L"  3  the launcher cannot be written, or did not read back whole\n";
 }

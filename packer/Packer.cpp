@@ -8,8 +8,12 @@
 #include "ErrorHandling.h"
 #include "Guid.h"
 #include "IconFile.h"
+#include "InputFile.h"
 #include "LauncherResources.h"
-#include "MsiDb.h"
+#include "PackageDatabase.h"
+#include "PackageLayout.h"
+#include "PayloadIndex.h"
+#include "PeFormat.h"
 #include "Resources.h"
 #include "StubImage.h"
 #include "UniqueResource.h"
@@ -22,39 +26,25 @@ namespace {
 namespace contract = launcher::resources;
 
 constexpr std::size_t kBracedGuidLength = contract::kProductCodeSize;
+constexpr char kCabinetSignature[] = {'M', 'S', 'C', 'F'};
 
 // The package, open for reading and closed to writers for as long as the packer works on it.
-struct Package {
-    tstring path;
-    UniqueHandle file;
-    std::uint64_t size = 0;
-};
-
-Package openPackage(const tstring& given) {
-    Package package;
-    package.path = FileUtils::toAbsolutePath(given);
-    if (FileUtils::isDirectory(package.path)) {
-        LD_THROW_PACK_FAILURE(kInputError, package.path << " is a directory, not a package");
+InputFile openPackage(const tstring& given) {
+    const tstring path = FileUtils::toAbsolutePath(given);
+    if (FileUtils::isDirectory(path)) {
+        LD_THROW_PACK_FAILURE(kInputError, path << " is a directory, not a package");
     }
-    package.file.reset(CreateFileW(package.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!package.file) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-            LD_THROW_PACK_FAILURE(kInputError, "There is no package at " << package.path);
-        }
-        LD_THROW_PACK_FAILURE(kInputError, "Cannot open " << package.path << ": " << describeSystemError(error, nullptr));
-    }
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(package.file.get(), &size)) {
-        const DWORD error = GetLastError();
-        LD_THROW_PACK_FAILURE(kInputError, "Cannot read the size of " << package.path << ": "
-                                                     << describeSystemError(error, nullptr));
-    }
-    package.size = static_cast<std::uint64_t>(size.QuadPart);
-    if (package.size > kLargestPackage) {
-        LD_THROW_PACK_FAILURE(kInputError, package.path << " is " << package.size
-                                                     << " bytes: Windows Installer opens no package over 2 GiB");
+    InputFile package = classifyFailure(
+        kInputError, [&] { return InputFile(path); },
+        [&](const LdErrorBase& e) {
+            if (const auto* error = dynamic_cast<const InputFileError*>(&e); error != nullptr && error->missing()) {
+                return tstrings::MessageBuilder() << "There is no package at " << path;
+            }
+            return tstrings::MessageBuilder() << "Cannot open " << path << ": " << rawMessageOf(e);
+        });
+    if (package.size() > kLargestPackage) {
+        LD_THROW_PACK_FAILURE(kInputError, path << " is " << package.size()
+                                                << " bytes: Windows Installer opens no package over 2 GiB");
     }
     return package;
 }
@@ -82,34 +72,45 @@ std::optional<Guid> parseBracedGuid(const tstring& text) {
     return tryParseGuid(text);
 }
 
-// The package's own database is the proof that it is one: what Windows Installer cannot open as
-// a database it cannot install either.
-PackageFacts readPackageFacts(const tstring& path) {
-    const msi::Database database = classifyFailure(
-        kInputError, [&] { return msi::Database(path); },
+// What Windows Installer cannot open as a database it cannot install either.
+std::unique_ptr<PackageDatabase> openDatabase(const tstring& path) {
+    return classifyFailure(
+        kInputError, [&] { return std::make_unique<PackageDatabase>(path); },
         [&](const LdErrorBase& e) {
             return tstrings::MessageBuilder() << path << " is not a Windows Installer package (" << rawMessageOf(e)
                                               << ")";
         });
-    const tstring code = classifyFailure(
-        kInputError, [&] { return database.getProperty(L"ProductCode"); },
+}
+
+PackageFacts readPackageFacts(const PackageDatabase& database, const tstring& path) {
+    const std::optional<tstring> code = classifyFailure(
+        kInputError, [&] { return database.property(L"ProductCode"); },
         [&](const LdErrorBase& e) {
-            if (dynamic_cast<const msi::NoMoreItemsError*>(&e) != nullptr) {
-                return tstrings::MessageBuilder() << path << " has no ProductCode property";
-            }
             return tstrings::MessageBuilder() << "Cannot read the ProductCode of " << path << " (" << rawMessageOf(e)
                                               << ")";
         });
-    const std::optional<Guid> parsed = parseBracedGuid(code);
+    if (!code) {
+        LD_THROW_PACK_FAILURE(kInputError, path << " has no ProductCode property");
+    }
+    const std::optional<Guid> parsed = parseBracedGuid(*code);
     if (!parsed) {
         LD_THROW_PACK_FAILURE(kInputError,
-                              path << " has a malformed ProductCode '" << code << "': it must be a GUID in braces");
+                              path << " has a malformed ProductCode '" << *code << "': it must be a GUID in braces");
     }
+    const auto optionalProperty = [&](const wchar_t* name) {
+        return classifyFailure(
+                   kInputError, [&] { return database.property(name); },
+                   [&](const LdErrorBase& e) {
+                       return tstrings::MessageBuilder()
+                              << "Cannot read the " << name << " of " << path << " (" << rawMessageOf(e) << ")";
+                   })
+            .value_or(tstring());
+    };
     PackageFacts facts;
     facts.productCode = parsed->toString();
-    facts.productName = database.getProperty(L"ProductName", std::nothrow);
-    facts.productVersion = database.getProperty(L"ProductVersion", std::nothrow);
-    facts.manufacturer = database.getProperty(L"Manufacturer", std::nothrow);
+    facts.productName = optionalProperty(L"ProductName");
+    facts.productVersion = optionalProperty(L"ProductVersion");
+    facts.manufacturer = optionalProperty(L"Manufacturer");
     return facts;
 }
 
@@ -124,6 +125,33 @@ void confirmProductCode(const PackageFacts& facts, const tstring& given, const t
     }
 }
 
+// A file the package names beside it, opened and, for a cabinet, checked to be one.
+InputFile openFileBeside(const tstring& packagePath, const FileBesidePackage& file) {
+    const tstring path = FileUtils::PathBuilder() << FileUtils::dirname(packagePath) << file.name;
+    InputFile opened = classifyFailure(
+        kInputError, [&] { return InputFile(path); },
+        [&](const LdErrorBase& e) {
+            const auto* error = dynamic_cast<const InputFileError*>(&e);
+            tstrings::MessageBuilder message;
+            message << path << ", which " << file.askedBy << " of " << FileUtils::basename(packagePath) << " names, ";
+            if (error != nullptr && error->missing()) {
+                return message << "is missing: the package cannot be installed without it";
+            }
+            return message << "cannot be read (" << rawMessageOf(e) << ")";
+        });
+    if (file.cabinet) {
+        char signature[sizeof(kCabinetSignature)] = {};
+        if (opened.read(signature, sizeof(signature)) != sizeof(signature) ||
+            std::memcmp(signature, kCabinetSignature, sizeof(signature)) != 0) {
+            LD_THROW_PACK_FAILURE(kInputError, path << ", which " << file.askedBy << " of "
+                                                    << FileUtils::basename(packagePath)
+                                                    << " names, is no cabinet: it does not start with MSCF");
+        }
+        opened.rewind();
+    }
+    return opened;
+}
+
 std::vector<std::uint8_t> bytesOf(const std::string& text) {
     return std::vector<std::uint8_t>(text.begin(), text.end());
 }
@@ -136,7 +164,20 @@ std::vector<std::uint8_t> bytesOf(const tstring& asciiText) {
     return bytes;
 }
 
-ResourceSection launcherResources(const LauncherParts& parts, const PackageFacts& facts, const Package& package,
+// The index as it will be once the hashes are known: names and sizes now, hashes as the files
+// are streamed.
+payload::Index indexWithoutHashes(const tstring& packagePath, const InputFile& package,
+                                  const std::vector<FileBesidePackage>& files, const std::vector<InputFile>& opened) {
+    payload::Index index;
+    index.entries.push_back(payload::IndexEntry{FileUtils::basename(packagePath), package.size(), 0});
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        index.entries.push_back(payload::IndexEntry{files[i].name, opened[i].size(), 0});
+    }
+    return index;
+}
+
+ResourceSection launcherResources(const LauncherParts& parts, const PackageFacts& facts, InputFile& package,
+                                  std::vector<InputFile>& beside, const payload::Index& index,
                                   const std::optional<IconResources>& icon, const tstring& outputPath) {
     ResourceSection resources;
     resources.add(ResourceId::number(contract::kManifestType), ResourceId::number(contract::kManifestId),
@@ -160,35 +201,85 @@ ResourceSection launcherResources(const LauncherParts& parts, const PackageFacts
     }
     const ResourceId carried = ResourceId::number(contract::kCarriedType);
     resources.add(carried, ResourceId::text(contract::kProductCodeStoredName), bytesOf(facts.productCode));
-    resources.addFile(carried, ResourceId::text(contract::kPackageStoredName), package.file.get(), package.size);
+    resources.addFile(carried, ResourceId::text(contract::kPackageStoredName), package);
+    for (std::size_t i = 0; i < beside.size(); ++i) {
+        resources.addFile(carried, ResourceId::number(static_cast<std::uint16_t>(contract::kFirstCarriedFileId + i)),
+                          beside[i]);
+    }
+    resources.addLast(carried, ResourceId::text(contract::kIndexStoredName), payload::serializedIndexSize(index),
+                      [index](const std::vector<std::uint64_t>& hashes) {
+                          payload::Index complete = index;
+                          for (std::size_t i = 0; i < complete.entries.size(); ++i) {
+                              complete.entries[i].hash = hashes.at(i);
+                          }
+                          return payload::serializeIndex(complete);
+                      });
     return resources;
 }
 
+bool sameEntries(const payload::Index& a, const payload::Index& b) {
+    if (a.entries.size() != b.entries.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.entries.size(); ++i) {
+        const payload::IndexEntry& x = a.entries[i];
+        const payload::IndexEntry& y = b.entries[i];
+        if (x.name != y.name || x.size != y.size || x.hash != y.hash) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Loads the written launcher as the system would read its resources and compares them with
-// what went in.
-void verifyLauncher(const tstring& path, const PackageFacts& facts, std::uint64_t packageSize,
-                    std::uint64_t packageHash) {
+// what went in: the product code, the index, and every carried file against the index.
+void verifyLauncher(const tstring& path, const PackageFacts& facts, const payload::Index& index) {
     const ModuleHandle launcher(
         LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
     LD_THROW_LAST_ERROR_IF(!launcher, LoadLibraryExW, "LoadLibraryExW(" << path << ") failed");
+    const LPCWSTR type = MAKEINTRESOURCEW(contract::kCarriedType);
     std::uint32_t size = 0;
-    const void* code = Resource(contract::kProductCodeLookupName, MAKEINTRESOURCEW(contract::kCarriedType), launcher.get()).getPtr(size);
+    const void* code = Resource(contract::kProductCodeLookupName, type, launcher.get()).getPtr(size);
     if (size != facts.productCode.size() || std::memcmp(code, bytesOf(facts.productCode).data(), size) != 0) {
         LD_THROW("its product_code resource is not the package's ProductCode");
     }
-    const void* data = Resource(contract::kPackageLookupName, MAKEINTRESOURCEW(contract::kCarriedType), launcher.get()).getPtr(size);
-    if (size != packageSize || ContentHash().update(data, size).digest() != packageHash) {
-        LD_THROW("its msi resource is not the package, byte for byte");
+    const void* indexData = Resource(contract::kIndexLookupName, type, launcher.get()).getPtr(size);
+    if (!sameEntries(payload::parseIndex(indexData, size), index)) {
+        LD_THROW("its payload index is not the one written");
+    }
+    for (std::size_t i = 0; i < index.entries.size(); ++i) {
+        const Resource file = i == 0 ? Resource(contract::kPackageLookupName, type, launcher.get())
+                                     : Resource(static_cast<unsigned>(i), type, launcher.get());
+        const void* data = file.getPtr(size);
+        if (size != index.entries[i].size || ContentHash().update(data, size).digest() != index.entries[i].hash) {
+            LD_THROW(tstrings::MessageBuilder() << "its copy of " << index.entries[i].name
+                                                << " is not the file packed, byte for byte");
+        }
     }
 }
+
+// The staged output file as the stub image writes it.
+class StagedImageOutput : public ImageOutput {
+public:
+    explicit StagedImageOutput(FileUtils::StagedFileWriter& writer) : writer_(writer) {}
+    void write(const void* data, std::size_t size) override { writer_.write(data, size); }
+    void writeAt(std::uint64_t offset, const void* data, std::size_t size) override {
+        writer_.writeAt(offset, data, size);
+    }
+
+private:
+    FileUtils::StagedFileWriter& writer_;
+};
 
 }  // namespace
 
 PackResult pack(const PackOptions& options, const LauncherParts& parts, const PackProgress& progress) {
-    const Package package = openPackage(options.package);
-    const PackageFacts facts = readPackageFacts(package.path);
+    InputFile package = openPackage(options.package);
+    const tstring packagePath = package.path();
+    const std::unique_ptr<PackageDatabase> database = openDatabase(packagePath);
+    const PackageFacts facts = readPackageFacts(*database, packagePath);
     if (options.productCode) {
-        confirmProductCode(facts, *options.productCode, package.path);
+        confirmProductCode(facts, *options.productCode, packagePath);
     }
     std::optional<IconResources> icon;
     if (!options.icon.empty()) {
@@ -198,15 +289,45 @@ PackResult pack(const PackOptions& options, const LauncherParts& parts, const Pa
     }
 
     PackResult result;
-    result.packagePath = package.path;
+    result.packagePath = packagePath;
     result.outputPath = FileUtils::toAbsolutePath(options.output);
     result.productCode = facts.productCode;
-    result.packageSize = package.size;
+    result.packageSize = package.size();
     if (FileUtils::isDirectory(result.outputPath)) {
         LD_THROW_PACK_FAILURE(kOutputError, result.outputPath << " is a directory");
     }
     if (FileUtils::pathExists(result.outputPath) && !options.force) {
         LD_THROW_PACK_FAILURE(kOutputError, result.outputPath << " exists; add --force to replace it");
+    }
+
+    const std::vector<FileBesidePackage> files = filesBesidePackage(*database, FileUtils::basename(packagePath));
+    if (files.size() > contract::kLastCarriedFileId) {
+        LD_THROW_PACK_FAILURE(kInputError, packagePath << " names " << files.size()
+                                                       << " files beside it; a launcher carries at most "
+                                                       << contract::kLastCarriedFileId);
+    }
+    std::vector<InputFile> beside;
+    for (const FileBesidePackage& file : files) {
+        beside.push_back(openFileBeside(packagePath, file));
+        result.besideCount += 1;
+        result.besideSize += beside.back().size();
+    }
+    const payload::Index index = indexWithoutHashes(packagePath, package, files, beside);
+
+    const StubImage stub = classifyFailure(
+        kOutputError, [&] { return StubImage(parts.stub, parts.stubSize); },
+        [&](const LdErrorBase& e) {
+            return tstrings::MessageBuilder() << "Cannot write " << result.outputPath << ": " << rawMessageOf(e);
+        });
+    const ResourceSection resources =
+        launcherResources(parts, facts, package, beside, index, icon, result.outputPath);
+    // Decided from the sizes alone, before a byte is read: a launcher Windows would not load.
+    const std::uint64_t imageSize = stub.imageSizeWith(resources);
+    if (imageSize > pe::kLargestImage) {
+        LD_THROW_PACK_FAILURE(kInputError, packagePath << (files.empty() ? tstring() : L" and the files beside it")
+                                                       << " would make a launcher of " << imageSize
+                                                       << " bytes in memory; Windows loads no executable over "
+                                                       << pe::kLargestImage << " bytes (2 GiB)");
     }
 
     // Directories made for the output go again when it cannot be written.
@@ -217,13 +338,16 @@ PackResult pack(const PackOptions& options, const LauncherParts& parts, const Pa
         for (auto directory = created.rbegin(); directory != created.rend(); ++directory) {
             madeDirectories.appendEmptyDirectory(*directory);
         }
-        const StubImage stub(parts.stub, parts.stubSize);
-        const ResourceSection resources = launcherResources(parts, facts, package, icon, result.outputPath);
         FileUtils::StagedFileWriter writer(result.outputPath);
-        const StubImage::Written written = stub.writeWith(resources, writer, progress);
+        StagedImageOutput output(writer);
+        const StubImage::Written written = stub.writeWith(resources, output, progress);
         writer.close();
+        payload::Index packed = index;
+        for (std::size_t i = 0; i < packed.entries.size(); ++i) {
+            packed.entries[i].hash = written.fileHashes.at(i);
+        }
         classifyFailure(
-            kOutputError, [&] { verifyLauncher(writer.temporaryPath(), facts, package.size, written.fileHashes.front()); },
+            kOutputError, [&] { verifyLauncher(writer.temporaryPath(), facts, packed); },
             [&](const LdErrorBase& e) {
                 return tstrings::MessageBuilder() << "The launcher written to " << writer.temporaryPath()
                                                   << " did not read back whole: " << rawMessageOf(e);

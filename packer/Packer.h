@@ -20,10 +20,12 @@ struct PackResult {
     tstring outputPath;   // absolute
     tstring productCode;  // braced, upper case
     std::uint64_t packageSize = 0;
+    std::uint64_t besideCount = 0;  // files carried beside the package
+    std::uint64_t besideSize = 0;   // their bytes
     std::uint64_t outputSize = 0;
 };
 
-// Writes the launcher; called with the package bytes written so far and their total.
+// Writes the launcher; called with the carried bytes written so far and their total.
 using PackProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
 
 // Throws PackFailure (located, as LdError<PackFailure>) for anything that keeps the launcher from

@@ -73,11 +73,19 @@ bool operator<(const ResourceId& a, const ResourceId& b) {
 
 void ResourceSection::add(const ResourceId& type, const ResourceId& name, std::vector<std::uint8_t> data) {
     const std::uint64_t size = data.size();
-    entries_.push_back(Entry{type, name, std::move(data), nullptr, size});
+    entries_.push_back(Entry{type, name, Kind::Bytes, std::move(data), nullptr, size});
 }
 
-void ResourceSection::addFile(const ResourceId& type, const ResourceId& name, HANDLE file, std::uint64_t size) {
-    entries_.push_back(Entry{type, name, {}, file, size});
+void ResourceSection::addFile(const ResourceId& type, const ResourceId& name, InputFile& file) {
+    entries_.push_back(Entry{type, name, Kind::File, {}, &file, file.size()});
+}
+
+void ResourceSection::addLast(const ResourceId& type, const ResourceId& name, std::size_t size, LastData make) {
+    if (makeLast_) {
+        LD_THROW("A resource section has one resource made last, not two");
+    }
+    makeLast_ = std::move(make);
+    entries_.push_back(Entry{type, name, Kind::Last, {}, nullptr, size});
 }
 
 ResourceSection::Layout ResourceSection::layout(std::uint32_t rva) const {
@@ -126,18 +134,29 @@ ResourceSection::Layout ResourceSection::layout(std::uint32_t rva) const {
     std::uint64_t dataOffset = alignUp(offset, kDataAlignment);
     std::map<const Entry*, std::uint64_t> dataOffsets;
     for (const Entry& entry : entries_) {
-        if (entry.file == nullptr) {
+        if (entry.kind == Kind::Bytes) {
             dataOffsets[&entry] = dataOffset;
             head.put(static_cast<std::size_t>(dataOffset), entry.data.data(), entry.data.size());
             dataOffset = alignUp(dataOffset + entry.data.size(), kDataAlignment);
         }
     }
-    // Files last, each on a page of its own.
+    // Files next, each on a page of its own.
     for (const Entry& entry : entries_) {
-        if (entry.file != nullptr) {
+        if (entry.kind == Kind::File) {
             dataOffset = alignUp(dataOffset, kPage);
             dataOffsets[&entry] = dataOffset;
             layout.fileParts.push_back(FilePart{entry.file, dataOffset, entry.size});
+            dataOffset += entry.size;
+        }
+    }
+    // Then the one made from them.
+    for (const Entry& entry : entries_) {
+        if (entry.kind == Kind::Last) {
+            dataOffset = alignUp(dataOffset, kDataAlignment);
+            dataOffsets[&entry] = dataOffset;
+            layout.lastOffset = dataOffset;
+            layout.lastSize = static_cast<std::size_t>(entry.size);
+            layout.makeLast = makeLast_;
             dataOffset += entry.size;
         }
     }

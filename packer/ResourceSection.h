@@ -1,13 +1,15 @@
 // The resource section of an executable, built from scratch: the three-level directory (type,
 // name, language) the Windows loader searches, and the data it points to. Small resources are
-// held in memory; a large one (an installer package) stays in its file and is streamed into
-// place, starting on a page of its own so that the loader can map it.
+// held in memory; large ones (an installer package, its cabinets) stay in their files and are
+// streamed into place, each starting on a page of its own so that the loader can map it. One
+// resource may be made last, from the hashes of the streamed files (the payload index).
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
-#include "WinApi.h"
+#include "InputFile.h"
 #include "tstrings.h"
 
 // A resource type or name: a number, or a text that the section stores in upper case (the form
@@ -31,34 +33,45 @@ public:
 
     void add(const ResourceId& type, const ResourceId& name, std::vector<std::uint8_t> data);
     // The data is read from `file` (not owned; read from its current position) when the section
-    // is written; `size` is the number of bytes to take.
-    void addFile(const ResourceId& type, const ResourceId& name, HANDLE file, std::uint64_t size);
+    // is written; the whole file is taken, as large as it was when it was opened.
+    void addFile(const ResourceId& type, const ResourceId& name, InputFile& file);
+
+    // Makes the data of a resource of `size` bytes once the file resources are written, from the
+    // ContentHash of each, in the order they were added. At most one per section.
+    using LastData = std::function<std::vector<std::uint8_t>(const std::vector<std::uint64_t>& fileHashes)>;
+    void addLast(const ResourceId& type, const ResourceId& name, std::size_t size, LastData make);
 
     // A file resource and where in the section its bytes go.
     struct FilePart {
-        HANDLE file;
+        InputFile* file;
         std::uint64_t offset;
         std::uint64_t size;
     };
 
     // The section laid out for the address `rva`: `head` holds the directory and every resource
-    // kept in memory; each file part follows at its offset (the gaps are zeros); `size` is the
-    // section's size without padding.
+    // kept in memory; each file part follows at its offset (the gaps are zeros), then the last
+    // resource at `lastOffset`; `size` is the section's size without padding. Nothing is read.
     struct Layout {
         std::vector<std::uint8_t> head;
         std::vector<FilePart> fileParts;
+        std::uint64_t lastOffset = 0;
+        std::size_t lastSize = 0;
+        LastData makeLast;  // empty when there is no last resource
         std::uint64_t size = 0;
     };
     Layout layout(std::uint32_t rva) const;
 
 private:
+    enum class Kind { Bytes, File, Last };
     struct Entry {
         ResourceId type;
         ResourceId name;
+        Kind kind = Kind::Bytes;
         std::vector<std::uint8_t> data;
-        HANDLE file = nullptr;  // set for a file resource
+        InputFile* file = nullptr;
         std::uint64_t size = 0;
     };
 
     std::vector<Entry> entries_;
+    LastData makeLast_;
 };

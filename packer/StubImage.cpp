@@ -1,25 +1,17 @@
 #include "StubImage.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "ContentHash.h"
 #include "ErrorHandling.h"
+#include "PeFormat.h"
 
 namespace {
 
 constexpr std::size_t kCopyChunk = 1024 * 1024;
-constexpr std::uint32_t kResourceCharacteristics = IMAGE_SCN_CNT_INITIALIZED_DATA | IMAGE_SCN_MEM_READ;
 
 std::uint64_t alignUp(std::uint64_t value, std::uint64_t alignment) {
     return (value + alignment - 1) / alignment * alignment;
-}
-
-template <typename T>
-T readAt(const std::uint8_t* data, std::size_t offset) {
-    T value;
-    std::memcpy(&value, data + offset, sizeof(T));
-    return value;
 }
 
 [[noreturn]] void refuseStub(const char* reason) {
@@ -29,7 +21,7 @@ T readAt(const std::uint8_t* data, std::size_t offset) {
 // Writes to the output while keeping the checksum.
 class ChecksummedOutput {
 public:
-    explicit ChecksummedOutput(FileUtils::StagedFileWriter& out) : out_(out) {}
+    explicit ChecksummedOutput(ImageOutput& out) : out_(out) {}
 
     void write(const void* data, std::size_t size) {
         out_.write(data, size);
@@ -46,7 +38,7 @@ public:
     std::uint32_t checksum() const { return checksum_.value(); }
 
 private:
-    FileUtils::StagedFileWriter& out_;
+    ImageOutput& out_;
     PeChecksum checksum_;
     std::uint64_t written_ = 0;
 };
@@ -83,88 +75,99 @@ std::uint32_t PeChecksum::value() const {
 }
 
 StubImage::StubImage(const void* data, std::size_t size) : data_(static_cast<const std::uint8_t*>(data)), size_(size) {
-    if (size_ < sizeof(IMAGE_DOS_HEADER) || readAt<IMAGE_DOS_HEADER>(data_, 0).e_magic != IMAGE_DOS_SIGNATURE) {
+    if (size_ < pe::kDosHeaderSize || pe::read16(data_) != pe::kDosSignature) {
         refuseStub("it is no executable");
     }
-    ntHeadersOffset_ = static_cast<std::size_t>(readAt<IMAGE_DOS_HEADER>(data_, 0).e_lfanew);
-    if (ntHeadersOffset_ > size_ || size_ - ntHeadersOffset_ < sizeof(IMAGE_NT_HEADERS64)) {
+    ntHeadersOffset_ = pe::read32(data_ + pe::kNtHeadersOffsetField);
+    if (ntHeadersOffset_ > size_ || size_ - ntHeadersOffset_ < pe::kOptionalHeaderOffset + pe::kOptionalHeaderSize) {
         refuseStub("its headers are cut short");
     }
-    const auto nt = readAt<IMAGE_NT_HEADERS64>(data_, ntHeadersOffset_);
-    if (nt.Signature != IMAGE_NT_SIGNATURE || nt.FileHeader.Machine != IMAGE_FILE_MACHINE_AMD64 ||
-        nt.OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR64_MAGIC ||
-        nt.OptionalHeader.NumberOfRvaAndSizes <= IMAGE_DIRECTORY_ENTRY_SECURITY) {
+    const std::uint8_t* fileHeader = data_ + ntHeadersOffset_ + pe::kFileHeaderOffset;
+    const std::uint8_t* optional = data_ + ntHeadersOffset_ + pe::kOptionalHeaderOffset;
+    if (pe::read32(data_ + ntHeadersOffset_) != pe::kNtSignature ||
+        pe::read16(fileHeader + pe::kMachine) != pe::kMachineAmd64 ||
+        pe::read16(optional + pe::kMagic) != pe::kPe32PlusMagic ||
+        pe::read32(optional + pe::kNumberOfRvaAndSizes) <= pe::kSecurityDirectory) {
         refuseStub("it is no x64 executable");
     }
-    const auto& directories = nt.OptionalHeader.DataDirectory;
-    if (directories[IMAGE_DIRECTORY_ENTRY_RESOURCE].VirtualAddress != 0 ||
-        directories[IMAGE_DIRECTORY_ENTRY_SECURITY].VirtualAddress != 0) {
+    const auto directory = [&](std::size_t which) {
+        return pe::read32(optional + pe::kDataDirectories + which * pe::kDataDirectorySize);
+    };
+    if (directory(pe::kResourceDirectory) != 0 || directory(pe::kSecurityDirectory) != 0) {
         refuseStub("it has resources or a signature already");
     }
-    alignment_ = nt.OptionalHeader.FileAlignment;
-    if (alignment_ != nt.OptionalHeader.SectionAlignment || alignment_ < 512 || (alignment_ & (alignment_ - 1)) != 0) {
+    alignment_ = pe::read32(optional + pe::kFileAlignment);
+    if (alignment_ != pe::read32(optional + pe::kSectionAlignment) || alignment_ < 512 ||
+        (alignment_ & (alignment_ - 1)) != 0) {
         refuseStub("its file alignment differs from its section alignment");
     }
-    sizeOfHeaders_ = nt.OptionalHeader.SizeOfHeaders;
+    sizeOfHeaders_ = pe::read32(optional + pe::kSizeOfHeaders);
     sectionTableOffset_ =
-        ntHeadersOffset_ + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) + nt.FileHeader.SizeOfOptionalHeader;
-    const std::size_t sections = nt.FileHeader.NumberOfSections;
-    if (sectionTableOffset_ + (sections + 1) * sizeof(IMAGE_SECTION_HEADER) > sizeOfHeaders_ ||
+        ntHeadersOffset_ + pe::kOptionalHeaderOffset + pe::read16(fileHeader + pe::kSizeOfOptionalHeader);
+    sections_ = pe::read16(fileHeader + pe::kNumberOfSections);
+    if (sectionTableOffset_ + (sections_ + std::size_t{1}) * pe::kSectionHeaderSize > sizeOfHeaders_ ||
         sizeOfHeaders_ > size_) {
         refuseStub("its headers have no room for one more section");
     }
     std::uint64_t endOfFile = sizeOfHeaders_;
     std::uint64_t endOfImage = sizeOfHeaders_;
-    for (std::size_t i = 0; i < sections; ++i) {
-        const auto section =
-            readAt<IMAGE_SECTION_HEADER>(data_, sectionTableOffset_ + i * sizeof(IMAGE_SECTION_HEADER));
-        if (section.SizeOfRawData > 0) {
-            endOfFile =
-                std::max<std::uint64_t>(endOfFile, std::uint64_t{section.PointerToRawData} + section.SizeOfRawData);
+    for (std::size_t i = 0; i < sections_; ++i) {
+        const std::uint8_t* section = data_ + sectionTableOffset_ + i * pe::kSectionHeaderSize;
+        const std::uint32_t rawSize = pe::read32(section + pe::kSizeOfRawData);
+        if (rawSize > 0) {
+            endOfFile = std::max<std::uint64_t>(endOfFile, std::uint64_t{pe::read32(section + pe::kPointerToRawData)} + rawSize);
         }
-        endOfImage =
-            std::max<std::uint64_t>(endOfImage, std::uint64_t{section.VirtualAddress} + section.Misc.VirtualSize);
+        endOfImage = std::max<std::uint64_t>(
+            endOfImage, std::uint64_t{pe::read32(section + pe::kVirtualAddress)} + pe::read32(section + pe::kVirtualSize));
     }
-    if (endOfFile != size_ || nt.FileHeader.PointerToSymbolTable != 0) {
+    if (endOfFile != size_ || pe::read32(fileHeader + pe::kPointerToSymbolTable) != 0) {
         refuseStub("it has data after its last section");
     }
     endOfImage_ = static_cast<std::uint32_t>(alignUp(endOfImage, alignment_));
 }
 
-StubImage::Written StubImage::writeWith(const ResourceSection& resources, FileUtils::StagedFileWriter& out,
+std::uint64_t StubImage::sectionOffset() const {
+    return alignUp(size_, alignment_);
+}
+
+std::uint64_t StubImage::imageSizeWith(const ResourceSection& resources) const {
+    return alignUp(endOfImage_ + resources.layout(endOfImage_).size, alignment_);
+}
+
+StubImage::Written StubImage::writeWith(const ResourceSection& resources, ImageOutput& out,
                                         const Progress& progress) const {
-    const std::uint64_t sectionOffset = alignUp(size_, alignment_);
     const ResourceSection::Layout layout = resources.layout(endOfImage_);
     const std::uint64_t rawSize = alignUp(layout.size, alignment_);
     const std::uint64_t imageSize = alignUp(endOfImage_ + layout.size, alignment_);
-    if (imageSize > 0xFFFFFFFFull || sectionOffset + rawSize > 0xFFFFFFFFull) {
-        LD_THROW("The launcher would be larger than the 4 GiB an executable can be");
+    if (imageSize > pe::kLargestImage) {
+        LD_THROW(tstrings::MessageBuilder() << "The launcher would be " << imageSize
+                                            << " bytes in memory, more than Windows loads");
     }
 
     // The headers, told about the new section; the checksum is filled in last.
     std::vector<std::uint8_t> headers(data_, data_ + sizeOfHeaders_);
-    auto nt = readAt<IMAGE_NT_HEADERS64>(headers.data(), ntHeadersOffset_);
-    IMAGE_SECTION_HEADER section{};
-    std::memcpy(section.Name, ".rsrc", 5);
-    section.Misc.VirtualSize = static_cast<DWORD>(layout.size);
-    section.VirtualAddress = endOfImage_;
-    section.SizeOfRawData = static_cast<DWORD>(rawSize);
-    section.PointerToRawData = static_cast<DWORD>(sectionOffset);
-    section.Characteristics = kResourceCharacteristics;
-    std::memcpy(headers.data() + sectionTableOffset_ + nt.FileHeader.NumberOfSections * sizeof(IMAGE_SECTION_HEADER),
-                &section, sizeof(section));
-    nt.FileHeader.NumberOfSections += 1;
-    nt.OptionalHeader.SizeOfInitializedData += static_cast<DWORD>(rawSize);
-    nt.OptionalHeader.SizeOfImage = static_cast<DWORD>(imageSize);
-    nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE].VirtualAddress = endOfImage_;
-    nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE].Size = static_cast<DWORD>(layout.size);
-    nt.OptionalHeader.CheckSum = 0;
-    std::memcpy(headers.data() + ntHeadersOffset_, &nt, sizeof(nt));
+    std::uint8_t* fileHeader = headers.data() + ntHeadersOffset_ + pe::kFileHeaderOffset;
+    std::uint8_t* optional = headers.data() + ntHeadersOffset_ + pe::kOptionalHeaderOffset;
+    std::uint8_t* section = headers.data() + sectionTableOffset_ + sections_ * pe::kSectionHeaderSize;
+    std::memcpy(section + pe::kSectionName, ".rsrc\0\0\0", 8);
+    pe::write32(section + pe::kVirtualSize, static_cast<std::uint32_t>(layout.size));
+    pe::write32(section + pe::kVirtualAddress, endOfImage_);
+    pe::write32(section + pe::kSizeOfRawData, static_cast<std::uint32_t>(rawSize));
+    pe::write32(section + pe::kPointerToRawData, static_cast<std::uint32_t>(sectionOffset()));
+    pe::write32(section + pe::kCharacteristics, pe::kInitializedData | pe::kMemoryRead);
+    pe::write16(fileHeader + pe::kNumberOfSections, static_cast<std::uint16_t>(sections_ + 1));
+    pe::write32(optional + pe::kSizeOfInitializedData,
+                pe::read32(optional + pe::kSizeOfInitializedData) + static_cast<std::uint32_t>(rawSize));
+    pe::write32(optional + pe::kSizeOfImage, static_cast<std::uint32_t>(imageSize));
+    std::uint8_t* resourceDirectory = optional + pe::kDataDirectories + pe::kResourceDirectory * pe::kDataDirectorySize;
+    pe::write32(resourceDirectory, endOfImage_);
+    pe::write32(resourceDirectory + 4, static_cast<std::uint32_t>(layout.size));
+    pe::write32(optional + pe::kCheckSum, 0);
 
     ChecksummedOutput image(out);
     image.write(headers.data(), headers.size());
     image.write(data_ + sizeOfHeaders_, size_ - sizeOfHeaders_);
-    image.zerosUpTo(sectionOffset);
+    image.zerosUpTo(sectionOffset());
     image.write(layout.head.data(), layout.head.size());
 
     std::uint64_t total = 0;
@@ -175,15 +178,13 @@ StubImage::Written StubImage::writeWith(const ResourceSection& resources, FileUt
     std::vector<std::uint8_t> buffer(kCopyChunk);
     std::uint64_t done = 0;
     for (const auto& part : layout.fileParts) {
-        image.zerosUpTo(sectionOffset + part.offset);
+        image.zerosUpTo(sectionOffset() + part.offset);
         ContentHash hash;
         for (std::uint64_t left = part.size; left > 0;) {
-            const auto chunk = static_cast<DWORD>(std::min<std::uint64_t>(buffer.size(), left));
-            DWORD read = 0;
-            LD_THROW_LAST_ERROR_IF(!ReadFile(part.file, buffer.data(), chunk, &read, nullptr), ReadFile,
-                                   "ReadFile() of a resource file failed");
+            const std::size_t read =
+                part.file->read(buffer.data(), static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), left)));
             if (read == 0) {
-                LD_THROW("A resource file ended before its size: it changed while it was read");
+                LD_THROW(tstrings::MessageBuilder() << part.file->path() << " ended before its size: it changed while it was read");
             }
             image.write(buffer.data(), read);
             hash.update(buffer.data(), read);
@@ -195,10 +196,19 @@ StubImage::Written StubImage::writeWith(const ResourceSection& resources, FileUt
         }
         written.fileHashes.push_back(hash.digest());
     }
-    image.zerosUpTo(sectionOffset + rawSize);
+    if (layout.makeLast) {
+        const std::vector<std::uint8_t> last = layout.makeLast(written.fileHashes);
+        if (last.size() != layout.lastSize) {
+            LD_THROW("The resource made last is not the size it was laid out with");
+        }
+        image.zerosUpTo(sectionOffset() + layout.lastOffset);
+        image.write(last.data(), last.size());
+    }
+    image.zerosUpTo(sectionOffset() + rawSize);
 
-    const std::uint32_t checksum = image.checksum();
-    out.writeAt(ntHeadersOffset_ + offsetof(IMAGE_NT_HEADERS64, OptionalHeader.CheckSum), &checksum, sizeof(checksum));
+    std::uint8_t checksum[4];
+    pe::write32(checksum, image.checksum());
+    out.writeAt(ntHeadersOffset_ + pe::kOptionalHeaderOffset + pe::kCheckSum, checksum, sizeof(checksum));
     written.size = image.written();
     return written;
 }

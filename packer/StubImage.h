@@ -1,7 +1,7 @@
 // The launcher stub: a PE32+ executable of this project's own build with no resources, whose
 // image the packer writes out again with one more section at its end, the resources. File
 // alignment equals section alignment in the stub and in the new section, so that Windows and
-// Wine map a large package instead of reading it.
+// Wine map a large package instead of reading it. Portable: bytes in, bytes out.
 #pragma once
 
 #include <cstddef>
@@ -10,7 +10,15 @@
 #include <vector>
 
 #include "ResourceSection.h"
-#include "WinFileUtils.h"
+
+// Where the launcher's bytes go: appended in order, and one patch of bytes already written (the
+// checksum in the headers, known last).
+class ImageOutput {
+public:
+    virtual ~ImageOutput() = default;
+    virtual void write(const void* data, std::size_t size) = 0;
+    virtual void writeAt(std::uint64_t offset, const void* data, std::size_t size) = 0;
+};
 
 class StubImage {
 public:
@@ -26,15 +34,21 @@ public:
         std::vector<std::uint64_t> fileHashes;  // ContentHash of each file resource as it was read
     };
 
+    // The image size (SizeOfImage, what the loader maps) of the executable that carries
+    // `resources`, to be held against pe::kLargestImage before anything is read or written.
+    std::uint64_t imageSizeWith(const ResourceSection& resources) const;
+
     // Writes the stub with `resources` as its last section and a correct checksum to `out`.
-    Written writeWith(const ResourceSection& resources, FileUtils::StagedFileWriter& out,
-                      const Progress& progress) const;
+    Written writeWith(const ResourceSection& resources, ImageOutput& out, const Progress& progress) const;
 
 private:
+    std::uint64_t sectionOffset() const;
+
     const std::uint8_t* data_;
     std::size_t size_;
     std::size_t ntHeadersOffset_ = 0;
     std::size_t sectionTableOffset_ = 0;
+    std::uint16_t sections_ = 0;
     std::uint32_t sizeOfHeaders_ = 0;
     std::uint32_t alignment_ = 0;   // file and section alignment alike
     std::uint32_t endOfImage_ = 0;  // first address after the last section

@@ -63,11 +63,16 @@ int run() {
     const ULONGLONG started = GetTickCount64();
     const PackResult result = pack(options, parts, ProgressReport());
     const double seconds = static_cast<double>(GetTickCount64() - started) / 1000;
+    const tstring beside =
+        result.besideCount == 0
+            ? tstring()
+            : tstrings::formatPrintf(L" with %llu file%s beside it (%s)", result.besideCount,
+                                     result.besideCount == 1 ? L"" : L"s", formatSize(result.besideSize));
     writeLine(STD_OUTPUT_HANDLE,
-              tstrings::formatPrintf(L"Packed %s (%s, ProductCode %s) into %s (%s) in %.1f s",
-                                     FileUtils::basename(result.packagePath).c_str(),
-                                     formatSize(result.packageSize).c_str(), result.productCode.c_str(),
-                                     result.outputPath.c_str(), formatSize(result.outputSize).c_str(), seconds));
+              tstrings::formatPrintf(L"Packed %s (%s, ProductCode %s)%s into %s (%s) in %.1f s",
+                                     FileUtils::basename(result.packagePath), formatSize(result.packageSize),
+                                     result.productCode, beside, result.outputPath, formatSize(result.outputSize),
+                                     seconds));
     return kPacked;
 }
 

@@ -56,6 +56,43 @@ tstring fromUtf8(const std::string& text) {
     return fromMultiByte(text, CP_UTF8);
 }
 
+std::u16string toUtf16(const tstring& text) {
+    std::u16string units;
+    units.reserve(text.size());
+    for (const wchar_t c : text) {
+        const auto codePoint = static_cast<std::uint32_t>(c);
+        if constexpr (sizeof(wchar_t) > 2) {
+            if (codePoint > 0xFFFF) {
+                const std::uint32_t offset = codePoint - 0x10000;
+                units.push_back(static_cast<char16_t>(0xD800 + (offset >> 10)));
+                units.push_back(static_cast<char16_t>(0xDC00 + (offset & 0x3FF)));
+                continue;
+            }
+        }
+        units.push_back(static_cast<char16_t>(codePoint));
+    }
+    return units;
+}
+
+tstring fromUtf16(const std::u16string& units) {
+    tstring text;
+    text.reserve(units.size());
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const char16_t unit = units[i];
+        if constexpr (sizeof(wchar_t) > 2) {
+            const bool high = unit >= 0xD800 && unit <= 0xDBFF;
+            if (high && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+                const std::uint32_t low = units[++i];
+                text.push_back(static_cast<wchar_t>(0x10000 + ((static_cast<std::uint32_t>(unit) - 0xD800) << 10) +
+                                                    (low - 0xDC00)));
+                continue;
+            }
+        }
+        text.push_back(static_cast<wchar_t>(unit));
+    }
+    return text;
+}
+
 tstring fromUtf8OrBytes(const char* text) {
     const std::string narrow(text != nullptr ? text : "");
     const tstring decoded = fromUtf8(narrow);

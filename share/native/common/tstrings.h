@@ -35,6 +35,13 @@ inline tstring fromACP(const tstring& text) {
     return text;
 }
 
+// The text as UTF-16 code units, and back: the form of every text a Windows executable stores
+// (resource names, version strings). Where a wide character has 16 bits (Windows) these copy the
+// units as they are; where it has 32 (Linux) code points beyond U+FFFF become surrogate pairs and
+// back, and an unpaired surrogate stays the unit it was.
+std::u16string toUtf16(const tstring& text);
+tstring fromUtf16(const std::u16string& text);
+
 bool equals(const tstring& a, const tstring& b, CompareMode mode = CaseSensitive);
 bool startsWith(const tstring& s, const tstring& prefix, CompareMode mode = CaseSensitive);
 bool endsWith(const tstring& s, const tstring& suffix, CompareMode mode = CaseSensitive);

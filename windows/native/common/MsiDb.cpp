@@ -5,6 +5,8 @@
 
 #include "WinFileUtils.h"
 
+#include <wtypes.h>
+
 namespace msi {
 namespace {
 
@@ -185,6 +187,45 @@ DatabaseRecord DatabaseView::fetch() {
 void DatabaseView::modify(MSIMODIFY mode, const DatabaseRecord& record) {
     LD_THROW_IF_ERROR_CODE(service().MsiViewModify(handle_, mode, record.getHandle()), Error,
                            "MsiViewModify(mode=" << mode << ") failed");
+}
+
+// ---------------------------------------------------------------------------------------------
+// SummaryInformation
+
+namespace {
+
+MSIHANDLE openSummaryInformation(const Database& database) {
+    MSIHANDLE handle = 0;
+    LD_THROW_IF_ERROR_CODE(service().MsiGetSummaryInformationW(database.getHandle(), nullptr, 0, &handle), Error,
+                           "MsiGetSummaryInformation(" << database.getPath() << ") failed");
+    return handle;
+}
+
+}  // namespace
+
+SummaryInformation::SummaryInformation(const Database& database) : handle_(openSummaryInformation(database)) {}
+
+SummaryInformation::~SummaryInformation() {
+    closeMSIHANDLE(handle_);
+}
+
+std::optional<std::int32_t> SummaryInformation::getInteger(UINT property) const {
+    UINT type = VT_EMPTY;
+    INT value = 0;
+    FILETIME time{};
+    DWORD textSize = 0;
+    LD_THROW_IF_ERROR_CODE(
+        service().MsiSummaryInfoGetPropertyW(handle_, property, &type, &value, &time, nullptr, &textSize), Error,
+        "MsiSummaryInfoGetProperty(" << property << ") failed");
+    if (type == VT_EMPTY) {
+        return std::nullopt;
+    }
+    if (type != VT_I4 && type != VT_I2) {
+        LD_THROW(Error(tstrings::MessageBuilder() << "MsiSummaryInfoGetProperty(" << property
+                                                  << ") is no integer (type " << type << ")",
+                       ERROR_DATATYPE_MISMATCH));
+    }
+    return value;
 }
 
 void closeDatabaseView(MSIHANDLE handle) noexcept {

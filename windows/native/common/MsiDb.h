@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <new>
+#include <optional>
 
 #include "MsiUtils.h"
 
@@ -96,6 +97,22 @@ public:
 private:
     tstring query_;
     [[maybe_unused]] const Database& database_;  // views are only valid while it lives
+    MSIHANDLE handle_;
+};
+
+// The summary information of a database (title, author, the source files' layout and the like),
+// read-only. The database must outlive it.
+class SummaryInformation {
+public:
+    explicit SummaryInformation(const Database& database);
+    ~SummaryInformation();
+    SummaryInformation(const SummaryInformation&) = delete;
+    SummaryInformation& operator=(const SummaryInformation&) = delete;
+
+    // An integer property (PID_WORDCOUNT, say); empty when the database does not set it.
+    std::optional<std::int32_t> getInteger(UINT property) const;
+
+private:
     MSIHANDLE handle_;
 };
 

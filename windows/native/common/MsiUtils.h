@@ -35,6 +35,7 @@ namespace msi {
     X(49, MsiGetActiveDatabase)     \
     X(64, MsiGetMode)               \
     X(70, MsiGetProductInfoW)       \
+    X(78, MsiGetSummaryInformationW) \
     X(74, MsiGetPropertyW)          \
     X(88, MsiInstallProductW)       \
     X(92, MsiOpenDatabaseW)         \
@@ -49,6 +50,7 @@ namespace msi {
     X(137, MsiSetExternalUIW)       \
     X(141, MsiSetInternalUI)        \
     X(145, MsiSetPropertyW)         \
+    X(150, MsiSummaryInfoGetPropertyW) \
     X(158, MsiViewClose)            \
     X(159, MsiViewExecute)          \
     X(160, MsiViewFetch)            \

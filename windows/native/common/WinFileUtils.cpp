@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "ContentHash.h"
 #include "ErrorHandling.h"
 #include "Log.h"
 #include "ScopeExit.h"
@@ -670,8 +671,9 @@ namespace {
 
 // Whether the file, read from its current position to its end, holds exactly `size` bytes equal
 // to `data`. Read through a small buffer: the comparison costs no more memory for a large file,
-// and maps nothing that would count as the process's own.
-bool holdsExactly(HANDLE file, const tstring& path, const void* data, std::size_t size) {
+// and maps nothing that would count as the process's own. The bytes read go into `hash` too, when
+// there is one.
+bool holdsExactly(HANDLE file, const tstring& path, const void* data, std::size_t size, ContentHash* hash) {
     constexpr DWORD kChunk = 256 * 1024;
     std::vector<char> buffer(kChunk);
     const char* expected = static_cast<const char*>(data);
@@ -685,20 +687,27 @@ bool holdsExactly(HANDLE file, const tstring& path, const void* data, std::size_
         if (read > size - compared || std::memcmp(buffer.data(), expected + compared, read) != 0) {
             return false;
         }
+        if (hash != nullptr) {
+            hash->update(buffer.data(), read);
+        }
         compared += read;
     }
 }
 
 }  // namespace
 
-UniqueHandle lockFileContent(const tstring& path, const void* data, std::size_t size) {
+UniqueHandle lockFileContent(const tstring& path, const void* data, std::size_t size, std::uint64_t* contentHash) {
     // Read sharing only: from here on nobody else can open the file to write, rename or delete it.
     UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     LD_THROW_LAST_ERROR_IF(!file, CreateFileW, "CreateFile(" << path << ") failed");
     // Before the handle was open anybody could have written to the file: only the bytes tell.
-    if (!holdsExactly(file.get(), path, data, size)) {
+    ContentHash hash;
+    if (!holdsExactly(file.get(), path, data, size, contentHash != nullptr ? &hash : nullptr)) {
         LD_THROW(tstrings::MessageBuilder() << "[" << path << "] was changed by another program after it was written");
+    }
+    if (contentHash != nullptr) {
+        *contentHash = hash.digest();
     }
     return file;
 }

@@ -149,8 +149,10 @@ private:
 
 // Opens `path` for reading and keeps every other process from writing, renaming or deleting it
 // while the handle lives, after checking that the file holds exactly the `size` bytes at `data`:
-// whatever anybody did to it before the handle was open is caught here.
-UniqueHandle lockFileContent(const tstring& path, const void* data, std::size_t size);
+// whatever anybody did to it before the handle was open is caught here. With `contentHash`, the
+// ContentHash of the bytes read comes back through it, computed in the same pass.
+UniqueHandle lockFileContent(const tstring& path, const void* data, std::size_t size,
+                             std::uint64_t* contentHash = nullptr);
 
 // A new, empty file named prefix + number + suffix in `directory`; the number starts at an
 // unpredictable value (another process cannot take the names in advance) and grows by one for

@@ -1,0 +1,122 @@
+#include "CarriedPayload.h"
+
+#include <algorithm>
+
+#include "ErrorHandling.h"
+#include "FileUtils.h"
+#include "LauncherResources.h"
+#include "Log.h"
+#include "Resources.h"
+
+namespace launcher {
+namespace {
+
+constexpr const wchar_t* kIndexItself = L"its index";
+
+LPCWSTR carriedType() {
+    return MAKEINTRESOURCEW(resources::kCarriedType);
+}
+
+// The package is found by name, every other carried file by its number.
+Resource carriedResource(std::uint16_t resourceId, HMODULE module) {
+    return resourceId == 0 ? Resource(resources::kPackageLookupName, carriedType(), module)
+                           : Resource(resourceId, carriedType(), module);
+}
+
+std::optional<payload::Index> readIndex(HMODULE module) {
+    const Resource resource(resources::kIndexLookupName, carriedType(), module);
+    if (!resource.available()) {
+        return std::nullopt;
+    }
+    try {
+        return payload::parseIndex(resource.rawData(), resource.size());
+    } catch (const payload::IndexError& e) {
+        LOG_ERROR(tstrings::fromUtf8(e.what()));
+        refuseDamagedSetup(kIndexItself);
+    }
+}
+
+bool sameName(const tstring& a, const tstring& b) {
+    return tstrings::equals(a, b, tstrings::IgnoreCase);
+}
+
+// What a sound packer writes: names that stay below the folder, none twice, none where the
+// installer's own copy of the package goes.
+void checkNames(const payload::Index& index, const tstring& packageFileName) {
+    for (std::size_t i = 1; i < index.entries.size(); ++i) {
+        const tstring& name = index.entries[i].name;
+        const bool clash = sameName(name, packageFileName) ||
+                           std::any_of(index.entries.begin() + 1, index.entries.begin() + static_cast<std::ptrdiff_t>(i),
+                                       [&](const payload::IndexEntry& other) { return sameName(other.name, name); });
+        if (!payload::relativeNameProblem(name).empty() || clash) {
+            LOG_ERROR("The payload index names [" << name << "], which cannot be carried");
+            refuseDamagedSetup(kIndexItself);
+        }
+    }
+}
+
+}  // namespace
+
+void refuseDamagedSetup(const tstring& name) {
+    LD_THROW(tstrings::MessageBuilder() << "This setup is damaged: " << name
+                                        << " is not what was packed. Download it again.");
+}
+
+CarriedPayload::CarriedPayload(HMODULE module) : module_(module), index_(readIndex(module)) {
+    if (!index_) {
+        files_.push_back(CarriedFile{tstring(), 0, payload::IndexEntry{}});
+        return;
+    }
+    if (index_->entries.size() - 1 > resources::kLastCarriedFileId) {
+        refuseDamagedSetup(kIndexItself);
+    }
+    checkNames(*index_, L"main.msi");
+    for (std::size_t i = 0; i < index_->entries.size(); ++i) {
+        files_.push_back(CarriedFile{index_->entries[i].name, static_cast<std::uint16_t>(i), index_->entries[i]});
+    }
+}
+
+std::vector<CarriedFile> CarriedPayload::besideThePackage() const {
+    return std::vector<CarriedFile>(files_.begin() + 1, files_.end());
+}
+
+UniqueHandle CarriedPayload::writeChecked(const CarriedFile& file, const tstring& path) const {
+    const Resource resource = carriedResource(file.resourceId, module_);
+    if (indexed() && (!resource.available() || resource.size() != file.packed.size)) {
+        refuseDamagedSetup(file.name);
+    }
+    resource.saveToFile(path);
+    if (!indexed()) {
+        // Packed before indexes: the carried bytes are all there is to compare with.
+        return FileUtils::lockFileContent(path, resource.rawData(), resource.size());
+    }
+    std::uint64_t hash = 0;
+    UniqueHandle lock = FileUtils::lockFileContent(path, resource.rawData(), resource.size(), &hash);
+    if (hash != file.packed.hash) {
+        refuseDamagedSetup(file.name);
+    }
+    return lock;
+}
+
+tstring CarriedDirectories::prepare(const tstring& name) {
+    const tstring_array parts = tstrings::split(tstrings::replace(name, L"/", L"\\"), L"\\");
+    tstring relative;
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+        relative += (relative.empty() ? L"" : L"\\") + parts[i];
+        const tstring key = tstrings::toLower(relative);
+        if (std::find(made_.begin(), made_.end(), key) != made_.end()) {
+            continue;
+        }
+        const tstring directory = FileUtils::PathBuilder() << root_ << relative;
+        // Only a directory made here is known to be a directory: a name somebody else took first
+        // may be a link to anywhere.
+        LD_THROW_LAST_ERROR_IF(!CreateDirectoryW(directory.c_str(), nullptr), CreateDirectoryW,
+                               "CreateDirectory(" << directory << ") failed");
+        LOG_TRACE("Created [" << directory << "] directory");
+        locks_.emplace_back(directory);
+        made_.push_back(key);
+    }
+    return FileUtils::PathBuilder() << root_ << name;
+}
+
+}  // namespace launcher

@@ -1,0 +1,69 @@
+// What a launcher carries, read from its own resources: the package, the files that lie beside it
+// (external cabinets, uncompressed source files) and the index that says what each must be. Every
+// file is written through a staged file and then held, read-only, after its bytes were checked
+// against the carried bytes (nobody else wrote to it) and against the index (the setup is not
+// damaged).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "PayloadIndex.h"
+#include "UniqueResource.h"
+#include "WinFileUtils.h"
+#include "WinApi.h"
+#include "tstrings.h"
+
+namespace launcher {
+
+// The message of a launcher whose bytes are not what was packed; `name` is the first file that
+// does not match, or "its index".
+[[noreturn]] void refuseDamagedSetup(const tstring& name);
+
+struct CarriedFile {
+    tstring name;                // relative to the package's folder; the package's own file name first
+    std::uint16_t resourceId;    // the RCDATA number of a carried file; 0 for the package
+    payload::IndexEntry packed;  // size and hash as packed
+};
+
+class CarriedPayload {
+public:
+    // Reads the index of `module`, if it has one, and checks it: a damaged index is refused here.
+    explicit CarriedPayload(HMODULE module);
+
+    // False for a launcher packed before payload indexes: it carries the package alone, and
+    // only the carried bytes tell what it must be.
+    bool indexed() const { return index_.has_value(); }
+    // Entry 0 of the index; without an index, an entry without a name.
+    const CarriedFile& package() const { return files_.front(); }
+    // The files beside the package, in index order.
+    std::vector<CarriedFile> besideThePackage() const;
+
+    // Writes `file` to `path` (a new name in an existing directory) and returns the handle that
+    // keeps it read-only, once its bytes are checked.
+    UniqueHandle writeChecked(const CarriedFile& file, const tstring& path) const;
+
+private:
+    HMODULE module_;
+    std::optional<payload::Index> index_;
+    std::vector<CarriedFile> files_;
+};
+
+// Directories below a root that this process makes for carried files: each one new (a name that
+// exists already was not made here and is refused), and held closed to renaming and deletion for
+// as long as this object lives.
+class CarriedDirectories {
+public:
+    explicit CarriedDirectories(const tstring& root) : root_(root) {}
+
+    // The full path of the relative `name`, its missing parent directories made.
+    tstring prepare(const tstring& name);
+
+private:
+    tstring root_;
+    tstring_array made_;  // lower case, relative
+    std::vector<FileUtils::DirectoryLock> locks_;
+};
+
+}  // namespace launcher
