@@ -1,5 +1,6 @@
 #include "IconFile.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "ErrorHandling.h"
@@ -31,13 +32,64 @@ std::uint32_t read32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
     LD_THROW(tstrings::MessageBuilder() << path << " is not an icon file: " << reason);
 }
 
-bool isImageData(const std::uint8_t* image, std::size_t size) {
-    const bool png = size >= sizeof(kPngSignature) && std::memcmp(image, kPngSignature, sizeof(kPngSignature)) == 0;
-    std::uint32_t headerSize = 0;
-    if (size >= sizeof(headerSize)) {
-        std::memcpy(&headerSize, image, sizeof(headerSize));
+constexpr std::uint32_t kLargestSide = 256;  // Windows' icons go up to 256 x 256
+
+std::uint32_t readBigEndian32(const std::uint8_t* at) {
+    return static_cast<std::uint32_t>(at[0]) << 24 | static_cast<std::uint32_t>(at[1]) << 16 |
+           static_cast<std::uint32_t>(at[2]) << 8 | static_cast<std::uint32_t>(at[3]);
+}
+
+// Why the image data cannot be an icon's image, or an empty string when it can: PNG data whose
+// header gives its size, or a bitmap whose header asks for no more bytes than it has.
+tstring imageDataProblem(const std::uint8_t* image, std::size_t size) {
+    if (size >= sizeof(kPngSignature) && std::memcmp(image, kPngSignature, sizeof(kPngSignature)) == 0) {
+        // The signature, then the IHDR chunk: length, type, width, height (big-endian).
+        constexpr std::size_t kHeaderEnd = sizeof(kPngSignature) + 16;
+        if (size < kHeaderEnd || std::memcmp(image + sizeof(kPngSignature) + 4, "IHDR", 4) != 0) {
+            return L"it is PNG data without its IHDR header";
+        }
+        const std::uint32_t width = readBigEndian32(image + sizeof(kPngSignature) + 8);
+        const std::uint32_t height = readBigEndian32(image + sizeof(kPngSignature) + 12);
+        if (width == 0 || height == 0 || width > kLargestSide || height > kLargestSide) {
+            return (tstrings::MessageBuilder() << "it is a PNG image of " << width << " x " << height
+                                               << " pixels; an icon has 1 to 256 on each side")
+                .tstr();
+        }
+        return tstring();
     }
-    return png || (size > kBitmapHeaderSize && headerSize == kBitmapHeaderSize);
+    std::vector<std::uint8_t> header(image, image + std::min<std::size_t>(size, kBitmapHeaderSize));
+    if (header.size() < kBitmapHeaderSize || read32(header, 0) != kBitmapHeaderSize) {
+        return L"it is neither PNG nor bitmap data";
+    }
+    const auto width = static_cast<std::int32_t>(read32(header, 4));
+    const auto doubleHeight = static_cast<std::int32_t>(read32(header, 8));  // the image, then its mask
+    const std::uint16_t bitsPerPixel = read16(header, 14);
+    const std::uint32_t compression = read32(header, 16);
+    const std::uint32_t coloursUsed = read32(header, 32);
+    const std::int32_t height = doubleHeight / 2;
+    if (width <= 0 || height <= 0 || static_cast<std::uint32_t>(width) > kLargestSide ||
+        static_cast<std::uint32_t>(height) > kLargestSide) {
+        return (tstrings::MessageBuilder() << "it is a bitmap of " << width << " x " << height
+                                           << " pixels; an icon has 1 to 256 on each side")
+            .tstr();
+    }
+    if (compression != 0 || (bitsPerPixel != 1 && bitsPerPixel != 4 && bitsPerPixel != 8 && bitsPerPixel != 16 &&
+                             bitsPerPixel != 24 && bitsPerPixel != 32)) {
+        return L"it is a bitmap of a kind icons do not use (compressed, or an unusual colour depth)";
+    }
+    // Rows are padded to 32 bits: the colour image, then the one-bit transparency mask.
+    const auto rowBytes = [](std::uint64_t pixels, std::uint64_t bits) { return (pixels * bits + 31) / 32 * 4; };
+    const std::uint64_t palette = bitsPerPixel <= 8 ? 4 * (coloursUsed != 0 ? coloursUsed : 1u << bitsPerPixel) : 0;
+    const std::uint64_t needed = kBitmapHeaderSize + palette +
+                                 rowBytes(static_cast<std::uint64_t>(width), bitsPerPixel) * static_cast<std::uint64_t>(height) +
+                                 rowBytes(static_cast<std::uint64_t>(width), 1) * static_cast<std::uint64_t>(height);
+    if (needed > size) {
+        return (tstrings::MessageBuilder() << "its bitmap header asks for " << needed << " bytes of " << width << " x "
+                                           << height << " pixels at " << bitsPerPixel << " bits, but it holds "
+                                           << size)
+            .tstr();
+    }
+    return tstring();
 }
 
 }  // namespace
@@ -67,8 +119,9 @@ IconResources parseIconFile(const std::vector<std::uint8_t>& file, const tstring
         if (size == 0 || offset < entriesEnd || offset > file.size() || size > file.size() - offset) {
             refuse(path, tstrings::MessageBuilder() << "image " << i + 1 << " lies outside the file");
         }
-        if (!isImageData(file.data() + offset, size)) {
-            refuse(path, tstrings::MessageBuilder() << "image " << i + 1 << " is neither PNG nor bitmap data");
+        const tstring problem = imageDataProblem(file.data() + offset, size);
+        if (!problem.empty()) {
+            refuse(path, tstrings::MessageBuilder() << "image " << i + 1 << ": " << problem);
         }
         const std::uint8_t* image = file.data() + offset;
         icon.images.emplace_back(image, image + size);

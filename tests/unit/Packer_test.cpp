@@ -360,7 +360,7 @@ TEST(IconFile, RefusesWhatIsNoWellFormedIcon) {
         {header(0, 1, 2), "it lists 2 images but ends inside the list"},
         {withEntry(header(0, 1, 1), 100, 22), "image 1 lies outside the file"},
         {withEntry(header(0, 1, 1), 0, 22), "image 1 lies outside the file"},
-        {notAnImage, "image 1 is neither PNG nor bitmap data"},
+        {notAnImage, "image 1: it is neither PNG nor bitmap data"},
     };
     for (const auto& refusal : cases) {
         EXPECT_EQ(rawMessageOf([&] { parseIconFile(refusal.first, L"x.ico"); }),
