@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <climits>
 #include <stdexcept>
 
 using namespace tstrings;
@@ -56,6 +57,17 @@ TEST(MessageBuilder, InsertionRules) {
             << " " << -7L << " " << 3010u << ' ' << L'w';
     EXPECT_EQ(message.tstr(), L"narrow wide tstring utf8:\u00e9 NULL 42 -7 3010 w");
     EXPECT_EQ(message.str(), "narrow wide tstring utf8:\xc3\xa9 NULL 42 -7 3010 w");
+}
+
+TEST(MessageBuilder, WholeNumbersReadAsStdToWstringWritesThem) {
+    for (const long long value : {0LL, 7LL, -7LL, 10LL, -10LL, 1234567890LL, LLONG_MAX, LLONG_MIN}) {
+        EXPECT_EQ((MessageBuilder() << value).tstr(), std::to_wstring(value));
+    }
+    for (const unsigned long long value : {0ULL, 9ULL, 10ULL, 4294967296ULL, ULLONG_MAX}) {
+        EXPECT_EQ((MessageBuilder() << value).tstr(), std::to_wstring(value));
+    }
+    EXPECT_EQ((MessageBuilder() << INT_MIN << " " << static_cast<short>(-32768) << " " << UINT_MAX).tstr(),
+              std::to_wstring(INT_MIN) + L" -32768 " + std::to_wstring(UINT_MAX));
 }
 
 TEST(MessageBuilder, NarrowCharacterTextIsWidenedBytewise) {

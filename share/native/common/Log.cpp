@@ -129,7 +129,8 @@ void TeeLogAppender::append(const LogEvent& event) {
 
 void StandardLogAppender::append(const LogEvent& event) {
     writeToRuntimeStream(stderr, tstrings::toUtf8(L"[" + event.logLevel + L"] " + event.fileName + L":" +
-                                                  std::to_wstring(event.lineNum) + L": " + event.message));
+                                                  tstrings::detail::decimal(static_cast<long long>(event.lineNum)) +
+                                                  L": " + event.message));
 }
 
 WithExtraLogAppender::WithExtraLogAppender(LogAppender& extra)

@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cwctype>
+#include <iterator>
 #include <stdexcept>
 
 #include "ErrorHandling.h"
@@ -252,6 +253,24 @@ MessageBuilder& MessageBuilder::appendFloatingPoint(double value) {
 }
 
 namespace detail {
+
+tstring decimal(unsigned long long value) {
+    wchar_t digits[20];  // 18446744073709551615, the largest
+    std::size_t first = std::size(digits);
+    do {
+        digits[--first] = static_cast<wchar_t>(L'0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    return tstring(digits + first, std::size(digits) - first);
+}
+
+tstring decimal(long long value) {
+    if (value >= 0) {
+        return decimal(static_cast<unsigned long long>(value));
+    }
+    // The magnitude in unsigned arithmetic, where the most negative number has one too.
+    return L'-' + decimal(0ULL - static_cast<unsigned long long>(value));
+}
 
 tstring formatPrintfList(const wchar_t* format, ...) {
     if (format == nullptr) {

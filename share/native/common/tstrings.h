@@ -50,6 +50,14 @@ tstring trim(const tstring& s, const tstring& characters = L" \t");
 tstring toLower(const tstring& s);
 tstring replace(const tstring& s, const tstring& search, const tstring& replacement);
 
+namespace detail {
+// A whole number in decimal, with a minus sign when negative: std::to_wstring's text, written
+// without the C runtime's formatted printing, which std::to_wstring goes through and which would
+// otherwise come along into every launcher.
+tstring decimal(long long value);
+tstring decimal(unsigned long long value);
+}  // namespace detail
+
 // Every NUL written as the two characters \0: messages end up as C strings, which a NUL would
 // cut short, hiding the rest of the text (often the very part that explains the failure).
 tstring escapeNul(const tstring& text);
@@ -93,9 +101,9 @@ public:
         } else if constexpr (std::is_floating_point_v<T>) {
             return appendFloatingPoint(static_cast<double>(value));
         } else if constexpr (std::is_signed_v<T>) {
-            text_ += std::to_wstring(static_cast<long long>(value));
+            text_ += detail::decimal(static_cast<long long>(value));
         } else {
-            text_ += std::to_wstring(static_cast<unsigned long long>(value));
+            text_ += detail::decimal(static_cast<unsigned long long>(value));
         }
         return *this;
     }

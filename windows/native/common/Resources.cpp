@@ -17,7 +17,7 @@ bool isIntegerName(LPCWSTR value) {
 // Fills `text` and returns the value to hand to the platform: the number, or `text` itself.
 LPCWSTR adoptName(LPCWSTR value, tstring& text) {
     if (isIntegerName(value)) {
-        text = L"#" + std::to_wstring(reinterpret_cast<ULONG_PTR>(value));
+        text = L"#" + tstrings::detail::decimal(static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(value)));
         return value;
     }
     text = value;

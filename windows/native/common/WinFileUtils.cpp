@@ -527,7 +527,9 @@ CreatedFile createFirstFree(const tstring& directory, const tstring& prefix, con
                             std::uint32_t firstNumber, DWORD access, DWORD shareMode) {
     for (std::uint32_t attempt = 0; attempt < kTempNameAttempts; ++attempt) {
         const std::uint32_t number = firstNumber + attempt;  // wraps past 4294967295 to 0
-        const tstring candidate = PathBuilder() << directory << prefix + std::to_wstring(number) + suffix;
+        const tstring candidate =
+            PathBuilder() << directory
+                          << prefix + tstrings::detail::decimal(static_cast<unsigned long long>(number)) + suffix;
         UniqueHandle file = createNewFile(candidate, access, shareMode);
         if (file) {
             return CreatedFile{candidate, std::move(file)};
