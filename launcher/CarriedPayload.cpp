@@ -7,6 +7,7 @@
 #include "LauncherResources.h"
 #include "Log.h"
 #include "Resources.h"
+#include "ScopeExit.h"
 
 namespace launcher {
 namespace {
@@ -98,23 +99,80 @@ UniqueHandle CarriedPayload::writeChecked(const CarriedFile& file, const tstring
     return lock;
 }
 
+void CarriedPayload::extractTo(const tstring& directory, const tstring& packageFileName) const {
+    std::vector<std::pair<const CarriedFile*, tstring>> targets;
+    targets.emplace_back(&package(), FileUtils::PathBuilder() << directory << packageFileName);
+    for (std::size_t i = 1; i < files_.size(); ++i) {
+        targets.emplace_back(&files_[i], FileUtils::PathBuilder() << directory << files_[i].name);
+    }
+    for (const auto& [file, path] : targets) {
+        if (FileUtils::pathExists(path)) {
+            LD_THROW(tstrings::MessageBuilder() << path << " exists already: nothing was extracted");
+        }
+    }
+
+    // What this run makes goes again if it cannot finish: its files, then its directories,
+    // deepest first, once they are no longer held.
+    FileUtils::DeferredDeleter written;
+    tstring_array madeDirectories;
+    auto removeDirectories = ld::scopeExit([&] {
+        for (auto made = madeDirectories.rbegin(); made != madeDirectories.rend(); ++made) {
+            written.appendEmptyDirectory(*made);
+        }
+    });
+    tstring_array created;
+    FileUtils::createDirectory(directory, &created);
+    madeDirectories = created;
+    {
+        CarriedDirectories directories(directory, CarriedDirectories::Existing::Used);
+        const auto keepTrack = ld::scopeExit([&] {
+            madeDirectories.insert(madeDirectories.end(), directories.made().begin(), directories.made().end());
+        });
+        for (const auto& [file, path] : targets) {
+            directories.prepare(file == &package() ? packageFileName : file->name);
+            const Resource resource = carriedResource(file->resourceId, module_);
+            if (indexed() && (!resource.available() || resource.size() != file->packed.size)) {
+                refuseDamagedSetup(file->name);
+            }
+            // Never over a file that appeared meanwhile: the move into place fails instead.
+            FileUtils::StagedFileWriter writer(path);
+            writer.write(resource.rawData(), resource.size());
+            writer.finalize(true);
+            written.appendFile(path);
+            std::uint64_t hash = 0;
+            FileUtils::lockFileContent(path, resource.rawData(), resource.size(), indexed() ? &hash : nullptr);
+            if (indexed() && hash != file->packed.hash) {
+                refuseDamagedSetup(file->name);
+            }
+        }
+    }
+    removeDirectories.release();
+    written.cancel();
+}
+
 tstring CarriedDirectories::prepare(const tstring& name) {
     const tstring_array parts = tstrings::split(tstrings::replace(name, L"/", L"\\"), L"\\");
     tstring relative;
     for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
         relative += (relative.empty() ? L"" : L"\\") + parts[i];
         const tstring key = tstrings::toLower(relative);
-        if (std::find(made_.begin(), made_.end(), key) != made_.end()) {
+        if (std::find(seen_.begin(), seen_.end(), key) != seen_.end()) {
             continue;
         }
         const tstring directory = FileUtils::PathBuilder() << root_ << relative;
-        // Only a directory made here is known to be a directory: a name somebody else took first
-        // may be a link to anywhere.
-        LD_THROW_LAST_ERROR_IF(!CreateDirectoryW(directory.c_str(), nullptr), CreateDirectoryW,
-                               "CreateDirectory(" << directory << ") failed");
-        LOG_TRACE("Created [" << directory << "] directory");
+        if (CreateDirectoryW(directory.c_str(), nullptr)) {
+            LOG_TRACE("Created [" << directory << "] directory");
+            madePaths_.push_back(directory);
+        } else {
+            const DWORD error = GetLastError();
+            // Below a working directory only a directory made here is known to be one: a name
+            // somebody else took first may be a link to anywhere.
+            if (existing_ == Existing::Refused || error != ERROR_ALREADY_EXISTS || !FileUtils::isDirectory(directory)) {
+                LD_THROW_SYSTEM_ERROR(CreateDirectoryW, error, "CreateDirectory(" << directory << ") failed");
+            }
+        }
         locks_.emplace_back(directory);
-        made_.push_back(key);
+        seen_.push_back(key);
     }
     return FileUtils::PathBuilder() << root_ << name;
 }

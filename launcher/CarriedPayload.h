@@ -44,25 +44,37 @@ public:
     // keeps it read-only, once its bytes are checked.
     UniqueHandle writeChecked(const CarriedFile& file, const tstring& path) const;
 
+    // Writes the package under `packageFileName` (its own name, when the index knows it) and every
+    // file beside it under its relative name into `directory`, made when missing. A target that
+    // exists refuses the whole run before anything is written; a failure part-way removes what
+    // was written. Every file is read back and checked before this returns.
+    void extractTo(const tstring& directory, const tstring& packageFileName) const;
+
 private:
     HMODULE module_;
     std::optional<payload::Index> index_;
     std::vector<CarriedFile> files_;
 };
 
-// Directories below a root that this process makes for carried files: each one new (a name that
-// exists already was not made here and is refused), and held closed to renaming and deletion for
-// as long as this object lives.
+// Directories below a root that this process makes for carried files, held closed to renaming
+// and deletion for as long as this object lives. Below a working directory each must be new (a
+// name that exists already was not made here and is refused); below a directory the user chose,
+// existing ones serve.
 class CarriedDirectories {
 public:
-    explicit CarriedDirectories(const tstring& root) : root_(root) {}
+    enum class Existing { Refused, Used };
+    CarriedDirectories(const tstring& root, Existing existing) : root_(root), existing_(existing) {}
 
     // The full path of the relative `name`, its missing parent directories made.
     tstring prepare(const tstring& name);
+    // The directories made, in the order they were made.
+    const tstring_array& made() const { return madePaths_; }
 
 private:
     tstring root_;
-    tstring_array made_;  // lower case, relative
+    Existing existing_;
+    tstring_array seen_;  // lower case, relative
+    tstring_array madePaths_;
     std::vector<FileUtils::DirectoryLock> locks_;
 };
 

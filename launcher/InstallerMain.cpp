@@ -12,10 +12,12 @@
 #include "FileUtils.h"
 #include "Guid.h"
 #include "LauncherResources.h"
+#include "Log.h"
 #include "MsiLogSwitch.h"
 #include "MsiUtils.h"
 #include "Resources.h"
 #include "WinFileUtils.h"
+#include "WinApp.h"
 #include "WinSysInfo.h"
 
 namespace launcher {
@@ -66,7 +68,10 @@ void uninstallCarriedProduct(const tstring_array& args) {
     processExitCode = static_cast<int>(status.code);
 }
 
-void installCarriedPackage(const tstring& argsText) {
+// Extracts what the launcher carries into a new working directory and runs msiexec /i on the
+// package with `options` and then the user's own arguments, exactly as they were typed: msiexec
+// parses them by rules of its own, which no splitting and re-quoting here could reproduce.
+void installCarriedPackage(const tstring_array& options, const tstring& argsText) {
     // The user's temporary directory or nowhere: never the current directory.
     const tstring workDir = FileUtils::createTempDirectory(L"", L".tmp", FileUtils::requireTempDirectory());
     FileUtils::DeferredDeleter cleanup;
@@ -81,16 +86,103 @@ void installCarriedPackage(const tstring& argsText) {
     const tstring packagePath = FileUtils::PathBuilder() << workDir << kPackageFileName;
     std::vector<UniqueHandle> locks;
     locks.push_back(payload.writeChecked(payload.package(), packagePath));
-    CarriedDirectories directories(workDir);
+    CarriedDirectories directories(workDir, CarriedDirectories::Existing::Refused);
     for (const CarriedFile& file : payload.besideThePackage()) {
         locks.push_back(payload.writeChecked(file, directories.prepare(file.name)));
     }
 
-    // The arguments go on exactly as they were typed: msiexec parses them by rules of its own,
-    // which no splitting and re-quoting here could reproduce.
     Executor installer(SysInfo::getWIPath());
-    installer.arg(L"/i").arg(packagePath).argsText(argsText);
+    installer.arg(L"/i").arg(packagePath);
+    for (const tstring& option : options) {
+        installer.arg(option);
+    }
+    installer.argsText(argsText);
     processExitCode = installer.execAndWaitForExit();
+}
+
+// Reinstalls the carried product's files and settings from the carried package, the user's own
+// options last so that theirs win. Windows Installer needs the product's source for it, which an
+// installation from a working directory no longer has.
+void repairCarriedProduct(const tstring& argsText) {
+    const Guid productCode = carriedProductCode();
+    if (!msi::isProductInstalled(productCode)) {
+        LOG_ERROR("Repair of " << productCode.toString() << ": the product is not installed");
+        processExitCode = ERROR_UNKNOWN_PRODUCT;
+        return;
+    }
+    installCarriedPackage({L"REINSTALL=ALL", L"REINSTALLMODE=vomus"}, argsText);
+}
+
+tstring launcherFileName() {
+    return FileUtils::basename(SysInfo::getProcessModulePath());
+}
+
+void extractCarriedPayload(const tstring_array& args) {
+    if (args.size() != 2) {
+        LD_THROW(tstrings::MessageBuilder() << "Usage: " << launcherFileName()
+                                            << " extract DIR\nwrites the package and the files it needs beside it "
+                                               "into DIR, without installing anything.");
+    }
+    const CarriedPayload payload(SysInfo::getCurrentModuleHandle());
+    // A launcher packed before indexes does not know its package's name: it goes by the launcher's.
+    const tstring packageFileName =
+        payload.indexed() ? payload.package().name : FileUtils::stripSuffix(launcherFileName()) + L".msi";
+    payload.extractTo(FileUtils::toAbsolutePath(args[1]), packageFileName);
+    processExitCode = 0;
+}
+
+void showUsage() {
+    const tstring self = launcherFileName();
+    app::showInformation(
+        L"Installs the package this setup carries through Windows Installer (msiexec).\n\n" + self +
+        L" [options] [PROPERTY=value ...]\n"
+        L"    installs; options and properties go to msiexec unchanged, e.g.\n"
+        L"    /qn  no user interface       /passive  progress only\n"
+        L"    /l*v FILE  a verbose log      PROP=value  a property of the package\n" +
+        self +
+        L" uninstall [/l*v FILE]\n"
+        L"    removes the product silently, without restarting\n" +
+        self +
+        L" repair [options]\n"
+        L"    reinstalls the product's files and settings (REINSTALL=ALL REINSTALLMODE=vomus);\n"
+        L"    your options come last and win\n" +
+        self +
+        L" extract DIR\n"
+        L"    writes the package and the files it needs into DIR, installing nothing\n" +
+        self +
+        L" /?\n"
+        L"    shows this text\n\n"
+        L"Exit codes: -1 when this setup itself fails; otherwise the installer's own code\n"
+        L"(0 success, 1602 cancelled, 1603 failed, 1605 not installed, 1618 another\n"
+        L"installation is running, 3010 restart required, 1641 restart started).");
+    processExitCode = 0;
+}
+
+bool isBlank(wchar_t c) {
+    return c == L' ' || c == L'\t';
+}
+
+// The verb the arguments' text starts with, as typed, followed by a blank or nothing. Only such a
+// command line is split: an ordinary installation loads no shell32.
+std::optional<tstring> leadingVerb(const tstring& argsText) {
+    std::size_t start = 0;
+    while (start < argsText.size() && isBlank(argsText[start])) {
+        ++start;
+    }
+    for (const wchar_t* verb : {L"extract", L"repair", L"/?", L"-?", L"/help", L"--help"}) {
+        const tstring word(verb);
+        const std::size_t end = start + word.size();
+        if (argsText.compare(start, word.size(), word) == 0 && (end == argsText.size() || isBlank(argsText[end]))) {
+            return word;
+        }
+    }
+    return std::nullopt;
+}
+
+// What follows the leading verb, as typed.
+tstring textAfterVerb(const tstring& argsText, const tstring& verb) {
+    const std::size_t verbStart = argsText.find(verb);
+    return tstrings::trim(argsText.substr(verbStart + verb.size()));
 }
 
 }  // namespace
@@ -101,15 +193,24 @@ int exitCode() {
 
 void installerMain() {
     const tstring argsText = SysInfo::getCommandArgsText();
-    if (!mayAskForUninstall(argsText)) {
-        installCarriedPackage(argsText);
+    const std::optional<tstring> verb = leadingVerb(argsText);
+    if (!verb && !mayAskForUninstall(argsText)) {
+        installCarriedPackage({}, argsText);
         return;
     }
     const tstring_array args = SysInfo::getCommandArgs(SysInfo::ExcludeProgramName);
     if (asksForUninstall(args)) {
         uninstallCarriedProduct(args);
+    } else if (verb && args.front() == *verb) {
+        if (*verb == L"extract") {
+            extractCarriedPayload(args);
+        } else if (*verb == L"repair") {
+            repairCarriedProduct(textAfterVerb(argsText, *verb));
+        } else {
+            showUsage();
+        }
     } else {
-        installCarriedPackage(argsText);
+        installCarriedPackage({}, argsText);
     }
 }
 

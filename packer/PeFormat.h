@@ -60,7 +60,8 @@ inline constexpr std::size_t kResourceDataEntrySize = 16;  // u32 address, u32 s
 inline constexpr std::uint32_t kHighBit = 0x80000000;      // a name (not an id); a table (not data)
 
 // Windows loads no image of 2 GiB or more: x64 code reaches every part of its image with signed
-// 32-bit displacements, and executable images are documented to be at most 2 GiB.
+// 32-bit displacements, and executable images are documented to be at most 2 GiB. (Wine is more
+// lenient: it maps and runs images up to the 4 GiB the 32-bit SizeOfImage can give.)
 inline constexpr std::uint64_t kLargestImage = 0x80000000ull - 0x1000;
 
 inline std::uint16_t read16(const std::uint8_t* at) {

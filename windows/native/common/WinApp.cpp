@@ -107,6 +107,19 @@ public:
 
 namespace app {
 
+void showInformation(const tstring& text) {
+    if (canShowErrorBox(LD_SYSTEM_FUNCTION(user32, GetProcessWindowStation)(), currentSessionId())) {
+        const tstring caption = FileUtils::basename(SysInfo::getProcessModulePath());
+        // 0 is Windows' failure; Wine answers -1 where it has no display.
+        if (LD_SYSTEM_FUNCTION(user32, MessageBoxW)(nullptr, text.c_str(), caption.c_str(), MB_ICONINFORMATION) > 0) {
+            return;
+        }
+    }
+    const std::string utf8 = tstrings::toUtf8(text) + "\n";
+    std::fwrite(utf8.data(), 1, utf8.size(), stderr);
+    std::fflush(stderr);
+}
+
 bool canShowErrorBox(HWINSTA station, DWORD sessionId) {
     // Session 0 holds services and has had no interactive desktop since Windows Vista, even on a
     // station that calls itself visible (a service allowed to interact with the desktop).

@@ -20,6 +20,11 @@ int wlaunch(const std::nothrow_t&, LauncherFunc payload);
 // True when the system cannot tell.
 bool isVisibleWindowStation(HWINSTA station);
 
+// Shows `text` to the user in a box captioned with the executable's file name, with the
+// information icon, and returns when it is dismissed. Where no box can reach a user (as for the
+// error box) or the box cannot be shown, the text goes to standard error instead.
+void showInformation(const tstring& text);
+
 // Whether an error box can reach a user: not in session 0, where services run and nobody sees
 // a desktop, and not on an invisible window station.
 bool canShowErrorBox(HWINSTA station, DWORD sessionId);
