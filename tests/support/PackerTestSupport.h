@@ -1,0 +1,47 @@
+// Helpers the packer's tests share: the headers of an executable's bytes and the system's reading
+// of a written launcher.
+#pragma once
+
+#include <cstring>
+#include <string>
+
+#include "PackerTestFiles.h"
+#include "TestSupport.h"
+#include "UniqueResource.h"
+
+template <typename T>
+T readStruct(const std::string& bytes, std::size_t offset) {
+    T value{};
+    std::memcpy(&value, bytes.data() + offset, sizeof(T));
+    return value;
+}
+
+inline std::size_t ntHeadersOffset(const std::string& image) {
+    return static_cast<std::size_t>(readStruct<IMAGE_DOS_HEADER>(image, 0).e_lfanew);
+}
+
+inline IMAGE_NT_HEADERS64 ntHeaders(const std::string& image) {
+    return readStruct<IMAGE_NT_HEADERS64>(image, ntHeadersOffset(image));
+}
+
+// A written launcher, loaded as the system reads the resources of a file it does not run.
+class LoadedLauncher {
+public:
+    explicit LoadedLauncher(const tstring& path)
+        : module_(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)) {
+        EXPECT_TRUE(module_) << "cannot load " << utf8(path) << ": error " << GetLastError();
+    }
+
+    // The resource's bytes; "(none)" when it is missing.
+    std::string resource(LPCWSTR name, LPCWSTR type) const {
+        const HRSRC found = FindResourceW(module_.get(), name, type);
+        if (found == nullptr) {
+            return "(none)";
+        }
+        const auto* data = static_cast<const char*>(LockResource(LoadResource(module_.get(), found)));
+        return std::string(data, SizeofResource(module_.get(), found));
+    }
+
+private:
+    ModuleHandle module_;
+};
