@@ -1,13 +1,16 @@
-// Helpers the packer's tests share: the headers of an executable's bytes and the system's reading
-// of a written launcher.
+// Helpers the packer's tests share: the headers of an executable's bytes, launchers written from
+// the stub the build made, and the system's reading of them.
 #pragma once
 
 #include <cstring>
 #include <string>
 
 #include "PackerTestFiles.h"
+#include "ResourceSection.h"
+#include "StubImage.h"
 #include "TestSupport.h"
 #include "UniqueResource.h"
+#include "WinFileUtils.h"
 
 template <typename T>
 T readStruct(const std::string& bytes, std::size_t offset) {
@@ -22,6 +25,22 @@ inline std::size_t ntHeadersOffset(const std::string& image) {
 
 inline IMAGE_NT_HEADERS64 ntHeaders(const std::string& image) {
     return readStruct<IMAGE_NT_HEADERS64>(image, ntHeadersOffset(image));
+}
+
+// Writes `stub` with `resources` as its last section to `path`, as pack() does after its checks.
+inline StubImage::Written writeLauncher(const std::string& stub, const ResourceSection& resources, const tstring& path,
+                                        const StubImage::Progress& progress = nullptr) {
+    FileUtils::StagedFileWriter writer(path);
+    const StubImage::Written written = StubImage(stub.data(), stub.size()).writeWith(resources, writer, progress);
+    writer.close();
+    writer.finalize();
+    return written;
+}
+
+inline UniqueHandle openForReading(const tstring& path) {
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(file) << "cannot open " << utf8(path) << ": error " << GetLastError();
+    return file;
 }
 
 // A written launcher, loaded as the system reads the resources of a file it does not run.
