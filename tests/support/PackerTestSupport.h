@@ -51,14 +51,21 @@ public:
         EXPECT_TRUE(module_) << "cannot load " << utf8(path) << ": error " << GetLastError();
     }
 
+    HMODULE get() const { return module_.get(); }
+
+    // Where the resource's bytes are; nullptr when it is missing.
+    const char* address(LPCWSTR name, LPCWSTR type) const {
+        const HRSRC found = FindResourceW(module_.get(), name, type);
+        return found == nullptr ? nullptr : static_cast<const char*>(LockResource(LoadResource(module_.get(), found)));
+    }
+
     // The resource's bytes; "(none)" when it is missing.
     std::string resource(LPCWSTR name, LPCWSTR type) const {
         const HRSRC found = FindResourceW(module_.get(), name, type);
         if (found == nullptr) {
             return "(none)";
         }
-        const auto* data = static_cast<const char*>(LockResource(LoadResource(module_.get(), found)));
-        return std::string(data, SizeofResource(module_.get(), found));
+        return std::string(address(name, type), SizeofResource(module_.get(), found));
     }
 
 private:
