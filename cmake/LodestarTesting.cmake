@@ -8,7 +8,9 @@ configure_file(${PROJECT_SOURCE_DIR}/scripts/wine-run.in ${PROJECT_BINARY_DIR}/w
                                 WORLD_READ WORLD_EXECUTE
                @ONLY)
 set(LODESTAR_WINE_RUN ${PROJECT_BINARY_DIR}/wine-run)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${LODESTAR_WINE_RUN})
+if(WIN32)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${LODESTAR_WINE_RUN})
+endif()
 
 # Makes the prefix and starts the one persistent wineserver before any test, stops it after all.
 function(lodestar_add_wine_fixture)

@@ -1,10 +1,11 @@
 #include "IconFile.h"
 
 #include <algorithm>
+#include <optional>
 #include <cstring>
 
 #include "ErrorHandling.h"
-#include "UniqueResource.h"
+#include "InputFile.h"
 
 namespace {
 
@@ -137,21 +138,17 @@ IconResources parseIconFile(const std::vector<std::uint8_t>& file, const tstring
 }
 
 IconResources readIconFile(const tstring& path) {
-    const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER size{};
-    if (!file || !GetFileSizeEx(file.get(), &size)) {
-        const DWORD error = GetLastError();
-        refuse(path, tstrings::MessageBuilder()
-                         << "it cannot be opened (" << describeSystemError(error, nullptr) << ")");
+    std::optional<InputFile> file;
+    try {
+        file.emplace(path);
+    } catch (const LdErrorBase& e) {
+        refuse(path, tstrings::MessageBuilder() << "it cannot be opened (" << std::string(e.rawMessage()) << ")");
     }
-    if (static_cast<std::uint64_t>(size.QuadPart) > kLargestIconFile) {
+    if (file->size() > kLargestIconFile) {
         refuse(path, tstrings::MessageBuilder() << "it is larger than " << kLargestIconFile << " bytes");
     }
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size.QuadPart));
-    DWORD read = 0;
-    if (!bytes.empty() && (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
-                           read != bytes.size())) {
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(file->size()));
+    if (file->read(bytes.data(), bytes.size()) != bytes.size()) {
         refuse(path, tstrings::MessageBuilder() << "it cannot be read");
     }
     return parseIconFile(bytes, path);

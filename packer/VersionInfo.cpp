@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "WinApi.h"
-
 namespace {
 
 constexpr std::uint16_t kBinary = 0;
@@ -18,6 +16,22 @@ void append(std::vector<std::uint8_t>& bytes, const void* data, std::size_t size
     std::memcpy(bytes.data() + end, data, size);
 }
 
+// Text as a Windows executable stores it: UTF-16 little-endian, with its terminator.
+std::vector<std::uint8_t> utf16WithTerminator(const tstring& text) {
+    std::vector<std::uint8_t> bytes;
+    for (const char16_t unit : tstrings::toUtf16(text) + u'\0') {
+        bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+    }
+    return bytes;
+}
+
+void put32(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    }
+}
+
 void padTo32Bits(std::vector<std::uint8_t>& bytes) {
     bytes.resize((bytes.size() + 3) / 4 * 4);
 }
@@ -27,7 +41,8 @@ void padTo32Bits(std::vector<std::uint8_t>& bytes) {
 std::vector<std::uint8_t> block(const tstring& key, std::uint16_t type, const void* value, std::size_t valueBytes,
                                 std::uint16_t valueLength, const std::vector<std::vector<std::uint8_t>>& children) {
     std::vector<std::uint8_t> bytes(6);
-    append(bytes, key.c_str(), 2 * (key.size() + 1));
+    const std::vector<std::uint8_t> keyText = utf16WithTerminator(key);
+    append(bytes, keyText.data(), keyText.size());
     if (valueBytes > 0) {
         padTo32Bits(bytes);
         append(bytes, value, valueBytes);
@@ -37,15 +52,17 @@ std::vector<std::uint8_t> block(const tstring& key, std::uint16_t type, const vo
         append(bytes, child.data(), child.size());
     }
     const auto length = static_cast<std::uint16_t>(bytes.size());
-    std::memcpy(bytes.data(), &length, 2);
-    std::memcpy(bytes.data() + 2, &valueLength, 2);
-    std::memcpy(bytes.data() + 4, &type, 2);
+    for (const auto& [at, field] : {std::pair{0, length}, std::pair{2, valueLength}, std::pair{4, type}}) {
+        bytes[static_cast<std::size_t>(at)] = static_cast<std::uint8_t>(field & 0xFF);
+        bytes[static_cast<std::size_t>(at) + 1] = static_cast<std::uint8_t>(field >> 8);
+    }
     return bytes;
 }
 
 std::vector<std::uint8_t> stringBlock(const tstring& key, const tstring& value) {
     // The value length of a string counts UTF-16 units, terminator included.
-    return block(key, kText, value.c_str(), 2 * (value.size() + 1), static_cast<std::uint16_t>(value.size() + 1), {});
+    const std::vector<std::uint8_t> text = utf16WithTerminator(value);
+    return block(key, kText, text.data(), text.size(), static_cast<std::uint16_t>(text.size() / 2), {});
 }
 
 }  // namespace
@@ -71,16 +88,15 @@ VersionNumber parseVersion(const tstring& version) {
 
 std::vector<std::uint8_t> buildVersionInfo(const tstring& version, const VersionStrings& strings) {
     const VersionNumber number = parseVersion(version);
-    VS_FIXEDFILEINFO fixed{};
-    fixed.dwSignature = VS_FFI_SIGNATURE;
-    fixed.dwStrucVersion = VS_FFI_STRUCVERSION;
-    fixed.dwFileVersionMS = static_cast<DWORD>(number.parts[0]) << 16 | number.parts[1];
-    fixed.dwFileVersionLS = static_cast<DWORD>(number.parts[2]) << 16 | number.parts[3];
-    fixed.dwProductVersionMS = fixed.dwFileVersionMS;
-    fixed.dwProductVersionLS = fixed.dwFileVersionLS;
-    fixed.dwFileFlagsMask = VS_FFI_FILEFLAGSMASK;
-    fixed.dwFileOS = VOS_NT_WINDOWS32;
-    fixed.dwFileType = VFT_APP;
+    // VS_FIXEDFILEINFO: signature, structure version, file and product versions, the flags mask
+    // and flags, VOS_NT_WINDOWS32, VFT_APP, no subtype, no date.
+    const std::uint32_t versionMs = static_cast<std::uint32_t>(number.parts[0]) << 16 | number.parts[1];
+    const std::uint32_t versionLs = static_cast<std::uint32_t>(number.parts[2]) << 16 | number.parts[3];
+    std::vector<std::uint8_t> fixed;
+    for (const std::uint32_t field :
+         {0xFEEF04BDu, 0x00010000u, versionMs, versionLs, versionMs, versionLs, 0x3Fu, 0u, 0x00040004u, 1u, 0u, 0u, 0u}) {
+        put32(fixed, field);
+    }
 
     std::vector<std::vector<std::uint8_t>> texts;
     for (const auto& [key, value] : strings) {
@@ -90,8 +106,11 @@ std::vector<std::uint8_t> buildVersionInfo(const tstring& version, const Version
     }
     const auto table = block(kEnglishUnicodeTable, kText, nullptr, 0, 0, texts);
     const auto stringInfo = block(L"StringFileInfo", kText, nullptr, 0, 0, {table});
+    std::vector<std::uint8_t> translationValue;
+    put32(translationValue, kEnglishUnicode);
     const auto translation =
-        block(L"Translation", kBinary, &kEnglishUnicode, sizeof(kEnglishUnicode), sizeof(kEnglishUnicode), {});
+        block(L"Translation", kBinary, translationValue.data(), translationValue.size(), 4, {});
     const auto varInfo = block(L"VarFileInfo", kText, nullptr, 0, 0, {translation});
-    return block(L"VS_VERSION_INFO", kBinary, &fixed, sizeof(fixed), sizeof(fixed), {stringInfo, varInfo});
+    return block(L"VS_VERSION_INFO", kBinary, fixed.data(), fixed.size(), static_cast<std::uint16_t>(fixed.size()),
+                 {stringInfo, varInfo});
 }

@@ -2,6 +2,7 @@
 // composed by fixed rules (located text for the log, raw text for the user).
 #pragma once
 
+#include <cerrno>
 #include <concepts>
 #include <exception>
 #include <stdexcept>
@@ -34,9 +35,11 @@ private:
     std::string locatedMessage_;
 };
 
-// Defined in windows/native/common/WinErrorHandling.cpp, where the system's message tables are:
-// SysError's constructor, makeMessage, describeSystemError, lookupMessageText, describeComError,
-// crtErrorText and showDebugBreakPrompt. The rest is defined in ErrorHandling.cpp.
+// Defined in windows/native/common/WinErrorHandling.cpp, where the system's message tables are
+// (and for the native Linux build in linux/native/common/LinuxErrorHandling.cpp, with the C
+// library's error texts): SysError's constructor, makeMessage, describeSystemError,
+// lookupMessageText, describeComError, crtErrorText and showDebugBreakPrompt. The rest is defined
+// in ErrorHandling.cpp.
 
 // A failed operating-system call; the code lives on only inside the message text.
 class SysError : public std::runtime_error {
@@ -94,13 +97,20 @@ const void* apiAddress(Fn* function) {
 // read before anything else can change it:
 //     LD_THROW_LAST_ERROR_IF(!CreateDirectoryW(path.c_str(), nullptr), CreateDirectoryW,
 //                            "CreateDirectory(" << path << ") failed");
-#define LD_THROW_LAST_ERROR_IF(failed, api, message)            \
-    do {                                                        \
-        if (failed) {                                           \
-            const unsigned long ldLastError = ::GetLastError(); \
-            LD_THROW_SYSTEM_ERROR(api, ldLastError, message);   \
-        }                                                       \
+#define LD_THROW_LAST_ERROR_IF(failed, api, message)                                     \
+    do {                                                                                 \
+        if (failed) {                                                                    \
+            const unsigned long ldLastError = static_cast<unsigned long>(LD_LAST_ERROR()); \
+            LD_THROW_SYSTEM_ERROR(api, ldLastError, message);                            \
+        }                                                                                \
     } while (false)
+
+// The thread's last error: GetLastError() on Windows, errno elsewhere.
+#ifdef _WIN32
+#define LD_LAST_ERROR() ::GetLastError()
+#else
+#define LD_LAST_ERROR() errno
+#endif
 
 // Raises `Error(MessageBuilder() << message, code)` when `call` returns a code other than 0
 // (ERROR_SUCCESS): for calls that report failure by their result rather than the last error, as

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <new>
 
-#include "WinSysInfo.h"
+#include "SysInfo.h"
 
 namespace {
 
@@ -72,9 +72,7 @@ Logger& Logger::global() {
 
 void Logger::log(LogLevel level, const wchar_t* file, int line, const wchar_t* func, const tstring& message) const {
     LogEvent event{};
-    GetLocalTime(&event.ts);
-    event.tid = GetCurrentThreadId();
-    event.pid = GetCurrentProcessId();
+    stampLogEvent(event);
     event.processName = processName;
     event.logLevel = logLevelName(level);
     event.fileName = fileNamePart(file != nullptr ? file : L"");

@@ -1,8 +1,9 @@
 // The process-wide logger: records with time, ids, process name and site, handed to one
 // exchangeable appender that decides whether and where they are written. Bound to the system:
-// the time (SYSTEMTIME), thread and process ids come from kernel32 in Log.cpp, the process name
-// from SysInfo::getCurrentModulePath (WinSysInfo.cpp); the std::ostream form of
-// StreamLogAppender is defined in StandardStreams.cpp.
+// the time, thread and process ids come from stampLogEvent (windows/native/common/WinLog.cpp:
+// kernel32; linux/native/common/LinuxLog.cpp), the process name from
+// SysInfo::getCurrentModulePath (SysInfo.h); the std::ostream form of StreamLogAppender is
+// defined in StandardStreams.cpp.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +12,25 @@
 #include <string>
 
 #include "SourceLocation.h"
-#include "WinApi.h"
 #include "tstrings.h"
+
+#ifdef _WIN32
+#include "WinApi.h"
+// The system's date-time record.
+using LogTime = SYSTEMTIME;
+#else
+// The fields of the Windows date-time record, named as Windows names them.
+struct LogTime {
+    std::uint16_t wYear;
+    std::uint16_t wMonth;
+    std::uint16_t wDayOfWeek;
+    std::uint16_t wDay;
+    std::uint16_t wHour;
+    std::uint16_t wMinute;
+    std::uint16_t wSecond;
+    std::uint16_t wMilliseconds;
+};
+#endif
 
 enum class LogLevel : int { TRACE = 0, INFO = 1, WARNING = 2, ERROR = 3 };
 
@@ -20,7 +38,7 @@ enum class LogLevel : int { TRACE = 0, INFO = 1, WARNING = 2, ERROR = 3 };
 const wchar_t* logLevelName(LogLevel level);
 
 struct LogEvent {
-    SYSTEMTIME ts;
+    LogTime ts;
     std::uint32_t tid;
     std::uint32_t pid;
     const wchar_t* processName;
@@ -30,6 +48,9 @@ struct LogEvent {
     tstring funcName;
     tstring message;
 };
+
+// Fills the record's local time, thread id and process id; the platform's.
+void stampLogEvent(LogEvent& event);
 
 class LogAppender {
 public:

@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "ErrorHandling.h"
-#include "WinSysInfo.h"
+#include "SysInfo.h"
 
 namespace {
 

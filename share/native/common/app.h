@@ -1,7 +1,7 @@
 // The launch frame: runs a payload, turns every failure that escapes it into one ERROR record
 // and a short last error message for the user, and never lets an exception out. Its Windows
 // half, app::wlaunch with the console and the error box, is declared in WinApp.h; the debug
-// switch is read through SysInfo (WinSysInfo.h).
+// switch is read through SysInfo (SysInfo.h).
 #pragma once
 
 #include <new>

@@ -1,7 +1,14 @@
 // Wide text: the library's string type, its conversions at the narrow borders, the message
 // builder every error and log text is composed with, printf-style formatting and small helpers.
-// The code-page conversions are the system's (MultiByteToWideChar and WideCharToMultiByte, called
-// in tstrings.cpp); everything else is standard C++.
+// The code-page conversions and the printf-style formatting are the platform's (toMultiByte,
+// fromMultiByte and detail::formatPrintfList: windows/native/common/WinStrings.cpp with
+// WideCharToMultiByte, MultiByteToWideChar and _vsnwprintf_s; linux/native/common/LinuxStrings.cpp);
+// everything else is standard C++.
+//
+// tstring is the standard wide string: 16-bit UTF-16 code units on Windows. In the native Linux
+// build (the packer and the portable part of the library) a wide character is 32 bits and a
+// tstring holds Unicode code points; whatever must be UTF-16 (text stored in a Windows
+// executable) goes through toUtf16.
 #pragma once
 
 #include <iosfwd>
@@ -15,6 +22,10 @@ typedef std::vector<tstring> tstring_array;
 namespace tstrings {
 
 enum CompareMode : int { CaseSensitive = 0, IgnoreCase = 1 };
+
+// Code pages of toMultiByte and fromMultiByte.
+inline constexpr unsigned kActiveCodePage = 0;  // CP_ACP; UTF-8 on Linux
+inline constexpr unsigned kUtf8CodePage = 65001;  // CP_UTF8
 
 std::string toMultiByte(const tstring& text, unsigned codePage);
 tstring fromMultiByte(const std::string& text, unsigned codePage);

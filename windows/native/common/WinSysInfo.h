@@ -1,9 +1,11 @@
-// What the library asks of the running process and the system: command line, environment,
-// system directory, module handles and paths.
+// What the library asks of the running process and the system on Windows: besides what every
+// platform answers (SysInfo.h: environment, module paths), the command line, the system
+// directory and module handles.
 #pragma once
 
 #include <new>
 
+#include "SysInfo.h"
 #include "WinApi.h"
 #include "tstrings.h"
 
@@ -19,14 +21,6 @@ tstring_array getCommandArgs(ProgramNameMode mode);
 // re-quoted, so a program with its own parser (msiexec) can be handed exactly what the user typed.
 tstring getCommandArgsText();
 
-void setEnvVariable(const tstring& name, const tstring& value);
-// True also for a variable set to the empty string.
-bool isEnvVariableSet(const tstring& name);
-// Throws when the variable is not set or cannot be read.
-tstring getEnvVariable(const tstring& name);
-// `defaultValue` when the variable is not set or cannot be read.
-tstring getEnvVariable(const std::nothrow_t&, const tstring& name, const tstring& defaultValue);
-
 // Without trailing separators.
 tstring getSystemDirectory();
 // "msiexec.exe" in the system directory.
@@ -37,8 +31,5 @@ HMODULE getCurrentModuleHandle();
 // The module whose code or data lies at `address`, without taking a reference to it; null when
 // none does (the thread's last error then says why).
 HMODULE moduleContaining(const void* address) noexcept;
-tstring getCurrentModulePath();
-// The absolute path of the process executable.
-tstring getProcessModulePath();
 
 }  // namespace SysInfo

@@ -1,0 +1,77 @@
+#include "InputFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "ErrorHandling.h"
+
+namespace {
+
+[[noreturn]] void refuse(const tstrings::MessageBuilder& message, bool missing) {
+    LD_THROW(InputFileError(message.str(), missing));
+}
+
+}  // namespace
+
+// POSIX has no share modes: another process can still write to a file open here. What the packer
+// carries is checked by the hashes it takes while it reads, and by reading the launcher back.
+struct InputFile::Native {
+    int fd = -1;
+    ~Native() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+};
+
+InputFile::InputFile(const tstring& path) : path_(path), native_(std::make_unique<Native>()) {
+    native_->fd = ::open(tstrings::toUtf8(path_).c_str(), O_RDONLY | O_CLOEXEC);
+    if (native_->fd < 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR) {
+            refuse(tstrings::MessageBuilder() << "there is no file at " << path_, true);
+        }
+        refuse(tstrings::MessageBuilder() << path_ << " cannot be opened: " << describeSystemError(static_cast<unsigned long>(error), nullptr),
+               false);
+    }
+    struct stat status {};
+    if (::fstat(native_->fd, &status) != 0) {
+        const int error = errno;
+        refuse(tstrings::MessageBuilder() << "the size of " << path_ << " cannot be read: "
+                                          << describeSystemError(static_cast<unsigned long>(error), nullptr),
+               false);
+    }
+    if (S_ISDIR(status.st_mode)) {
+        refuse(tstrings::MessageBuilder() << path_ << " is a directory", false);
+    }
+    size_ = static_cast<std::uint64_t>(status.st_size);
+    ::posix_fadvise(native_->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+InputFile::~InputFile() = default;
+InputFile::InputFile(InputFile&& other) noexcept = default;
+InputFile& InputFile::operator=(InputFile&& other) noexcept = default;
+
+std::size_t InputFile::read(void* buffer, std::size_t size) {
+    auto* next = static_cast<char*>(buffer);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got = ::read(native_->fd, next + done, size - done);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        LD_THROW_LAST_ERROR_IF(got < 0, ::read, "read(" << path_ << ") failed");
+        if (got == 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
+void InputFile::rewind() {
+    LD_THROW_LAST_ERROR_IF(::lseek(native_->fd, 0, SEEK_SET) < 0, ::lseek, "lseek(" << path_ << ") failed");
+}

@@ -1,0 +1,119 @@
+// What lodestar-pack reads of a package in the native Linux build: msitools' libmsi (GLib).
+#include <libmsi.h>
+
+#include <memory>
+
+#include "ErrorHandling.h"
+#include "PackageDatabase.h"
+
+namespace {
+
+// Every libmsi object is a GObject with one owner here.
+struct GObjectRelease {
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
+template <typename T>
+using GOwned = std::unique_ptr<T, GObjectRelease>;
+
+// A libmsi call's error, owned until its message is taken.
+class CallError {
+public:
+    CallError() = default;
+    CallError(const CallError&) = delete;
+    CallError& operator=(const CallError&) = delete;
+    ~CallError() {
+        if (error_ != nullptr) {
+            g_error_free(error_);
+        }
+    }
+
+    GError** receive() { return &error_; }
+    std::string message() const { return error_ != nullptr && error_->message != nullptr ? error_->message : ""; }
+
+private:
+    GError* error_ = nullptr;
+};
+
+[[noreturn]] void refuse(const tstrings::MessageBuilder& call, const CallError& error) {
+    LD_THROW(tstrings::MessageBuilder() << call << " failed: " << error.message());
+}
+
+tstring fieldText(const LibmsiRecord* record, guint field) {
+    if (libmsi_record_is_null(record, field)) {
+        return tstring();
+    }
+    gchar* text = libmsi_record_get_string(record, field);
+    const tstring value = text != nullptr ? tstrings::fromUtf8(text) : tstring();
+    g_free(text);
+    return value;
+}
+
+}  // namespace
+
+struct PackageDatabase::Native {
+    GOwned<LibmsiDatabase> database;
+};
+
+PackageDatabase::PackageDatabase(const tstring& path) : native_(std::make_unique<Native>()) {
+    CallError error;
+    native_->database.reset(
+        libmsi_database_new(tstrings::toUtf8(path).c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, error.receive()));
+    if (!native_->database) {
+        refuse(tstrings::MessageBuilder() << "libmsi_database_new(" << path << ", read-only)", error);
+    }
+}
+
+PackageDatabase::~PackageDatabase() = default;
+
+std::vector<PackageDatabase::Row> PackageDatabase::select(const tstring& query) const {
+    CallError error;
+    const GOwned<LibmsiQuery> view(
+        libmsi_query_new(native_->database.get(), tstrings::toUtf8(query).c_str(), error.receive()));
+    if (!view || !libmsi_query_execute(view.get(), nullptr, error.receive())) {
+        refuse(tstrings::MessageBuilder() << "The query " << query, error);
+    }
+    std::vector<Row> rows;
+    for (;;) {
+        CallError fetchError;
+        const GOwned<LibmsiRecord> record(libmsi_query_fetch(view.get(), fetchError.receive()));
+        if (!record) {
+            // The end of the rows is reported as a "no more items" error too: only a fetch
+            // error with another code is a failure.
+            break;
+        }
+        Row row;
+        const guint fields = libmsi_record_get_field_count(record.get());
+        for (guint field = 1; field <= fields; ++field) {
+            row.push_back(fieldText(record.get(), field));
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+std::optional<tstring> PackageDatabase::property(const tstring& name) const {
+    const std::vector<Row> rows = select(L"SELECT `Value` FROM `Property` WHERE `Property` = '" + name + L"'");
+    if (rows.empty()) {
+        return std::nullopt;
+    }
+    return rows.front().at(0);
+}
+
+bool PackageDatabase::hasTable(const tstring& table) const {
+    return !select(L"SELECT `Name` FROM `_Tables` WHERE `Name` = '" + table + L"'").empty();
+}
+
+std::int32_t PackageDatabase::wordCount() const {
+    CallError error;
+    const GOwned<LibmsiSummaryInfo> summary(libmsi_summary_info_new(native_->database.get(), 0, error.receive()));
+    if (!summary) {
+        refuse(tstrings::MessageBuilder() << "libmsi_summary_info_new", error);
+    }
+    CallError typeError;
+    if (libmsi_summary_info_get_property_type(summary.get(), LIBMSI_PROPERTY_SOURCE, typeError.receive()) !=
+        LIBMSI_PROPERTY_TYPE_INT) {
+        return 0;
+    }
+    CallError valueError;
+    return libmsi_summary_info_get_int(summary.get(), LIBMSI_PROPERTY_SOURCE, valueError.receive());
+}
