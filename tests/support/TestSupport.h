@@ -3,7 +3,11 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#ifdef _WIN32
 #include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -12,23 +16,28 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "ErrorHandling.h"
 #include "Log.h"
-#include "WinApi.h"
 #include "tstrings.h"
+#ifdef _WIN32
+#include "WinApi.h"
+#endif
 
 inline std::string utf8(const tstring& text) {
     return tstrings::toUtf8(text);
 }
 
+#ifdef _WIN32
 // Wine's ntdll exports wine_get_version; Windows' does not.
 inline bool runningUnderWine() {
     const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
+#endif
 
 // ---------------------------------------------------------------------------------------------
 // Errors, log records and output streams
@@ -75,6 +84,7 @@ private:
 // the level of its file descriptor, so that whatever writes to it is caught.
 class StreamCapture {
 public:
+#ifdef _WIN32
     explicit StreamCapture(std::FILE* stream) : stream_(stream) {
         wchar_t directory[MAX_PATH + 1] = {};
         GetTempPathW(MAX_PATH + 1, directory);
@@ -92,6 +102,20 @@ public:
         _close(saved_);
         std::fclose(capture_);
     }
+#else
+    explicit StreamCapture(std::FILE* stream) : stream_(stream) {
+        capture_ = std::tmpfile();  // deleted when closed
+        std::fflush(stream_);
+        saved_ = ::dup(::fileno(stream_));
+        ::dup2(::fileno(capture_), ::fileno(stream_));
+    }
+    ~StreamCapture() {
+        std::fflush(stream_);
+        ::dup2(saved_, ::fileno(stream_));
+        ::close(saved_);
+        std::fclose(capture_);
+    }
+#endif
     StreamCapture(const StreamCapture&) = delete;
     StreamCapture& operator=(const StreamCapture&) = delete;
 
@@ -127,17 +151,19 @@ class ScratchDirectory {
 public:
     ScratchDirectory() {
         static std::atomic<int> counter{0};
+        static const unsigned long long run = std::random_device()();
         path_ = std::filesystem::temp_directory_path() /
-                (L"lodestar test " + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount()) +
-                 L"-" + std::to_wstring(counter++) + L" " + kNonAsciiName);
+                (L"lodestar test " + std::to_wstring(run) + L"-" + std::to_wstring(counter++) + L" " + kNonAsciiName);
         std::filesystem::create_directories(path_);
     }
     ~ScratchDirectory() {
         std::error_code ignored;
+#ifdef _WIN32
         for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
              it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
             SetFileAttributesW(it->path().c_str(), FILE_ATTRIBUTE_NORMAL);
         }
+#endif
         std::filesystem::remove_all(path_, ignored);
     }
     ScratchDirectory(const ScratchDirectory&) = delete;
@@ -162,10 +188,13 @@ inline std::string readFile(const tstring& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+#ifdef _WIN32
 inline tstring readUtf16File(const tstring& path) {
     const std::string bytes = readFile(path);
     return tstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
 }
+
+#endif
 
 // The names directly inside `directory`, sorted.
 inline std::vector<tstring> listNames(const tstring& directory) {
@@ -180,6 +209,7 @@ inline std::vector<tstring> listNames(const tstring& directory) {
 // ---------------------------------------------------------------------------------------------
 // Processes
 
+#ifdef _WIN32
 // The path of `module` in this process; of the test program itself by default.
 inline tstring modulePath(HMODULE module = nullptr) {
     std::vector<wchar_t> buffer(32768);
@@ -237,3 +267,4 @@ inline ChildResult runChild(const tstring& program, const tstring& rawCommandLin
     CloseHandle(process.hProcess);
     return result;
 }
+#endif  // _WIN32

@@ -3,10 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#ifndef _WIN32
+#include <fcntl.h>
+#endif
 #include <regex>
 
 #include "TestSupport.h"
+#ifdef _WIN32
 #include "WinApi.h"
+#endif
 
 namespace Demo {
 struct Widget {
@@ -122,6 +127,7 @@ TEST(LdError, AMessageHoldingANulKeepsItsWholeText) {
     EXPECT_STREQ(error.what(), "a(1) at f(): before\\0after");
 }
 
+#ifdef _WIN32
 TEST(SysError, FailedLibraryLoadCarriesCode126AndTheSystemDescription) {
     const wchar_t* path = L"no-such-library-0d1b.dll";
     try {
@@ -141,6 +147,8 @@ TEST(SysError, FailedLibraryLoadCarriesCode126AndTheSystemDescription) {
     }
 }
 
+#endif
+
 TEST(SysError, IsCatchableAsEveryBase) {
     auto raise = [] { LD_THROW(SysError(tstrings::MessageBuilder() << "x", nullptr, 5, "System error")); };
     EXPECT_THROW(raise(), LdErrorBase);
@@ -149,6 +157,7 @@ TEST(SysError, IsCatchableAsEveryBase) {
     EXPECT_THROW(raise(), std::exception);
 }
 
+#ifdef _WIN32
 TEST(SysError, NullApiTakesTheSystemTableAndNullLabelReadsSomeError) {
     const std::string withApi = makeMessage("Open failed", "System error", nullptr, 2);
     EXPECT_EQ(withApi, "Open failed. System error [2](system error 2 (" +
@@ -216,6 +225,21 @@ TEST(MessageText, ComErrorsShowTheWholeHresultAndTheWin32Description) {
               L"COM error 0x80004005 (" + lookupMessageText(0x80004005, nullptr) + L")");
     EXPECT_NE(lookupMessageText(0x80004005, nullptr), lookupMessageText(0x4005, nullptr));
 }
+
+#else
+// Linux describes error numbers with the C library's texts; there are no message tables.
+TEST(SysError, FailedCallCarriesErrnoAndTheCLibrarysDescription) {
+    try {
+        LD_THROW_LAST_ERROR_IF((errno = ENOENT) != 0, ::open, "open(no such file) failed");
+        FAIL() << "nothing thrown";
+    } catch (const SysError& e) {
+        EXPECT_STREQ(dynamic_cast<const LdErrorBase&>(e).rawMessage(),
+                     "open(no such file) failed. System error [2](system error 2 (No such file or directory))");
+    }
+    EXPECT_EQ(lookupMessageText(0x2FFFFFFF, nullptr).substr(0, 13), L"Unknown error");
+    EXPECT_TRUE(makeMessage("m:", nullptr, nullptr, 2).starts_with("m: Some error [2](system error 2 ("));
+}
+#endif
 
 TEST(JoinMessages, PunctuationAndWhiteSpaceRules) {
     struct Case {

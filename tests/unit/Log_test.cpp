@@ -59,8 +59,8 @@ TEST(StandardLogAppender, WritesTheOneLineRecordToStandardError) {
 
 TEST(Logger, BuildsTheRecordFromTheSite) {
     CapturingLogAppender log;
-    SYSTEMTIME before;
-    GetLocalTime(&before);
+    LogEvent before{};
+    stampLogEvent(before);
     Logger::global().log(LogLevel::WARNING, L"C:\\src/dir\\Resources.cpp", 12, L"Resource::size", L"text");
     Logger::global().log(LogLevel::INFO, L"NoSeparator.cpp", -3, L"f", tstrings::MessageBuilder() << "n=" << 5);
     ASSERT_EQ(log.events.size(), 2u);
@@ -70,10 +70,17 @@ TEST(Logger, BuildsTheRecordFromTheSite) {
     EXPECT_EQ(first.lineNum, 12);
     EXPECT_EQ(first.funcName, L"Resource::size");
     EXPECT_EQ(first.message, L"text");
+    EXPECT_EQ(first.pid, before.pid);
+    EXPECT_EQ(first.tid, before.tid);
+    EXPECT_EQ(first.ts.wYear, before.ts.wYear);
+#ifdef _WIN32
     EXPECT_EQ(first.pid, GetCurrentProcessId());
     EXPECT_EQ(first.tid, GetCurrentThreadId());
-    EXPECT_EQ(first.ts.wYear, before.wYear);
     EXPECT_STREQ(first.processName, L"Log_test.exe");
+#else
+    EXPECT_EQ(first.pid, static_cast<std::uint32_t>(getpid()));
+    EXPECT_STREQ(first.processName, L"Log_test");
+#endif
     EXPECT_EQ(log.events[1].fileName, L"NoSeparator.cpp");
     EXPECT_EQ(log.events[1].message, L"n=5");
 }
@@ -99,7 +106,11 @@ TEST(Logger, DefaultAppenderWritesFullRecordsToStandardOutput) {
     Logger::global().log(LogLevel::INFO, L"a.cpp", 1, L"f", L"to stdout");
     EXPECT_NE(Logger::global().appender(), nullptr);
     Logger::global().setAppender(saved);
+#ifdef _WIN32
     EXPECT_NE(out.text().find(", Log_test.exe (PID: "), std::string::npos) << out.text();
+#else
+    EXPECT_NE(out.text().find(", Log_test (PID: "), std::string::npos) << out.text();
+#endif
     EXPECT_NE(out.text().find("a.cpp:1 (f)]\n\tINFO: to stdout\n"), std::string::npos) << out.text();
 }
 
