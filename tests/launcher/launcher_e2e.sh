@@ -4,7 +4,7 @@
 # Each launcher gets TEMP and TMP pointing at a directory of the test, so that its working
 # directory can be watched.
 #   launcher_e2e.sh GROUP    GROUP: install passthrough arguments failures errors fulldisk environment
-#                                   debug planted hostile removal_log
+#                                   debug planted hostile removal_log payload
 set -uo pipefail
 source "$(dirname "$0")/../scripts/lib.sh"
 group=${1:?group}
@@ -403,9 +403,84 @@ group_removal_log() {
   check "an unknown logging mode: no log" test ! -e "$logs/bad.txt"
 }
 
+# The packages whose files lie beside them (tests/packages: cabinet, cabinets, loose, shortnames),
+# as name|Title|installed payload.txt|installed data.txt; they install into
+# "C:\Program Files\Lodestar <Title>" and record GREETING under HKLM\Software\Lodestar Tests\<Title>.
+beside_packages=(
+  'cabinet|Cabinet|payload.txt|data/data.txt'
+  'cabinets|Cabinets|payload.txt|data/data.txt'
+  'loose|Loose|payload.txt|data/data.txt'
+  'shortnames|Short|payload long.txt|data long/data.txt'
+)
+msiexec='C:\windows\system32\msiexec.exe'
+
+# What a package whose files lie beside it left installed: its two files, each compared with its
+# source, and the greeting it recorded; "nothing" when neither files nor registry key are there.
+beside_installed() {  # TITLE PAYLOAD DATA
+  local dir="$prefix/drive_c/Program Files/Lodestar $1" key='HKLM\Software\Lodestar Tests\'"$1"
+  if [[ ! -e $dir ]] && ! "$wine" reg query "$key" /reg:64 >/dev/null 2>&1; then
+    printf nothing
+    return
+  fi
+  local file source
+  for file in "$2=payload.txt" "$3=data.txt"; do
+    source="$source_dir/tests/packages/${file#*=}"
+    if cmp -s "$dir/${file%%=*}" "$source"; then printf '%s; ' "${file%%=*}"; else printf '%s differs; ' "${file%%=*}"; fi
+  done
+  printf 'Greeting=%s' "$("$wine" reg query "$key" /v Greeting /reg:64 2>/dev/null | tr -d '\r' |
+    sed -n 's/^ *Greeting *REG_SZ *//p')"
+}
+
+# Each installs when msiexec runs it from its folder, and through its launcher, which carries what
+# lies beside it; a property on the command line reaches the installer either way, and removal
+# leaves nothing.
+group_payload() {
+  local entry name title payload data installed
+  for entry in "${beside_packages[@]}"; do
+    IFS='|' read -r name title payload data <<<"$entry"
+    run "$launchers/$name-setup.exe" uninstall
+    check "$name: nothing installed before" is "$(beside_installed "$title" "$payload" "$data")" nothing
+
+    run "$msiexec" /i "$(windows_path "$tests/packages/$name/$name.msi")" /qn "GREETING=direct $name"
+    check "$name: msiexec installs it from its folder" is "$code" 0
+    installed=$(beside_installed "$title" "$payload" "$data")
+    check "$name: msiexec installed [$installed]" is "$installed" "$payload; $data; Greeting=direct $name"
+    run "$launchers/$name-setup.exe" uninstall
+    check "$name: its launcher removes what msiexec installed" is "$code" 0
+
+    run "$launchers/$name-setup.exe" /qn "GREETING=through the launcher"
+    check "$name: installs through its launcher" is "$code" 0
+    installed=$(beside_installed "$title" "$payload" "$data")
+    check "$name: the launcher installed [$installed]" is "$installed" \
+      "$payload; $data; Greeting=through the launcher"
+    check "$name: the launcher writes nothing to stderr" no_stderr
+    check "$name: no working directory left after installing" empty_dir "$temp"
+    run "$launchers/$name-setup.exe" uninstall
+    check "$name: uninstall exits 0" is "$code" 0
+    check "$name: nothing left installed" is "$(beside_installed "$title" "$payload" "$data")" nothing
+    check "$name: no working directory left after removing" empty_dir "$temp"
+  done
+
+  # The layouts are what the installer needs, so a launcher that carried the files under other
+  # names would fail: under the target name instead of the source name, or under long names
+  # instead of short ones, msiexec cannot install from the folder.
+  local wrong
+  for wrong in 'loose|Lodestar Loose/payload.txt|Lodestar Loose/data/data.txt' \
+               'shortnames|Lodestar Short/payload long.txt|Lodestar Short/data long/data.txt'; do
+    IFS='|' read -r name payload data <<<"$wrong"
+    rm -rf "$scratch/wrong"
+    mkdir -p "$scratch/wrong/$(dirname "$data")"
+    cp "$tests/packages/$name/$name.msi" "$scratch/wrong/"
+    cp "$source_dir/tests/packages/payload.txt" "$scratch/wrong/$payload"
+    cp "$source_dir/tests/packages/data.txt" "$scratch/wrong/$data"
+    run "$msiexec" /i "$(windows_path "$scratch/wrong/$name.msi")" /qn
+    check "$name: laid out as $payload, msiexec fails (1603)" is "$code" 1603
+  done
+}
+
 case "$group" in
   install | passthrough | arguments | failures | errors | fulldisk | environment | debug | planted | hostile | \
-    removal_log) "group_$group" ;;
+    removal_log | payload) "group_$group" ;;
   *) echo "unknown group '$group'"; exit 2 ;;
 esac
 finish
