@@ -321,11 +321,19 @@ PackResult pack(const PackOptions& options, const LauncherParts& parts, const Pa
         });
     const ResourceSection resources =
         launcherResources(parts, facts, package, beside, index, icon, result.outputPath);
-    // Decided from the sizes alone, before a byte is read: a launcher Windows would not load.
-    const std::uint64_t imageSize = stub.imageSizeWith(resources);
+    // Decided from the sizes alone, before a byte is read: a launcher Windows would not load. Carried
+    // bytes past the limit are refused before the section is laid out, as its headers could not
+    // describe more than 4 GiB.
+    std::uint64_t carried = package.size();
+    for (const InputFile& file : beside) {
+        carried += file.size();
+    }
+    const bool carriedTooMuch = carried > pe::kLargestImage;
+    const std::uint64_t imageSize = carriedTooMuch ? carried : stub.imageSizeWith(resources);
     if (imageSize > pe::kLargestImage) {
         LD_THROW_PACK_FAILURE(kInputError, packagePath << (files.empty() ? tstring() : L" and the files beside it")
-                                                       << " would make a launcher of " << imageSize
+                                                       << " would make a launcher of "
+                                                       << (carriedTooMuch ? L"more than " : L"") << imageSize
                                                        << " bytes in memory; Windows loads no executable over "
                                                        << pe::kLargestImage << " bytes (2 GiB)");
     }

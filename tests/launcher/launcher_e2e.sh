@@ -4,7 +4,7 @@
 # Each launcher gets TEMP and TMP pointing at a directory of the test, so that its working
 # directory can be watched.
 #   launcher_e2e.sh GROUP    GROUP: install passthrough arguments failures errors fulldisk environment
-#                                   debug planted hostile removal_log
+#                                   debug planted hostile removal_log payload
 set -uo pipefail
 source "$(dirname "$0")/../scripts/lib.sh"
 group=${1:?group}
@@ -37,6 +37,34 @@ registry_value() {
 registry_values() {
   "$wine" reg query "$reg_key" /reg:64 2>/dev/null | tr -d '\r' | sed -n 's/^ *\([A-Za-z]*\) *REG_SZ */\1=/p' |
     sort | paste -sd ';'
+}
+
+# The packages whose files lie beside them (tests/packages: cabinet, cabinets, loose, shortnames),
+# as name|Title|installed payload.txt|installed data.txt; they install into
+# "C:\Program Files\Lodestar <Title>" and record GREETING under HKLM\Software\Lodestar Tests\<Title>.
+beside_packages=(
+  'cabinet|Cabinet|payload.txt|data/data.txt'
+  'cabinets|Cabinets|payload.txt|data/data.txt'
+  'loose|Loose|payload.txt|data/data.txt'
+  'shortnames|Short|payload long.txt|data long/data.txt'
+)
+msiexec='C:\windows\system32\msiexec.exe'
+
+# What a package whose files lie beside it left installed: its two files, each compared with its
+# source, and the greeting it recorded; "nothing" when neither files nor registry key are there.
+beside_installed() {  # TITLE PAYLOAD DATA
+  local dir="$prefix/drive_c/Program Files/Lodestar $1" key='HKLM\Software\Lodestar Tests\'"$1"
+  if [[ ! -e $dir ]] && ! "$wine" reg query "$key" /reg:64 >/dev/null 2>&1; then
+    printf nothing
+    return
+  fi
+  local file source
+  for file in "$2=payload.txt" "$3=data.txt"; do
+    source="$source_dir/tests/packages/${file#*=}"
+    if cmp -s "$dir/${file%%=*}" "$source"; then printf '%s; ' "${file%%=*}"; else printf '%s differs; ' "${file%%=*}"; fi
+  done
+  printf 'Greeting=%s' "$("$wine" reg query "$key" /v Greeting /reg:64 2>/dev/null | tr -d '\r' |
+    sed -n 's/^ *Greeting *REG_SZ *//p')"
 }
 
 # Leaves the sample product removed, whatever an earlier run left.
@@ -325,21 +353,48 @@ group_planted() {
 
 # Another process of the same user attacks the working directory while msiexec runs: it can
 # neither swap the package nor rename the directory away (to put a link in its place).
-attack() {  # ATTACK [ARGS...]: runs the launcher with the attacker watching; sets attack_result
-  local attempt
+# attack [--while-installing] LAUNCHER ATTACK [ARGS...]: runs LAUNCHER /qn with the attacker
+# (hostile ATTACK TEMP ARGS...) watching; sets attack_result, the attacker's exit code.
+attack() {
+  local options=()
+  if [[ $1 == --while-installing ]]; then
+    options=("$1")
+    shift
+  fi
+  local launcher=$1 attempt
+  shift
   for attempt in 1 2 3; do
     rm -f "$scratch/hostile.out"
-    "$wine" "$hostile" "$1" "$(windows_path "$temp")" "${@:2}" 30 >"$scratch/hostile.out" 2>&1 &
+    "$wine" "$hostile" "${options[@]}" "$1" "$(windows_path "$temp")" "${@:2}" 30 >"$scratch/hostile.out" 2>&1 &
     local attacker=$!
     local waited
     for waited in $(seq 1 100); do
       grep -q watching "$scratch/hostile.out" 2>/dev/null && break
       sleep 0.1
     done
-    run "$launchers/sample-setup.exe" /qn
+    run "$launcher" /qn
     wait "$attacker"
     attack_result=$?
     [[ $attack_result -ne 2 ]] && return
+  done
+}
+
+# The flip of one byte of FILE at OFFSET.
+flip_byte() {  # FILE OFFSET
+  local byte
+  byte=$(od -An -tu1 -j "$2" -N1 "$1" | tr -d ' ')
+  printf "$(printf '\\%03o' $((byte ^ 0xFF)))" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+}
+
+# Where the bytes of FILE start inside LAUNCHER: each carried file starts on a page of its own.
+carried_offset() {  # LAUNCHER FILE
+  local size at
+  size=$(stat -c %s "$2")
+  for ((at = 0; at < $(stat -c %s "$1"); at += 4096)); do
+    if cmp -s -n "$size" -i "$at:0" "$1" "$2"; then
+      echo "$at"
+      return
+    fi
   done
 }
 
@@ -348,7 +403,7 @@ group_hostile() {
   run "$launchers/reboot-setup.exe" uninstall
   local reboot_file="$prefix/drive_c/Program Files/Lodestar Reboot/payload.txt"
 
-  attack overwrite "$(windows_path "$tests/packages/reboot.msi")"
+  attack "$launchers/sample-setup.exe" overwrite "$(windows_path "$tests/packages/reboot.msi")"
   check "overwrite: the attacker found the package" test "$attack_result" != 2
   check "overwrite: another product was not installed" test ! -e "$reboot_file"
   if [[ $attack_result -eq 0 ]]; then
@@ -364,13 +419,92 @@ group_hostile() {
   run "$launchers/reboot-setup.exe" uninstall
   remove_sample
 
-  attack rename
+  attack "$launchers/sample-setup.exe" rename
   check "rename: the attacker found the working directory" test "$attack_result" != 2
   check "rename: the working directory could not be renamed" is "$attack_result" 0
   check "rename: the installation went on" is "$code" 0
   check "rename: no working directory left, renamed or not" empty_dir "$temp"
   sed 's/^/  attacker: /' "$scratch/hostile.out"
   remove_sample
+
+  # The files beside the package, attacked as soon as they appear (racing the launcher's hold) or
+  # while msiexec runs (when they are held): the installation uses the carried bytes or fails, and
+  # never installs others. The other bytes: a cabinet with other files under the same keys, and
+  # another data.txt.
+  mkdir -p "$scratch/other"
+  echo "hostile payload" >"$scratch/other/PayloadFile"
+  echo "hostile data" >"$scratch/other/DataFile"
+  gcab -c -n "$scratch/other.cab" "$scratch/other/PayloadFile" "$scratch/other/DataFile"
+  cp "$scratch/other/DataFile" "$scratch/other.txt"
+  local attacks=(
+    'as soon as it appears|cabinet|Cabinet|swap|other.cab|cabinet.cab'
+    'while installing|cabinet|Cabinet|overwrite|other.cab|cabinet.cab'
+    'while installing|cabinets|Cabinets|swap|other.cab|second é.cab'
+    'while installing|loose|Loose|overwrite|other.txt|Loose Source\data\data.txt'
+    'while installing|loose|Loose|rename||Loose Source\data'
+  )
+  local entry when name title how source target what arguments installed
+  for entry in "${attacks[@]}"; do
+    IFS='|' read -r when name title how source target <<<"$entry"
+    what="$name: $how $target $when"
+    run "$launchers/$name-setup.exe" uninstall
+    arguments=()
+    [[ -n $source ]] && arguments+=("$(windows_path "$scratch/$source")")
+    if [[ $when == 'while installing' ]]; then
+      attack --while-installing "$launchers/$name-setup.exe" "$how" "${arguments[@]}" "$target"
+      check "$what: refused" is "$attack_result" 0
+    else
+      attack "$launchers/$name-setup.exe" "$how" "${arguments[@]}" "$target"
+      check "$what: the attacker found it" test "$attack_result" != 2
+    fi
+    installed=$(beside_installed "$title" payload.txt data/data.txt)
+    if [[ $attack_result -eq 0 || $when == 'while installing' ]]; then
+      check "$what: the carried files are installed [$code: $installed]" \
+        is "$code: $installed" "0: payload.txt; data/data.txt; Greeting=hello"
+    else
+      # Done before the file was held: the launcher's check of its bytes must catch it.
+      check "$what, before the hold: the launcher fails [$code: $installed]" is "$code: $installed" "-1: nothing"
+      check "$what, before the hold: the file is named" stderr_has "${target##*\\}"
+    fi
+    check "$what: no working directory left" empty_dir "$temp"
+    sed 's/^/  attacker: /' "$scratch/hostile.out"
+    run "$launchers/$name-setup.exe" uninstall
+  done
+
+  # Launchers with one byte changed in the data of a carried file, or in the data of their index
+  # (its last "LPIX": the stub's code holds the others): refused before msiexec starts, with one
+  # message naming what does not match; nothing installed, nothing left.
+  local damaged=(
+    'cabinet|Cabinet|cabinet/cabinet.msi|cabinet.msi'
+    'cabinet|Cabinet|cabinet/cabinet.cab|cabinet.cab'
+    'cabinets|Cabinets|cabinets/second é.cab|second é.cab'
+    'loose|Loose|loose/Loose Source/data/data.txt|Loose Source\data\data.txt'
+    'cabinets|Cabinets||its index'
+  )
+  local file offset launcher
+  for entry in "${damaged[@]}"; do
+    IFS='|' read -r name title file target <<<"$entry"
+    what="$name: one byte of $target changed"
+    launcher="$scratch/damaged-$name.exe"
+    cp "$launchers/$name-setup.exe" "$launcher"
+    if [[ -n $file ]]; then
+      offset=$(carried_offset "$launcher" "$tests/packages/$file")
+      check "$what: the carried bytes are found" test -n "$offset"
+      offset=$((${offset:-0} + $(stat -c %s "$tests/packages/$file") / 2))
+    else
+      offset=$(grep -obUa LPIX "$launcher" | tail -n 1 | cut -d: -f1)
+      offset=$((offset + 12 + 18))  # the first letter of the first name
+    fi
+    flip_byte "$launcher" "$offset"
+    run "$launcher" /qn
+    check "$what: exit code 0xFFFFFFFF" is "$code" -1
+    check "$what: the one message" is "$(text_of "$scratch/stderr")" \
+      "This setup is damaged: $target is not what was packed. Download it again."
+    check "$what: nothing installed" is "$(beside_installed "$title" payload.txt data/data.txt)" nothing
+    check "$what: no working directory left" empty_dir "$temp"
+    run --env LODESTAR_DEBUG=true "$launcher" /qn
+    check "$what: msiexec never started" test -z "$(grep -F 'CreateProcess(' "$scratch/stderr")"
+  done
 }
 
 # msiexec's logging switch also works on removal: the service writes the log.
@@ -403,9 +537,56 @@ group_removal_log() {
   check "an unknown logging mode: no log" test ! -e "$logs/bad.txt"
 }
 
+# Each installs when msiexec runs it from its folder, and through its launcher, which carries what
+# lies beside it; a property on the command line reaches the installer either way, and removal
+# leaves nothing.
+group_payload() {
+  local entry name title payload data installed
+  for entry in "${beside_packages[@]}"; do
+    IFS='|' read -r name title payload data <<<"$entry"
+    run "$launchers/$name-setup.exe" uninstall
+    check "$name: nothing installed before" is "$(beside_installed "$title" "$payload" "$data")" nothing
+
+    run "$msiexec" /i "$(windows_path "$tests/packages/$name/$name.msi")" /qn "GREETING=direct $name"
+    check "$name: msiexec installs it from its folder" is "$code" 0
+    installed=$(beside_installed "$title" "$payload" "$data")
+    check "$name: msiexec installed [$installed]" is "$installed" "$payload; $data; Greeting=direct $name"
+    run "$launchers/$name-setup.exe" uninstall
+    check "$name: its launcher removes what msiexec installed" is "$code" 0
+
+    run "$launchers/$name-setup.exe" /qn "GREETING=through the launcher"
+    check "$name: installs through its launcher" is "$code" 0
+    installed=$(beside_installed "$title" "$payload" "$data")
+    check "$name: the launcher installed [$installed]" is "$installed" \
+      "$payload; $data; Greeting=through the launcher"
+    check "$name: the launcher writes nothing to stderr" no_stderr
+    check "$name: no working directory left after installing" empty_dir "$temp"
+    run "$launchers/$name-setup.exe" uninstall
+    check "$name: uninstall exits 0" is "$code" 0
+    check "$name: nothing left installed" is "$(beside_installed "$title" "$payload" "$data")" nothing
+    check "$name: no working directory left after removing" empty_dir "$temp"
+  done
+
+  # The layouts are what the installer needs, so a launcher that carried the files under other
+  # names would fail: under the target name instead of the source name, or under long names
+  # instead of short ones, msiexec cannot install from the folder.
+  local wrong
+  for wrong in 'loose|Lodestar Loose/payload.txt|Lodestar Loose/data/data.txt' \
+               'shortnames|Lodestar Short/payload long.txt|Lodestar Short/data long/data.txt'; do
+    IFS='|' read -r name payload data <<<"$wrong"
+    rm -rf "$scratch/wrong"
+    mkdir -p "$scratch/wrong/$(dirname "$data")"
+    cp "$tests/packages/$name/$name.msi" "$scratch/wrong/"
+    cp "$source_dir/tests/packages/payload.txt" "$scratch/wrong/$payload"
+    cp "$source_dir/tests/packages/data.txt" "$scratch/wrong/$data"
+    run "$msiexec" /i "$(windows_path "$scratch/wrong/$name.msi")" /qn
+    check "$name: laid out as $payload, msiexec fails (1603)" is "$code" 1603
+  done
+}
+
 case "$group" in
   install | passthrough | arguments | failures | errors | fulldisk | environment | debug | planted | hostile | \
-    removal_log) "group_$group" ;;
+    removal_log | payload) "group_$group" ;;
   *) echo "unknown group '$group'"; exit 2 ;;
 esac
 finish
