@@ -44,15 +44,20 @@ bool sameName(const tstring& a, const tstring& b) {
 // What a sound packer writes: names that stay below the folder, none twice, none where the
 // installer's own copy of the package goes.
 void checkNames(const payload::Index& index, const tstring& packageFileName) {
+    tstring_array folded;
     for (std::size_t i = 1; i < index.entries.size(); ++i) {
         const tstring& name = index.entries[i].name;
-        const bool clash = sameName(name, packageFileName) ||
-                           std::any_of(index.entries.begin() + 1, index.entries.begin() + static_cast<std::ptrdiff_t>(i),
-                                       [&](const payload::IndexEntry& other) { return sameName(other.name, name); });
-        if (!payload::relativeNameProblem(name).empty() || clash) {
+        if (!payload::relativeNameProblem(name).empty() || sameName(name, packageFileName)) {
             LOG_ERROR("The payload index names [" << name << "], which cannot be carried");
             refuseDamagedSetup(kIndexItself);
         }
+        folded.push_back(tstrings::toLower(name));
+    }
+    // Sorted, a name twice stands next to itself: no pair of tens of thousands is compared.
+    std::sort(folded.begin(), folded.end());
+    if (std::adjacent_find(folded.begin(), folded.end()) != folded.end()) {
+        LOG_ERROR("The payload index names a file twice");
+        refuseDamagedSetup(kIndexItself);
     }
 }
 

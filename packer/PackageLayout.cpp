@@ -146,16 +146,17 @@ private:
                                                                     << "', which is where the package itself goes");
             }
         }
-        for (const FileBesidePackage& other : files_) {
+        // Found by their case-folded names: a package may name tens of thousands of files.
+        const auto [taken, isNew] = byFoldedName_.emplace(tstrings::toLower(name), files_.size());
+        if (!isNew) {
+            const FileBesidePackage& other = files_[taken->second];
             if (other.name == name) {
                 return;  // the same file, named twice
             }
-            if (tstrings::equals(other.name, name, tstrings::IgnoreCase)) {
-                LD_THROW_PACK_FAILURE(kInputError, packageFileName_ << ": " << other.askedBy << " names '" << other.name
-                                                                    << "' and " << askedBy << " names '" << name
-                                                                    << "': Windows cannot hold both, as the names "
-                                                                       "differ only in case");
-            }
+            LD_THROW_PACK_FAILURE(kInputError, packageFileName_ << ": " << other.askedBy << " names '" << other.name
+                                                                << "' and " << askedBy << " names '" << name
+                                                                << "': Windows cannot hold both, as the names "
+                                                                   "differ only in case");
         }
         files_.push_back(FileBesidePackage{name, askedBy, cabinet});
     }
@@ -177,6 +178,7 @@ private:
     bool compressed_ = false;
     std::map<tstring, Directory> directories_;
     std::vector<FileBesidePackage> files_;
+    std::map<tstring, std::size_t> byFoldedName_;  // case-folded name -> its file
 };
 
 }  // namespace
