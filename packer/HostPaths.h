@@ -1,0 +1,38 @@
+// Paths on the host lodestar-pack runs on: Windows paths with '\' and drive letters, or Linux
+// paths with '/'. What the packer prints names a path as its user gave it, in the host's form.
+// Names from a package's tables are Windows names ('\' between components, any case): on Windows
+// they name files as they are; on Linux each component is found on disk without regard to case,
+// as Windows would find it (HostPathsWin.cpp, HostPathsPosix.cpp).
+#pragma once
+
+#include <stdexcept>
+
+#include "tstrings.h"
+
+namespace host {
+
+// `path` resolved against the current directory, "." and ".." removed.
+tstring absolutePath(const tstring& path);
+tstring parentOf(const tstring& path);
+tstring fileNameOf(const tstring& path);
+tstring join(const tstring& directory, const tstring& name);
+bool exists(const tstring& path);
+bool isDirectory(const tstring& path);
+
+// A Windows name below `directory` that cannot be found as Windows would find it: on Linux, two
+// entries of one directory that differ only in case.
+class AmbiguousName : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The path of the Windows-style relative `name` below `directory`. A component that is not there
+// is kept as written (opening the path then says it is missing); throws AmbiguousName (located).
+tstring findBelow(const tstring& directory, const tstring& name);
+
+// Makes `directory` and its missing parents; returns the ones it made, outermost first.
+tstring_array makeDirectories(const tstring& directory);
+// Removes an empty directory; what cannot be removed stays. Never throws.
+void removeEmptyDirectory(const tstring& directory) noexcept;
+
+}  // namespace host

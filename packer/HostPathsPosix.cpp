@@ -1,0 +1,180 @@
+#include "HostPaths.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <clocale>
+#include <cwctype>
+#include <memory>
+#include <vector>
+
+#include "ErrorHandling.h"
+
+namespace host {
+namespace {
+
+std::string narrow(const tstring& path) {
+    return tstrings::toUtf8(path);
+}
+
+tstring_array components(const tstring& path, const wchar_t* separators) {
+    tstring_array parts;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= path.size(); ++i) {
+        if (i == path.size() || std::wcschr(separators, path[i]) != nullptr) {
+            if (i > start) {
+                parts.push_back(path.substr(start, i - start));
+            }
+            start = i + 1;
+        }
+    }
+    return parts;
+}
+
+// Windows compares names by upper-casing each character; the C library's Unicode tables (of the
+// C.UTF-8 locale, whatever the process's own locale is) do the same here.
+bool sameIgnoringCase(const tstring& a, const tstring& b) {
+    static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto x = static_cast<wint_t>(a[i]);
+        const auto y = static_cast<wint_t>(b[i]);
+        if (x != y && (unicode == static_cast<locale_t>(nullptr) || towupper_l(x, unicode) != towupper_l(y, unicode))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+struct DirectoryClose {
+    void operator()(DIR* directory) const { closedir(directory); }
+};
+
+// The entry of `directory` that `name` means: itself when it is there, else the one entry that
+// matches it without regard to case, else `name` as it is (a file that is missing).
+tstring entryFor(const tstring& directory, const tstring& name) {
+    const std::unique_ptr<DIR, DirectoryClose> listing(opendir(narrow(directory).c_str()));
+    if (!listing) {
+        return name;
+    }
+    std::vector<tstring> matches;
+    while (const dirent* entry = readdir(listing.get())) {
+        const tstring entryName = tstrings::fromUtf8(entry->d_name);
+        if (entryName == name) {
+            return name;
+        }
+        if (sameIgnoringCase(entryName, name)) {
+            matches.push_back(entryName);
+        }
+    }
+    if (matches.size() > 1) {
+        tstrings::MessageBuilder found;
+        for (const tstring& match : matches) {
+            found << " '" << match << "'";
+        }
+        LD_THROW(AmbiguousName((tstrings::MessageBuilder()
+                                << "'" << name << "' in " << directory
+                                << " is more than one file for Windows, which does not tell case apart:" << found)
+                                   .str()));
+    }
+    return matches.empty() ? name : matches.front();
+}
+
+}  // namespace
+
+tstring absolutePath(const tstring& path) {
+    tstring absolute = path;
+    if (path.empty() || path.front() != L'/') {
+        std::vector<char> buffer(4096);
+        while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+            LD_THROW_LAST_ERROR_IF(errno != ERANGE, ::getcwd, "getcwd() failed");
+            buffer.resize(buffer.size() * 2);
+        }
+        absolute = tstrings::fromUtf8(buffer.data()) + L"/" + path;
+    }
+    tstring_array kept;
+    for (const tstring& part : components(absolute, L"/")) {
+        if (part == L"..") {
+            if (!kept.empty()) {
+                kept.pop_back();
+            }
+        } else if (part != L".") {
+            kept.push_back(part);
+        }
+    }
+    tstring normal;
+    for (const tstring& part : kept) {
+        normal += L"/" + part;
+    }
+    return normal.empty() ? L"/" : normal;
+}
+
+tstring parentOf(const tstring& path) {
+    const std::size_t slash = path.find_last_of(L'/');
+    if (slash == tstring::npos) {
+        return tstring();
+    }
+    return slash == 0 ? L"/" : path.substr(0, slash);
+}
+
+tstring fileNameOf(const tstring& path) {
+    const std::size_t slash = path.find_last_of(L'/');
+    return slash == tstring::npos ? path : path.substr(slash + 1);
+}
+
+tstring join(const tstring& directory, const tstring& name) {
+    if (directory.empty()) {
+        return name;
+    }
+    return directory.back() == L'/' ? directory + name : directory + L"/" + name;
+}
+
+bool exists(const tstring& path) {
+    struct stat status {};
+    return ::lstat(narrow(path).c_str(), &status) == 0;
+}
+
+bool isDirectory(const tstring& path) {
+    struct stat status {};
+    return ::stat(narrow(path).c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+tstring findBelow(const tstring& directory, const tstring& name) {
+    tstring path = directory;
+    for (const tstring& part : components(name, L"\\/")) {
+        path = join(path, entryFor(path, part));
+    }
+    return path;
+}
+
+tstring_array makeDirectories(const tstring& directory) {
+    tstring_array missing;
+    for (tstring path = directory; !path.empty() && path != L"/" && !isDirectory(path); path = parentOf(path)) {
+        missing.insert(missing.begin(), path);
+    }
+    tstring_array created;
+    for (const tstring& path : missing) {
+        if (::mkdir(narrow(path).c_str(), 0777) != 0) {
+            const int error = errno;
+            if (error == EEXIST && isDirectory(path)) {
+                continue;
+            }
+            for (auto made = created.rbegin(); made != created.rend(); ++made) {
+                removeEmptyDirectory(*made);
+            }
+            LD_THROW_SYSTEM_ERROR(::mkdir, static_cast<unsigned long>(error), "mkdir(" << path << ") failed");
+        }
+        created.push_back(path);
+    }
+    return created;
+}
+
+void removeEmptyDirectory(const tstring& directory) noexcept {
+    ::rmdir(narrow(directory).c_str());
+}
+
+}  // namespace host

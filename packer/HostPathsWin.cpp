@@ -1,0 +1,49 @@
+#include "HostPaths.h"
+
+#include <new>
+
+#include "FileUtils.h"
+#include "WinFileUtils.h"
+
+namespace host {
+
+tstring absolutePath(const tstring& path) {
+    return FileUtils::toAbsolutePath(path);
+}
+
+tstring parentOf(const tstring& path) {
+    return FileUtils::dirname(path);
+}
+
+tstring fileNameOf(const tstring& path) {
+    return FileUtils::basename(path);
+}
+
+tstring join(const tstring& directory, const tstring& name) {
+    return FileUtils::PathBuilder() << directory << name;
+}
+
+bool exists(const tstring& path) {
+    return FileUtils::pathExists(path);
+}
+
+bool isDirectory(const tstring& path) {
+    return FileUtils::isDirectory(path);
+}
+
+// Windows finds names without regard to case itself.
+tstring findBelow(const tstring& directory, const tstring& name) {
+    return join(directory, name);
+}
+
+tstring_array makeDirectories(const tstring& directory) {
+    tstring_array created;
+    FileUtils::createDirectory(directory, &created);
+    return created;
+}
+
+void removeEmptyDirectory(const tstring& directory) noexcept {
+    FileUtils::deleteDirectory(directory, std::nothrow);
+}
+
+}  // namespace host
