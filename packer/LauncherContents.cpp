@@ -1,8 +1,10 @@
 #include "LauncherContents.h"
 
 #include <algorithm>
-#include <numeric>
+#include <exception>
 #include <set>
+#include <thread>
+#include <utility>
 
 #include "ContentHash.h"
 #include "ErrorHandling.h"
@@ -13,6 +15,8 @@ namespace {
 namespace contract = launcher::resources;
 
 constexpr std::size_t kReadChunk = 1024 * 1024;
+// The launcher is read whole in larger pieces, each of them hashed on a second thread as well.
+constexpr std::size_t kScanChunk = 4 * 1024 * 1024;
 
 ResourceId carriedType() {
     return ResourceId::number(contract::kCarriedType);
@@ -45,6 +49,148 @@ tstring asciiText(const std::vector<std::uint8_t>& bytes) {
 tstring comparableName(const tstring& name) {
     return tstrings::toLower(tstrings::replace(name, L"/", L"\\"));
 }
+
+// What a carried file hashes to.
+struct FinishedItem {
+    std::size_t item;  // its place in LauncherContents::items()
+    std::uint64_t contentHash;
+    Sha256Digest sha256;
+};
+
+// Hashes the carried files as the launcher's bytes go by, front to back: each file from its first
+// byte to its last, however the reads cut it.
+class CarriedHashing {
+public:
+    explicit CarriedHashing(const std::vector<CarriedItem>& items) {
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            waiting_.push_back(Span{i, items[i].location.offset, items[i].location.offset + items[i].location.size});
+        }
+        // The next to start is taken from the back.
+        std::stable_sort(waiting_.begin(), waiting_.end(),
+                         [](const Span& a, const Span& b) { return a.begin > b.begin; });
+    }
+
+    // The launcher's `size` bytes at `position`, which follow the ones fed before.
+    void feed(std::uint64_t position, const std::uint8_t* bytes, std::size_t size) {
+        const std::uint64_t end = position + size;
+        startThoseBefore(end);
+        for (Running& item : running_) {
+            const std::uint64_t from = std::max(item.span.begin, position);
+            const std::uint64_t to = std::min(item.span.end, end);
+            if (from < to) {
+                item.contentHash.update(bytes + (from - position), static_cast<std::size_t>(to - from));
+                item.sha256.update(bytes + (from - position), static_cast<std::size_t>(to - from));
+            }
+        }
+        finishThoseBy(end);
+    }
+
+    // Empty files that lie where the launcher ends start and end there.
+    void finishEmptyAt(std::uint64_t end) {
+        while (!waiting_.empty() && waiting_.back().begin == end && waiting_.back().end == end) {
+            start();
+        }
+        finishThoseBy(end);
+    }
+
+    // The files ended since the last call.
+    std::vector<FinishedItem> takeFinished() { return std::exchange(finished_, {}); }
+
+    // A file the bytes fed did not reach the end of, if there is one.
+    std::optional<std::size_t> unfinished() const {
+        if (!running_.empty()) {
+            return running_.front().span.item;
+        }
+        return waiting_.empty() ? std::nullopt : std::optional<std::size_t>(waiting_.back().item);
+    }
+
+private:
+    // Where a file's bytes lie in the launcher.
+    struct Span {
+        std::size_t item;
+        std::uint64_t begin;
+        std::uint64_t end;
+    };
+    struct Running {
+        Span span;
+        ContentHash contentHash;
+        Sha256 sha256;
+    };
+
+    // The next file in the launcher's order; its hashes are made only now, so that a launcher
+    // with thousands of files holds few at a time.
+    void start() {
+        running_.push_back(Running{waiting_.back(), ContentHash(), Sha256()});
+        waiting_.pop_back();
+    }
+
+    void startThoseBefore(std::uint64_t end) {
+        while (!waiting_.empty() && waiting_.back().begin < end) {
+            start();
+        }
+    }
+
+    void finishThoseBy(std::uint64_t end) {
+        for (auto item = running_.begin(); item != running_.end();) {
+            if (item->span.end > end) {
+                ++item;
+                continue;
+            }
+            finished_.push_back(FinishedItem{item->span.item, item->contentHash.digest(), item->sha256.finish()});
+            item = running_.erase(item);
+        }
+    }
+
+    std::vector<Span> waiting_;  // latest first
+    std::vector<Running> running_;
+    std::vector<FinishedItem> finished_;
+};
+
+// The SHA-256 of pieces that are each hashed on a thread of their own while the caller works on
+// the same bytes, which must stay as they are until the next piece is given or finish() is called.
+// (A thread per piece rather than std::async: the futures' once-only flag is a thread-local of
+// GCC's library that clang's code for this target cannot reach.)
+class BackgroundSha256 {
+public:
+    BackgroundSha256() = default;
+    ~BackgroundSha256() { join(); }
+    BackgroundSha256(const BackgroundSha256&) = delete;
+    BackgroundSha256& operator=(const BackgroundSha256&) = delete;
+
+    void update(const std::uint8_t* bytes, std::size_t size) {
+        wait();
+        worker_ = std::thread([this, bytes, size] {
+            try {
+                hash_.update(bytes, size);
+            } catch (...) {
+                failure_ = std::current_exception();
+            }
+        });
+    }
+
+    Sha256Digest finish() {
+        wait();
+        return hash_.finish();
+    }
+
+private:
+    void join() {
+        if (worker_.joinable()) {
+            worker_.join();
+        }
+    }
+    // Until the last piece is hashed; what failed there fails here.
+    void wait() {
+        join();
+        if (failure_) {
+            std::rethrow_exception(std::exchange(failure_, nullptr));
+        }
+    }
+
+    Sha256 hash_;
+    std::exception_ptr failure_;
+    std::thread worker_;
+};
 
 }  // namespace
 
@@ -216,72 +362,45 @@ std::uint64_t LauncherContents::stream(const CarriedItem& item, const Take& take
 }
 
 CarriedDigests LauncherContents::digests() {
-    // The items in the order their bytes come in the file; each is hashed while the read is
-    // within its bytes.
-    std::vector<std::size_t> byOffset(items_.size());
-    std::iota(byOffset.begin(), byOffset.end(), std::size_t{0});
-    std::stable_sort(byOffset.begin(), byOffset.end(), [&](std::size_t a, std::size_t b) {
-        return items_[a].location.offset < items_[b].location.offset;
-    });
-    struct Running {
-        std::size_t item;
-        std::uint64_t begin;
-        std::uint64_t end;
-        ContentHash contentHash;
-        Sha256 sha256;
-    };
-    std::vector<Running> running;
-    std::size_t next = 0;
+    CarriedHashing carried(items_);
     CarriedDigests digests;
     digests.items.resize(items_.size());
-    const auto finish = [&](Running& done) {
-        checkAgainstIndex(items_[done.item], done.contentHash.digest());
-        digests.items[done.item] = done.sha256.finish();
+    const auto checkFinished = [&] {
+        for (const FinishedItem& done : carried.takeFinished()) {
+            checkAgainstIndex(items_[done.item], done.contentHash);
+            digests.items[done.item] = done.sha256;
+        }
     };
+    digests.launcher = readWhole([&](std::uint64_t position, const std::uint8_t* bytes, std::size_t size) {
+        carried.feed(position, bytes, size);
+        checkFinished();
+    });
+    carried.finishEmptyAt(file_.size());
+    checkFinished();
+    if (const std::optional<std::size_t> cut = carried.unfinished()) {
+        refuseDamaged(tstrings::MessageBuilder() << describe(items_[*cut]) << " ends before its size");
+    }
+    return digests;
+}
 
-    Sha256 whole;
-    std::vector<std::uint8_t> buffer(kReadChunk);
+Sha256Digest LauncherContents::readWhole(const Piece& take) {
+    // Two buffers: one is read into while the other is still being hashed.
+    std::vector<std::uint8_t> buffers[2] = {std::vector<std::uint8_t>(kScanChunk),
+                                            std::vector<std::uint8_t>(kScanChunk)};
+    // Declared after the buffers: on the way out of a failure it waits for its thread before they go.
+    BackgroundSha256 whole;
     file_.seek(0);
-    for (std::uint64_t position = 0; position < file_.size();) {
+    std::size_t turn = 0;
+    for (std::uint64_t position = 0; position < file_.size(); ++turn) {
+        std::vector<std::uint8_t>& buffer = buffers[turn % 2];
         const std::size_t read = file_.read(
             buffer.data(), static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), file_.size() - position)));
         if (read == 0) {
             refuseDamaged(tstrings::MessageBuilder() << "it ends before its size");
         }
         whole.update(buffer.data(), read);
-        const std::uint64_t end = position + read;
-        for (; next < byOffset.size() && items_[byOffset[next]].location.offset < end; ++next) {
-            const CarriedItem& item = items_[byOffset[next]];
-            running.push_back(Running{byOffset[next], item.location.offset, item.location.offset + item.location.size,
-                                      ContentHash(), Sha256()});
-        }
-        for (Running& item : running) {
-            const std::uint64_t from = std::max(item.begin, position);
-            const std::uint64_t to = std::min(item.end, end);
-            if (from < to) {
-                const std::uint8_t* bytes = buffer.data() + (from - position);
-                item.contentHash.update(bytes, static_cast<std::size_t>(to - from));
-                item.sha256.update(bytes, static_cast<std::size_t>(to - from));
-            }
-        }
-        for (auto item = running.begin(); item != running.end();) {
-            if (item->end <= end) {
-                finish(*item);
-                item = running.erase(item);
-            } else {
-                ++item;
-            }
-        }
-        position = end;
+        take(position, buffer.data(), read);
+        position += read;
     }
-    if (!running.empty()) {
-        refuseDamaged(tstrings::MessageBuilder() << describe(items_[running.front().item]) << " ends before its size");
-    }
-    // Empty files at the very end of the launcher start where the read ended.
-    for (; next < byOffset.size(); ++next) {
-        Running empty{byOffset[next], 0, 0, ContentHash(), Sha256()};
-        finish(empty);
-    }
-    digests.launcher = whole.finish();
-    return digests;
+    return whole.finish();
 }

@@ -75,6 +75,10 @@ private:
     void readFacts();
     void checkNames(const payload::Index& index) const;
     void checkAgainstIndex(const CarriedItem& item, std::uint64_t hash) const;
+    // Reads the whole launcher front to back, hands each piece to `take` and returns the SHA-256
+    // of the whole, computed on a second thread while `take` works on the same bytes.
+    using Piece = std::function<void(std::uint64_t position, const std::uint8_t* bytes, std::size_t size)>;
+    Sha256Digest readWhole(const Piece& take);
     tstring describe(const CarriedItem& item) const;
 
     InputFile& file_;
