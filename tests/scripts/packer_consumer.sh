@@ -16,6 +16,7 @@ check "the build installs" cmake --install "$build" --prefix "$installed"
 check "the install holds lodestar-pack and its wrapper" \
   test -f "$installed/bin/lodestar-pack.exe" -a -x "$installed/bin/lodestar-pack"
 check "the install holds the package configuration" test -f "$installed/lib/cmake/Lodestar/LodestarConfig.cmake"
+check "the install holds the schema of --info --json" test -f "$installed/share/lodestar/info.schema.json"
 
 # A Linux project: no compiler for Windows, only packing.
 check "a Linux project configures against it" cmake -S "$projects/consumer" -B "$scratch/host" -G Ninja \
