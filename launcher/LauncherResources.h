@@ -14,6 +14,7 @@
 #define LODESTAR_PACKAGE_RESOURCE MSI
 #define LODESTAR_PRODUCT_CODE_RESOURCE PRODUCT_CODE
 #define LODESTAR_INDEX_RESOURCE PAYLOAD_INDEX
+#define LODESTAR_FACTS_RESOURCE PACKAGE_FACTS
 
 #ifndef RC_INVOKED
 
@@ -45,6 +46,13 @@ inline constexpr std::uint32_t kProductCodeSize = 38;
 // package first. Launchers packed before it existed carry only the package and its product code.
 inline constexpr const wchar_t* kIndexLookupName = L"payload_index";
 inline constexpr const wchar_t* kIndexStoredName = LODESTAR_RESOURCE_TEXT(LODESTAR_INDEX_RESOURCE);
+
+// What deployment tools ask of a setup without running it (the package's ProductCode, UpgradeCode,
+// name, version, manufacturer and installation scope, and the packer's version), recorded when
+// it was packed: packer/LauncherFacts.h has the format. Only lodestar-pack reads it; launchers
+// packed before it existed lack it.
+inline constexpr const wchar_t* kFactsLookupName = L"package_facts";
+inline constexpr const wchar_t* kFactsStoredName = LODESTAR_RESOURCE_TEXT(LODESTAR_FACTS_RESOURCE);
 
 // The files carried beside the package (external cabinets, uncompressed source files): entry n of
 // the index (n >= 1; entry 0 is the package) is the RCDATA resource numbered n.

@@ -39,8 +39,10 @@ public:
     // Up to `size` bytes from the current position into `buffer`; fewer only at the end, none
     // after it.
     std::size_t read(void* buffer, std::size_t size);
+    // To the byte at `offset`, where the next read starts; at or after the end, reads give none.
+    void seek(std::uint64_t offset);
     // Back to the first byte.
-    void rewind();
+    void rewind() { seek(0); }
 
 private:
     struct Native;

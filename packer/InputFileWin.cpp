@@ -64,7 +64,9 @@ std::size_t InputFile::read(void* buffer, std::size_t size) {
     return done;
 }
 
-void InputFile::rewind() {
-    LD_THROW_LAST_ERROR_IF(!SetFilePointerEx(native_->handle.get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN),
-                           SetFilePointerEx, "SetFilePointerEx(" << path_ << ") failed");
+void InputFile::seek(std::uint64_t offset) {
+    LARGE_INTEGER position{};
+    position.QuadPart = static_cast<LONGLONG>(std::min<std::uint64_t>(offset, size_));
+    LD_THROW_LAST_ERROR_IF(!SetFilePointerEx(native_->handle.get(), position, nullptr, FILE_BEGIN), SetFilePointerEx,
+                           "SetFilePointerEx(" << path_ << ", " << offset << ") failed");
 }

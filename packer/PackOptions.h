@@ -6,11 +6,18 @@
 #include "PackFailure.h"
 #include "tstrings.h"
 
+// What lodestar-pack is asked to do: pack a package into a launcher, describe a launcher, or
+// write out what a launcher carries. The last two read the launcher as data and never run it.
+enum class PackMode { Pack, Info, Extract };
+
 struct PackOptions {
-    tstring package;
-    tstring output;
+    PackMode mode = PackMode::Pack;
+    tstring package;                     // Pack: the package
+    tstring launcher;                    // Info, Extract: the launcher read
+    tstring output;                      // Pack: the launcher written; Extract: the directory
     tstring icon;                        // empty: no icon
     std::optional<tstring> productCode;  // the code the package must have, as given
+    bool json = false;                   // Info: JSON instead of text
     bool force = false;
     bool help = false;
     bool version = false;
@@ -22,8 +29,8 @@ public:
     explicit UsageError(const tstrings::MessageBuilder& message) : PackFailure(kUsageError, message) {}
 };
 
-// Options may come in any order, before or after the package; "--" ends them. With --help or
-// --version nothing else is required.
+// Options may come in any order, before or after the package or launcher; "--" ends them. With
+// --help or --version nothing else is required.
 PackOptions parsePackOptions(const tstring_array& args);
 
 tstring packUsage();

@@ -9,6 +9,7 @@
 #include "Guid.h"
 #include "IconFile.h"
 #include "InputFile.h"
+#include "LauncherFacts.h"
 #include "LauncherResources.h"
 #include "PackageDatabase.h"
 #include "PackageLayout.h"
@@ -17,6 +18,7 @@
 #include "Resources.h"
 #include "StubImage.h"
 #include "UniqueResource.h"
+#include "Version.h"
 #include "VersionInfo.h"
 #include "WinDll.h"
 #include "WinFileUtils.h"
@@ -49,11 +51,15 @@ InputFile openPackage(const tstring& given) {
     return package;
 }
 
-struct PackageFacts {
+// The package as its launcher describes it: the product code every launcher carries, and the
+// facts recorded beside it for deployment tools.
+struct PackageDescription {
     tstring productCode;  // braced, upper case
-    tstring productName;
-    tstring productVersion;
-    tstring manufacturer;
+    facts::LauncherFacts recorded;
+
+    // A recorded text, empty when the package does not have it: for the version block, which
+    // leaves empty strings out.
+    tstring text(const wchar_t* name) const { return recorded.get(name).value_or(tstring()); }
 };
 
 std::optional<Guid> tryParseGuid(const tstring& text) {
@@ -82,7 +88,9 @@ std::unique_ptr<PackageDatabase> openDatabase(const tstring& path) {
         });
 }
 
-PackageFacts readPackageFacts(const PackageDatabase& database, const tstring& path) {
+// The properties a deployment tool asks for are recorded when the package has them, and only
+// then: a missing one stays missing rather than becoming an empty value.
+PackageDescription describePackage(const PackageDatabase& database, const tstring& path) {
     const std::optional<tstring> code = classifyFailure(
         kInputError, [&] { return database.property(L"ProductCode"); },
         [&](const LdErrorBase& e) {
@@ -99,28 +107,32 @@ PackageFacts readPackageFacts(const PackageDatabase& database, const tstring& pa
     }
     const auto optionalProperty = [&](const wchar_t* name) {
         return classifyFailure(
-                   kInputError, [&] { return database.property(name); },
-                   [&](const LdErrorBase& e) {
-                       return tstrings::MessageBuilder()
-                              << "Cannot read the " << name << " of " << path << " (" << rawMessageOf(e) << ")";
-                   })
-            .value_or(tstring());
+            kInputError, [&] { return database.property(name); },
+            [&](const LdErrorBase& e) {
+                return tstrings::MessageBuilder()
+                       << "Cannot read the " << name << " of " << path << " (" << rawMessageOf(e) << ")";
+            });
     };
-    PackageFacts facts;
-    facts.productCode = parsed->toString();
-    facts.productName = optionalProperty(L"ProductName");
-    facts.productVersion = optionalProperty(L"ProductVersion");
-    facts.manufacturer = optionalProperty(L"Manufacturer");
-    return facts;
+    PackageDescription package;
+    package.productCode = parsed->toString();
+    package.recorded.set(facts::kProductCode, package.productCode);
+    for (const wchar_t* name : {facts::kUpgradeCode, facts::kProductName, facts::kProductVersion, facts::kManufacturer,
+                                facts::kAllUsers, facts::kInstallPerUser}) {
+        if (const std::optional<tstring> value = optionalProperty(name)) {
+            package.recorded.set(name, *value);
+        }
+    }
+    package.recorded.set(facts::kPackerVersion, LODESTAR_VERSION);
+    return package;
 }
 
-void confirmProductCode(const PackageFacts& facts, const tstring& given, const tstring& path) {
+void confirmProductCode(const PackageDescription& package, const tstring& given, const tstring& path) {
     const std::optional<Guid> expected = tryParseGuid(given);
     if (!expected) {
         LD_THROW(UsageError(tstrings::MessageBuilder() << "--product-code " << given << " is not a GUID"));
     }
-    if (!(*expected == Guid(facts.productCode))) {
-        LD_THROW_PACK_FAILURE(kInputError, "The ProductCode of " << path << " is " << facts.productCode << ", not "
+    if (!(*expected == Guid(package.productCode))) {
+        LD_THROW_PACK_FAILURE(kInputError, "The ProductCode of " << path << " is " << package.productCode << ", not "
                                                                  << expected->toString() << " as --product-code says");
     }
 }
@@ -176,21 +188,23 @@ payload::Index indexWithoutHashes(const tstring& packagePath, const InputFile& p
     return index;
 }
 
-ResourceSection launcherResources(const LauncherParts& parts, const PackageFacts& facts, InputFile& package,
+ResourceSection launcherResources(const LauncherParts& parts, const PackageDescription& description, InputFile& package,
                                   std::vector<InputFile>& beside, const payload::Index& index,
                                   const std::optional<IconResources>& icon, const tstring& outputPath) {
     ResourceSection resources;
     resources.add(ResourceId::number(contract::kManifestType), ResourceId::number(contract::kManifestId),
                   bytesOf(parts.manifest));
-    const tstring description = facts.productName.empty() ? L"Installer" : facts.productName + L" Setup";
+    const tstring productName = description.text(facts::kProductName);
+    const tstring productVersion = description.text(facts::kProductVersion);
     resources.add(ResourceId::number(contract::kVersionType), ResourceId::number(contract::kVersionId),
-                  buildVersionInfo(facts.productVersion, {{L"CompanyName", facts.manufacturer},
-                                                          {L"FileDescription", description},
-                                                          {L"FileVersion", facts.productVersion},
-                                                          {L"InternalName", L"lodestar launcher"},
-                                                          {L"OriginalFilename", FileUtils::basename(outputPath)},
-                                                          {L"ProductName", facts.productName},
-                                                          {L"ProductVersion", facts.productVersion}}));
+                  buildVersionInfo(productVersion,
+                                   {{L"CompanyName", description.text(facts::kManufacturer)},
+                                    {L"FileDescription", productName.empty() ? L"Installer" : productName + L" Setup"},
+                                    {L"FileVersion", productVersion},
+                                    {L"InternalName", L"lodestar launcher"},
+                                    {L"OriginalFilename", FileUtils::basename(outputPath)},
+                                    {L"ProductName", productName},
+                                    {L"ProductVersion", productVersion}}));
     if (icon) {
         for (std::size_t i = 0; i < icon->images.size(); ++i) {
             resources.add(ResourceId::number(contract::kIconType),
@@ -200,7 +214,8 @@ ResourceSection launcherResources(const LauncherParts& parts, const PackageFacts
                       icon->group);
     }
     const ResourceId carried = ResourceId::number(contract::kCarriedType);
-    resources.add(carried, ResourceId::text(contract::kProductCodeStoredName), bytesOf(facts.productCode));
+    resources.add(carried, ResourceId::text(contract::kProductCodeStoredName), bytesOf(description.productCode));
+    resources.add(carried, ResourceId::text(contract::kFactsStoredName), facts::serializeFacts(description.recorded));
     resources.addFile(carried, ResourceId::text(contract::kPackageStoredName), package);
     for (std::size_t i = 0; i < beside.size(); ++i) {
         resources.addFile(carried, ResourceId::number(static_cast<std::uint16_t>(contract::kFirstCarriedFileId + i)),
@@ -232,16 +247,22 @@ bool sameEntries(const payload::Index& a, const payload::Index& b) {
 }
 
 // Loads the written launcher as the system would read its resources and compares them with
-// what went in: the product code, the index, and every carried file against the index.
-void verifyLauncher(const tstring& path, const PackageFacts& facts, const payload::Index& index) {
+// what went in: the product code, the facts, the index, and every carried file against the index.
+void verifyLauncher(const tstring& path, const PackageDescription& description, const payload::Index& index) {
     const ModuleHandle launcher(
         LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
     LD_THROW_LAST_ERROR_IF(!launcher, LoadLibraryExW, "LoadLibraryExW(" << path << ") failed");
     const LPCWSTR type = MAKEINTRESOURCEW(contract::kCarriedType);
     std::uint32_t size = 0;
     const void* code = Resource(contract::kProductCodeLookupName, type, launcher.get()).getPtr(size);
-    if (size != facts.productCode.size() || std::memcmp(code, bytesOf(facts.productCode).data(), size) != 0) {
+    if (size != description.productCode.size() ||
+        std::memcmp(code, bytesOf(description.productCode).data(), size) != 0) {
         LD_THROW("its product_code resource is not the package's ProductCode");
+    }
+    const std::vector<std::uint8_t> written = facts::serializeFacts(description.recorded);
+    const void* factsData = Resource(contract::kFactsLookupName, type, launcher.get()).getPtr(size);
+    if (size != written.size() || std::memcmp(factsData, written.data(), size) != 0) {
+        LD_THROW("its package_facts resource is not the facts written");
     }
     const void* indexData = Resource(contract::kIndexLookupName, type, launcher.get()).getPtr(size);
     if (!sameEntries(payload::parseIndex(indexData, size), index)) {
@@ -277,9 +298,9 @@ PackResult pack(const PackOptions& options, const LauncherParts& parts, const Pa
     InputFile package = openPackage(options.package);
     const tstring packagePath = package.path();
     const std::unique_ptr<PackageDatabase> database = openDatabase(packagePath);
-    const PackageFacts facts = readPackageFacts(*database, packagePath);
+    const PackageDescription description = describePackage(*database, packagePath);
     if (options.productCode) {
-        confirmProductCode(facts, *options.productCode, packagePath);
+        confirmProductCode(description, *options.productCode, packagePath);
     }
     std::optional<IconResources> icon;
     if (!options.icon.empty()) {
@@ -291,7 +312,7 @@ PackResult pack(const PackOptions& options, const LauncherParts& parts, const Pa
     PackResult result;
     result.packagePath = packagePath;
     result.outputPath = FileUtils::toAbsolutePath(options.output);
-    result.productCode = facts.productCode;
+    result.productCode = description.productCode;
     result.packageSize = package.size();
     if (FileUtils::isDirectory(result.outputPath)) {
         LD_THROW_PACK_FAILURE(kOutputError, result.outputPath << " is a directory");
@@ -320,7 +341,7 @@ PackResult pack(const PackOptions& options, const LauncherParts& parts, const Pa
             return tstrings::MessageBuilder() << "Cannot write " << result.outputPath << ": " << rawMessageOf(e);
         });
     const ResourceSection resources =
-        launcherResources(parts, facts, package, beside, index, icon, result.outputPath);
+        launcherResources(parts, description, package, beside, index, icon, result.outputPath);
     // Decided from the sizes alone, before a byte is read: a launcher Windows would not load. Carried
     // bytes past the limit are refused before the section is laid out, as its headers could not
     // describe more than 4 GiB.
@@ -355,7 +376,7 @@ PackResult pack(const PackOptions& options, const LauncherParts& parts, const Pa
             packed.entries[i].hash = written.fileHashes.at(i);
         }
         classifyFailure(
-            kOutputError, [&] { verifyLauncher(writer.temporaryPath(), facts, packed); },
+            kOutputError, [&] { verifyLauncher(writer.temporaryPath(), description, packed); },
             [&](const LdErrorBase& e) {
                 return tstrings::MessageBuilder() << "The launcher written to " << writer.temporaryPath()
                                                   << " did not read back whole: " << rawMessageOf(e);

@@ -12,23 +12,22 @@
 
 namespace {
 
-// A failed CNG call; its status is an NTSTATUS, which the system's Win32 message table does not
-// describe, so the message carries the number.
+tstring hexStatus(unsigned long status) {
+    tstring digits;
+    for (int shift = 28; shift >= 0; shift -= 4) {
+        digits += L"0123456789ABCDEF"[(status >> shift) & 0xF];
+    }
+    return digits;
+}
+
+// A failed CNG call. Its status is an NTSTATUS, which the system's table of Win32 messages does
+// not describe: the message carries the number.
 class CngError : public std::runtime_error {
 public:
     CngError(const tstrings::MessageBuilder& message, NTSTATUS status)
         : std::runtime_error((tstrings::MessageBuilder(message.tstr())
                               << " with status 0x" << hexStatus(static_cast<unsigned long>(status)))
                                  .str()) {}
-
-private:
-    static tstring hexStatus(unsigned long status) {
-        tstring digits;
-        for (int shift = 28; shift >= 0; shift -= 4) {
-            digits += L"0123456789ABCDEF"[(status >> shift) & 0xF];
-        }
-        return digits;
-    }
 };
 
 struct AlgorithmTraits {
@@ -49,14 +48,14 @@ struct HashTraits {
     static bool release(Type value) noexcept { return LD_SYSTEM_FUNCTION(bcrypt, BCryptDestroyHash)(value) == 0; }
 };
 
-// The provider is opened once, on first use, and kept for the life of the process: opening one
-// is costly, and every hash of the run comes from it.
+// Opened once, on first use, and kept for the life of the process: opening a provider is costly,
+// and every hash of the run comes from the one.
 BCRYPT_ALG_HANDLE sha256Provider() {
     static const UniqueResource<AlgorithmTraits> provider = [] {
         UniqueResource<AlgorithmTraits> opened;
-        LD_THROW_IF_ERROR_CODE(
-            LD_SYSTEM_FUNCTION(bcrypt, BCryptOpenAlgorithmProvider)(opened.receive(), BCRYPT_SHA256_ALGORITHM, nullptr, 0),
-            CngError, "BCryptOpenAlgorithmProvider(SHA256) failed");
+        LD_THROW_IF_ERROR_CODE(LD_SYSTEM_FUNCTION(bcrypt, BCryptOpenAlgorithmProvider)(
+                                   opened.receive(), BCRYPT_SHA256_ALGORITHM, nullptr, 0),
+                               CngError, "BCryptOpenAlgorithmProvider(SHA256) failed");
         return opened;
     }();
     return provider.get();
@@ -79,9 +78,10 @@ Sha256::Sha256(Sha256&& other) noexcept = default;
 Sha256& Sha256::operator=(Sha256&& other) noexcept = default;
 
 Sha256& Sha256::update(const void* data, std::size_t size) {
-    auto* next = static_cast<PUCHAR>(const_cast<void*>(data));  // CNG only reads its input
+    // CNG takes a pointer to changeable bytes but only reads them.
+    auto* next = static_cast<PUCHAR>(const_cast<void*>(data));
     while (size > 0) {
-        const auto chunk = static_cast<ULONG>(std::min<std::size_t>(size, 1u << 30));
+        const auto chunk = static_cast<ULONG>(std::min<std::size_t>(size, std::size_t{1} << 30));
         LD_THROW_IF_ERROR_CODE(LD_SYSTEM_FUNCTION(bcrypt, BCryptHashData)(native_->hash.get(), next, chunk, 0),
                                CngError, "BCryptHashData failed");
         next += chunk;

@@ -1,7 +1,9 @@
 #include "VersionInfo.h"
 
 #include <algorithm>
-#include <cstring>
+#include <optional>
+
+#include "PeFormat.h"
 
 namespace {
 
@@ -9,60 +11,146 @@ constexpr std::uint16_t kBinary = 0;
 constexpr std::uint16_t kText = 1;
 constexpr const wchar_t* kEnglishUnicodeTable = L"040904B0";  // US English, code page 1200
 constexpr std::uint32_t kEnglishUnicode = 0x04B00409;         // the same, as the Translation value
+constexpr const wchar_t* kRootKey = L"VS_VERSION_INFO";
+constexpr const wchar_t* kStringsKey = L"StringFileInfo";
+constexpr std::size_t kBlockHeaderSize = 6;  // length, value length, type
 
-void append(std::vector<std::uint8_t>& bytes, const void* data, std::size_t size) {
-    const std::size_t end = bytes.size();
-    bytes.resize(end + size);
-    std::memcpy(bytes.data() + end, data, size);
+// VS_FIXEDFILEINFO: thirteen 32-bit fields.
+constexpr std::size_t kFixedInfoSize = 52;
+constexpr std::size_t kSignature = 0;
+constexpr std::size_t kStructureVersion = 4;
+constexpr std::size_t kFileVersionHigh = 8;
+constexpr std::size_t kFileVersionLow = 12;
+constexpr std::size_t kProductVersionHigh = 16;
+constexpr std::size_t kProductVersionLow = 20;
+constexpr std::size_t kFlagsMask = 24;
+constexpr std::size_t kOperatingSystem = 32;
+constexpr std::size_t kFileType = 36;
+constexpr std::uint32_t kFixedInfoSignature = 0xFEEF04BD;  // VS_FFI_SIGNATURE
+constexpr std::uint32_t kFixedInfoVersion = 0x00010000;    // VS_FFI_STRUCVERSION
+constexpr std::uint32_t kAllFlags = 0x3F;                  // VS_FFI_FILEFLAGSMASK
+constexpr std::uint32_t kWindowsNt = 0x00040004;           // VOS_NT_WINDOWS32
+constexpr std::uint32_t kApplication = 1;                  // VFT_APP
+
+std::size_t alignTo32Bits(std::size_t offset) {
+    return (offset + 3) / 4 * 4;
 }
 
-// Text as a Windows executable stores it: UTF-16 little-endian, with its terminator.
-std::vector<std::uint8_t> utf16WithTerminator(const tstring& text) {
-    std::vector<std::uint8_t> bytes;
-    for (const char16_t unit : tstrings::toUtf16(text) + u'\0') {
-        bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-        bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+void append(std::vector<std::uint8_t>& bytes, const void* data, std::size_t size) {
+    const auto* first = static_cast<const std::uint8_t*>(data);
+    bytes.insert(bytes.end(), first, first + size);
+}
+
+// The text as UTF-16 units with its terminator, as every key and string value is stored.
+std::vector<std::uint8_t> terminatedUtf16(const tstring& text) {
+    const std::u16string units = tstrings::toUtf16(text);
+    std::vector<std::uint8_t> bytes(2 * (units.size() + 1));
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        pe::write16(bytes.data() + 2 * i, static_cast<std::uint16_t>(units[i]));
     }
     return bytes;
 }
 
-void put32(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-    }
-}
-
-void padTo32Bits(std::vector<std::uint8_t>& bytes) {
-    bytes.resize((bytes.size() + 3) / 4 * 4);
-}
-
 // One block of the version resource: length, value length, type, key, value, children, each
 // child starting on a 32-bit boundary. The length counts everything but trailing padding.
-std::vector<std::uint8_t> block(const tstring& key, std::uint16_t type, const void* value, std::size_t valueBytes,
+std::vector<std::uint8_t> block(const tstring& key, std::uint16_t type, const std::vector<std::uint8_t>& value,
                                 std::uint16_t valueLength, const std::vector<std::vector<std::uint8_t>>& children) {
-    std::vector<std::uint8_t> bytes(6);
-    const std::vector<std::uint8_t> keyText = utf16WithTerminator(key);
+    std::vector<std::uint8_t> bytes(kBlockHeaderSize);
+    const std::vector<std::uint8_t> keyText = terminatedUtf16(key);
     append(bytes, keyText.data(), keyText.size());
-    if (valueBytes > 0) {
-        padTo32Bits(bytes);
-        append(bytes, value, valueBytes);
+    if (!value.empty()) {
+        bytes.resize(alignTo32Bits(bytes.size()));
+        append(bytes, value.data(), value.size());
     }
     for (const auto& child : children) {
-        padTo32Bits(bytes);
+        bytes.resize(alignTo32Bits(bytes.size()));
         append(bytes, child.data(), child.size());
     }
-    const auto length = static_cast<std::uint16_t>(bytes.size());
-    for (const auto& [at, field] : {std::pair{0, length}, std::pair{2, valueLength}, std::pair{4, type}}) {
-        bytes[static_cast<std::size_t>(at)] = static_cast<std::uint8_t>(field & 0xFF);
-        bytes[static_cast<std::size_t>(at) + 1] = static_cast<std::uint8_t>(field >> 8);
-    }
+    pe::write16(bytes.data(), static_cast<std::uint16_t>(bytes.size()));
+    pe::write16(bytes.data() + 2, valueLength);
+    pe::write16(bytes.data() + 4, type);
     return bytes;
 }
 
 std::vector<std::uint8_t> stringBlock(const tstring& key, const tstring& value) {
     // The value length of a string counts UTF-16 units, terminator included.
-    const std::vector<std::uint8_t> text = utf16WithTerminator(value);
-    return block(key, kText, text.data(), text.size(), static_cast<std::uint16_t>(text.size() / 2), {});
+    const std::vector<std::uint8_t> text = terminatedUtf16(value);
+    return block(key, kText, text, static_cast<std::uint16_t>(text.size() / 2), {});
+}
+
+std::vector<std::uint8_t> fixedInfo(const VersionNumber& number) {
+    std::vector<std::uint8_t> fixed(kFixedInfoSize);
+    const auto high = [](std::uint16_t a, std::uint16_t b) { return static_cast<std::uint32_t>(a) << 16 | b; };
+    pe::write32(fixed.data() + kSignature, kFixedInfoSignature);
+    pe::write32(fixed.data() + kStructureVersion, kFixedInfoVersion);
+    pe::write32(fixed.data() + kFileVersionHigh, high(number.parts[0], number.parts[1]));
+    pe::write32(fixed.data() + kFileVersionLow, high(number.parts[2], number.parts[3]));
+    pe::write32(fixed.data() + kProductVersionHigh, high(number.parts[0], number.parts[1]));
+    pe::write32(fixed.data() + kProductVersionLow, high(number.parts[2], number.parts[3]));
+    pe::write32(fixed.data() + kFlagsMask, kAllFlags);
+    pe::write32(fixed.data() + kOperatingSystem, kWindowsNt);
+    pe::write32(fixed.data() + kFileType, kApplication);
+    return fixed;
+}
+
+// A block as read: where its key, value and children lie within the resource.
+struct Block {
+    tstring key;
+    std::uint16_t valueLength = 0;
+    std::uint16_t type = 0;
+    std::size_t valueStart = 0;
+    std::size_t end = 0;
+};
+
+// The block at `offset`, which must end by `limit`; none when its header or key runs past it.
+std::optional<Block> blockAt(const std::uint8_t* data, std::size_t offset, std::size_t limit) {
+    if (offset > limit || limit - offset < kBlockHeaderSize) {
+        return std::nullopt;
+    }
+    const std::size_t length = pe::read16(data + offset);
+    if (length < kBlockHeaderSize || length > limit - offset) {
+        return std::nullopt;
+    }
+    Block found;
+    found.valueLength = pe::read16(data + offset + 2);
+    found.type = pe::read16(data + offset + 4);
+    found.end = offset + length;
+    std::u16string key;
+    std::size_t at = offset + kBlockHeaderSize;
+    for (; at + 2 <= found.end && pe::read16(data + at) != 0; at += 2) {
+        key += static_cast<char16_t>(pe::read16(data + at));
+    }
+    if (at + 2 > found.end) {
+        return std::nullopt;  // no terminator
+    }
+    found.key = tstrings::fromUtf16(key);
+    found.valueStart = std::min(alignTo32Bits(at + 2), found.end);
+    return found;
+}
+
+// The children of `parent`, which start after its value.
+std::vector<Block> childrenOf(const std::uint8_t* data, const Block& parent) {
+    const std::size_t valueBytes = parent.type == kText ? 2 * std::size_t{parent.valueLength} : parent.valueLength;
+    std::vector<Block> children;
+    for (std::size_t at = alignTo32Bits(parent.valueStart + valueBytes); at < parent.end;) {
+        const std::optional<Block> child = blockAt(data, at, parent.end);
+        if (!child) {
+            break;
+        }
+        children.push_back(*child);
+        at = alignTo32Bits(child->end);
+    }
+    return children;
+}
+
+// A string's value: its text up to the terminator. Resource compilers disagree on what the value
+// length counts, so the block's end bounds the text, not the value length.
+tstring stringValue(const std::uint8_t* data, const Block& string) {
+    std::u16string value;
+    for (std::size_t at = string.valueStart; at + 2 <= string.end && pe::read16(data + at) != 0; at += 2) {
+        value += static_cast<char16_t>(pe::read16(data + at));
+    }
+    return tstrings::fromUtf16(value);
 }
 
 }  // namespace
@@ -87,30 +175,40 @@ VersionNumber parseVersion(const tstring& version) {
 }
 
 std::vector<std::uint8_t> buildVersionInfo(const tstring& version, const VersionStrings& strings) {
-    const VersionNumber number = parseVersion(version);
-    // VS_FIXEDFILEINFO: signature, structure version, file and product versions, the flags mask
-    // and flags, VOS_NT_WINDOWS32, VFT_APP, no subtype, no date.
-    const std::uint32_t versionMs = static_cast<std::uint32_t>(number.parts[0]) << 16 | number.parts[1];
-    const std::uint32_t versionLs = static_cast<std::uint32_t>(number.parts[2]) << 16 | number.parts[3];
-    std::vector<std::uint8_t> fixed;
-    for (const std::uint32_t field :
-         {0xFEEF04BDu, 0x00010000u, versionMs, versionLs, versionMs, versionLs, 0x3Fu, 0u, 0x00040004u, 1u, 0u, 0u, 0u}) {
-        put32(fixed, field);
-    }
-
     std::vector<std::vector<std::uint8_t>> texts;
     for (const auto& [key, value] : strings) {
         if (!value.empty()) {
             texts.push_back(stringBlock(key, value));
         }
     }
-    const auto table = block(kEnglishUnicodeTable, kText, nullptr, 0, 0, texts);
-    const auto stringInfo = block(L"StringFileInfo", kText, nullptr, 0, 0, {table});
-    std::vector<std::uint8_t> translationValue;
-    put32(translationValue, kEnglishUnicode);
-    const auto translation =
-        block(L"Translation", kBinary, translationValue.data(), translationValue.size(), 4, {});
-    const auto varInfo = block(L"VarFileInfo", kText, nullptr, 0, 0, {translation});
-    return block(L"VS_VERSION_INFO", kBinary, fixed.data(), fixed.size(), static_cast<std::uint16_t>(fixed.size()),
-                 {stringInfo, varInfo});
+    const auto table = block(kEnglishUnicodeTable, kText, {}, 0, texts);
+    const auto stringInfo = block(kStringsKey, kText, {}, 0, {table});
+    std::vector<std::uint8_t> translation(4);
+    pe::write32(translation.data(), kEnglishUnicode);
+    const auto translationBlock = block(L"Translation", kBinary, translation, 4, {});
+    const auto varInfo = block(L"VarFileInfo", kText, {}, 0, {translationBlock});
+    return block(kRootKey, kBinary, fixedInfo(parseVersion(version)), kFixedInfoSize, {stringInfo, varInfo});
+}
+
+VersionStrings readVersionStrings(const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    const std::optional<Block> root = blockAt(bytes, 0, size);
+    if (!root || root->key != kRootKey) {
+        return {};
+    }
+    VersionStrings strings;
+    for (const Block& info : childrenOf(bytes, *root)) {
+        if (info.key != kStringsKey) {
+            continue;
+        }
+        const std::vector<Block> tables = childrenOf(bytes, info);
+        if (tables.empty()) {
+            continue;
+        }
+        for (const Block& string : childrenOf(bytes, tables.front())) {
+            strings.emplace_back(string.key, stringValue(bytes, string));
+        }
+        break;
+    }
+    return strings;
 }

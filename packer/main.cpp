@@ -3,6 +3,8 @@
 
 #include "Console.h"
 #include "ErrorHandling.h"
+#include "LauncherExtraction.h"
+#include "LauncherInfo.h"
 #include "Log.h"
 #include "Packer.h"
 #include "Resources.h"
@@ -44,16 +46,23 @@ private:
     std::uint64_t reported_ = 0;
 };
 
-int run() {
-    const PackOptions options = parsePackOptions(SysInfo::getCommandArgs(SysInfo::ExcludeProgramName));
-    if (options.help) {
-        writeLine(STD_OUTPUT_HANDLE, packUsage());
-        return kPacked;
-    }
-    if (options.version) {
-        writeLine(STD_OUTPUT_HANDLE, L"lodestar-pack " LODESTAR_VERSION);
-        return kPacked;
-    }
+int describeLauncher(const PackOptions& options) {
+    const LauncherInfo info = readLauncherInfo(FileUtils::toAbsolutePath(options.launcher));
+    writeLine(STD_OUTPUT_HANDLE, options.json ? tstrings::fromUtf8(infoJson(info)) : infoText(info));
+    return kPacked;
+}
+
+int extractFromLauncher(const PackOptions& options) {
+    const ExtractionResult result = extractLauncher(FileUtils::toAbsolutePath(options.launcher),
+                                                    FileUtils::toAbsolutePath(options.output), options.force);
+    writeLine(STD_OUTPUT_HANDLE, tstrings::formatPrintf(L"Extracted %llu file%s (%s) into %s",
+                                                        static_cast<unsigned long long>(result.names.size()),
+                                                        result.names.size() == 1 ? L"" : L"s", formatSize(result.bytes),
+                                                        result.directory));
+    return kPacked;
+}
+
+int packPackage(const PackOptions& options) {
     const HMODULE self = SysInfo::getCurrentModuleHandle();
     const Resource stub(L"LODESTAR_STUB", RT_RCDATA, self);
     const Resource manifest(L"LODESTAR_MANIFEST", RT_RCDATA, self);
@@ -74,6 +83,27 @@ int run() {
                                      result.productCode, beside, result.outputPath, formatSize(result.outputSize),
                                      seconds));
     return kPacked;
+}
+
+int run() {
+    const PackOptions options = parsePackOptions(SysInfo::getCommandArgs(SysInfo::ExcludeProgramName));
+    if (options.help) {
+        writeLine(STD_OUTPUT_HANDLE, packUsage());
+        return kPacked;
+    }
+    if (options.version) {
+        writeLine(STD_OUTPUT_HANDLE, L"lodestar-pack " LODESTAR_VERSION);
+        return kPacked;
+    }
+    switch (options.mode) {
+        case PackMode::Info:
+            return describeLauncher(options);
+        case PackMode::Extract:
+            return extractFromLauncher(options);
+        case PackMode::Pack:
+            break;
+    }
+    return packPackage(options);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@ check "the install holds lodestar-pack.exe" test -f "$installed/bin/lodestar-pac
 check "the install holds the headers under include/lodestar" test -f "$installed/include/lodestar/Log.h"
 check "the install holds the licence" test -f "$installed/share/doc/Lodestar/LICENSE"
 check "the install holds the package configuration" test -f "$installed/lib/cmake/Lodestar/LodestarConfig.cmake"
+check "the install holds the schema of --info --json" test -f "$installed/share/lodestar/info.schema.json"
 
 # A Linux project: no compiler for Windows, only packing. lodestar-pack.exe does not run here: the
 # project takes the packer that does (this build's, under Wine, standing in for the native one).

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The signing order that works: sign the package, pack it, sign the launcher. The launcher's
-# signature verifies, the launcher installs under Wine, the package it carries is the signed one
-# byte for byte, and one changed byte of that package breaks the launcher's signature.
+# signature verifies, lodestar-pack --info sees it, the launcher installs under Wine, the package
+# it carries is the signed one byte for byte, and one changed byte of that package breaks the
+# launcher's signature and is named by --info.
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 pack=$build/bin/lodestar-pack
@@ -37,6 +38,19 @@ done
 check "the carried package is found on a page boundary" test -n "$offset"
 check "the carried package is the signed package, byte for byte" cmp -n "$size" -i "${offset:-0}:0" signed-setup.exe signed.msi
 
+# lodestar-pack --info sees the signature and still reads every carried byte before it. The
+# value at a dotted PATH of lodestar-pack --info --json LAUNCHER:
+info_field() {
+  "$pack" --info "$1" --json |
+    /usr/bin/python3 -c 'import functools, json, sys; print(functools.reduce(lambda v, k: v[k], sys.argv[1].split("."), json.load(sys.stdin)))' "$2"
+}
+expect_eq "--info: the unsigned launcher" False "$(info_field setup.exe signed)"
+expect_eq "--info: the signed launcher" True "$(info_field signed-setup.exe signed)"
+expect_eq "--info: the signed launcher's SHA-256" "$(sha256sum signed-setup.exe | cut -d' ' -f1)" \
+  "$(info_field signed-setup.exe launcher.sha256)"
+expect_eq "--info: the signed package inside it" "$(sha256sum signed.msi | cut -d' ' -f1)" \
+  "$(info_field signed-setup.exe package.sha256)"
+
 temp="$scratch/temp"
 mkdir "$temp"
 run "$scratch/signed-setup.exe" /qn
@@ -50,5 +64,9 @@ byte_at=$(( ${offset:-0} + size / 2 ))
 old=$(od -An -tu1 -j "$byte_at" -N1 tampered.exe | tr -d ' ')
 printf "\\x$(printf %02x $(( (old + 1) % 256 )))" | dd of=tampered.exe bs=1 seek="$byte_at" conv=notrunc status=none
 check "one changed byte of the carried package breaks the signature" fails_to_verify tampered.exe
+"$pack" --info tampered.exe >/dev/null 2>"$scratch/info-err"
+code=$?
+expect_eq "--info: the changed byte, exit code" 2 "$code"
+check "--info: the changed byte, named" grep -qF "is damaged: signed.msi does not match its index" "$scratch/info-err"
 
 finish

@@ -30,3 +30,33 @@ TEST(PackOptions, ReadsEveryFormAndRefusesWhatIsMissingOrUnknown) {
     }
     EXPECT_NE(packUsage().find(L"Exit codes:"), tstring::npos);
 }
+
+TEST(PackOptions, InfoAndExtractTakeOneLauncherAndOnlyTheirOwnOptions) {
+    const PackOptions info = parsePackOptions({L"--info", L"setup.exe", L"--json"});
+    EXPECT_EQ(info.mode, PackMode::Info);
+    EXPECT_EQ(info.launcher, L"setup.exe");
+    EXPECT_TRUE(info.json);
+    EXPECT_TRUE(info.package.empty());
+    const PackOptions extract = parsePackOptions({L"setup.exe", L"-o", L"out dir", L"--extract", L"-f"});
+    EXPECT_EQ(extract.mode, PackMode::Extract);
+    EXPECT_EQ(extract.launcher, L"setup.exe");
+    EXPECT_EQ(extract.output, L"out dir");
+    EXPECT_TRUE(extract.force);
+    EXPECT_EQ(parsePackOptions({L"app.msi", L"-o", L"setup.exe"}).mode, PackMode::Pack);
+
+    const std::vector<std::pair<tstring_array, std::string>> refusals = {
+        {{L"--info"}, "no launcher given"},
+        {{L"--info", L"a.exe", L"b.exe"}, "more than one launcher given"},
+        {{L"--info", L"a.exe", L"-o", L"x"}, "-o does not go with --info"},
+        {{L"--info", L"a.exe", L"--force"}, "--force does not go with --info"},
+        {{L"--info", L"a.exe", L"--icon", L"a.ico"}, "--icon does not go with --info"},
+        {{L"--extract", L"a.exe"}, "no output directory given (-o DIR)"},
+        {{L"--extract", L"a.exe", L"-o", L"d", L"--json"}, "--json does not go with --extract"},
+        {{L"--extract", L"a.exe", L"-o", L"d", L"--product-code", L"{X}"}, "--product-code does not go with --extract"},
+        {{L"--info", L"--extract", L"a.exe"}, "--info and --extract do not go together"},
+        {{L"app.msi", L"-o", L"x.exe", L"--json"}, "--json does not go with packing"},
+    };
+    for (const auto& refusal : refusals) {
+        EXPECT_EQ(rawMessageOf<LdError<UsageError>>([&] { parsePackOptions(refusal.first); }), refusal.second);
+    }
+}

@@ -7,9 +7,11 @@
 
 #include <cstring>
 
+#include "LauncherFacts.h"
 #include "LodestarTestPackages.h"
 #include "PackerTestSupport.h"
 #include "UniqueResource.h"
+#include "Version.h"
 #include "WinApi.h"
 
 namespace fs = std::filesystem;
@@ -137,12 +139,38 @@ TEST_F(PackerTest, TheLauncherCarriesThePackageByteForByteAndDescribesItsProduct
     EXPECT_EQ(nt.FileHeader.TimeDateStamp, 0u);
 }
 
+TEST_F(PackerTest, TheLauncherRecordsWhatDeploymentToolsAskOfThePackageAndNothingItLacks) {
+    const tstring output = scratch / L"setup.exe";
+    pack(optionsFor(testpackages::sample.path, output), parts_, nullptr);
+    const std::string bytes = LoadedLauncher(output).resource(L"package_facts", RT_RCDATA);
+    const facts::LauncherFacts recorded = facts::parseFacts(bytes.data(), bytes.size());
+    // sample.wxs has no MSIINSTALLPERUSER: it is not recorded, not recorded empty.
+    const std::vector<std::pair<tstring, tstring>> expected = {
+        {L"ProductCode", testpackages::sample.productCode},
+        {L"UpgradeCode", L"{D3CD87FA-73E2-44C9-85F5-5E81A84FABC1}"},
+        {L"ProductName", L"Lodestar Sample"},
+        {L"ProductVersion", L"1.2.3"},
+        {L"Manufacturer", L"Lodestar Tests"},
+        {L"ALLUSERS", L"1"},
+        {L"PackerVersion", LODESTAR_VERSION},
+    };
+    std::vector<std::pair<tstring, tstring>> actual;
+    for (const facts::Fact& fact : recorded.all()) {
+        actual.emplace_back(fact.name, fact.value);
+    }
+    EXPECT_EQ(actual, expected);
+}
+
 TEST_F(PackerTest, ALowerCaseProductCodeIsCarriedInUpperCaseAndConfirmedInAnyForm) {
     const tstring output = scratch / L"lower.exe";
     PackOptions options = optionsFor(testpackages::lowercase.path, output);
     options.productCode = L"6d1e4c529a3b4f278e612b7c9d0a4f13";
     EXPECT_EQ(pack(options, parts_, nullptr).productCode, L"{6D1E4C52-9A3B-4F27-8E61-2B7C9D0A4F13}");
-    EXPECT_EQ(LoadedLauncher(output).resource(L"product_code", RT_RCDATA), "{6D1E4C52-9A3B-4F27-8E61-2B7C9D0A4F13}");
+    const LoadedLauncher launcher(output);
+    EXPECT_EQ(launcher.resource(L"product_code", RT_RCDATA), "{6D1E4C52-9A3B-4F27-8E61-2B7C9D0A4F13}");
+    const std::string bytes = launcher.resource(L"package_facts", RT_RCDATA);
+    EXPECT_EQ(facts::parseFacts(bytes.data(), bytes.size()).get(facts::kProductCode).value_or(L"(none)"),
+              L"{6D1E4C52-9A3B-4F27-8E61-2B7C9D0A4F13}");
 }
 
 TEST_F(PackerTest, TheSameInputsGiveTheSameBytesAndForceReplacesAnOldLauncher) {

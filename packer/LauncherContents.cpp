@@ -1,0 +1,406 @@
+#include "LauncherContents.h"
+
+#include <algorithm>
+#include <exception>
+#include <set>
+#include <thread>
+#include <utility>
+
+#include "ContentHash.h"
+#include "ErrorHandling.h"
+#include "LauncherResources.h"
+
+namespace {
+
+namespace contract = launcher::resources;
+
+constexpr std::size_t kReadChunk = 1024 * 1024;
+// The launcher is read whole in larger pieces, each of them hashed on a second thread as well.
+constexpr std::size_t kScanChunk = 4 * 1024 * 1024;
+
+ResourceId carriedType() {
+    return ResourceId::number(contract::kCarriedType);
+}
+
+bool isHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+// {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}
+bool isBracedGuid(const std::vector<std::uint8_t>& text) {
+    if (text.size() != contract::kProductCodeSize || text.front() != '{' || text.back() != '}') {
+        return false;
+    }
+    for (std::size_t i = 1; i + 1 < text.size(); ++i) {
+        const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
+        const char c = static_cast<char>(text[i]);
+        if (dash ? c != '-' : !isHexDigit(c)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+tstring asciiText(const std::vector<std::uint8_t>& bytes) {
+    return tstring(bytes.begin(), bytes.end());
+}
+
+// One name for every spelling Windows takes for the same file: either separator, any case.
+tstring comparableName(const tstring& name) {
+    return tstrings::toLower(tstrings::replace(name, L"/", L"\\"));
+}
+
+// What a carried file hashes to.
+struct FinishedItem {
+    std::size_t item;  // its place in LauncherContents::items()
+    std::uint64_t contentHash;
+    Sha256Digest sha256;
+};
+
+// Hashes the carried files as the launcher's bytes go by, front to back: each file from its first
+// byte to its last, however the reads cut it.
+class CarriedHashing {
+public:
+    explicit CarriedHashing(const std::vector<CarriedItem>& items) {
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            waiting_.push_back(Span{i, items[i].location.offset, items[i].location.offset + items[i].location.size});
+        }
+        // The next to start is taken from the back.
+        std::stable_sort(waiting_.begin(), waiting_.end(),
+                         [](const Span& a, const Span& b) { return a.begin > b.begin; });
+    }
+
+    // The launcher's `size` bytes at `position`, which follow the ones fed before.
+    void feed(std::uint64_t position, const std::uint8_t* bytes, std::size_t size) {
+        const std::uint64_t end = position + size;
+        startThoseBefore(end);
+        for (Running& item : running_) {
+            const std::uint64_t from = std::max(item.span.begin, position);
+            const std::uint64_t to = std::min(item.span.end, end);
+            if (from < to) {
+                item.contentHash.update(bytes + (from - position), static_cast<std::size_t>(to - from));
+                item.sha256.update(bytes + (from - position), static_cast<std::size_t>(to - from));
+            }
+        }
+        finishThoseBy(end);
+    }
+
+    // Empty files that lie where the launcher ends start and end there.
+    void finishEmptyAt(std::uint64_t end) {
+        while (!waiting_.empty() && waiting_.back().begin == end && waiting_.back().end == end) {
+            start();
+        }
+        finishThoseBy(end);
+    }
+
+    // The files ended since the last call.
+    std::vector<FinishedItem> takeFinished() { return std::exchange(finished_, {}); }
+
+    // A file the bytes fed did not reach the end of, if there is one.
+    std::optional<std::size_t> unfinished() const {
+        if (!running_.empty()) {
+            return running_.front().span.item;
+        }
+        return waiting_.empty() ? std::nullopt : std::optional<std::size_t>(waiting_.back().item);
+    }
+
+private:
+    // Where a file's bytes lie in the launcher.
+    struct Span {
+        std::size_t item;
+        std::uint64_t begin;
+        std::uint64_t end;
+    };
+    struct Running {
+        Span span;
+        ContentHash contentHash;
+        Sha256 sha256;
+    };
+
+    // The next file in the launcher's order; its hashes are made only now, so that a launcher
+    // with thousands of files holds few at a time.
+    void start() {
+        running_.push_back(Running{waiting_.back(), ContentHash(), Sha256()});
+        waiting_.pop_back();
+    }
+
+    void startThoseBefore(std::uint64_t end) {
+        while (!waiting_.empty() && waiting_.back().begin < end) {
+            start();
+        }
+    }
+
+    void finishThoseBy(std::uint64_t end) {
+        for (auto item = running_.begin(); item != running_.end();) {
+            if (item->span.end > end) {
+                ++item;
+                continue;
+            }
+            finished_.push_back(FinishedItem{item->span.item, item->contentHash.digest(), item->sha256.finish()});
+            item = running_.erase(item);
+        }
+    }
+
+    std::vector<Span> waiting_;  // latest first
+    std::vector<Running> running_;
+    std::vector<FinishedItem> finished_;
+};
+
+// The SHA-256 of pieces that are each hashed on a thread of their own while the caller works on
+// the same bytes, which must stay as they are until the next piece is given or finish() is called.
+// (A thread per piece rather than std::async: the futures' once-only flag is a thread-local of
+// GCC's library that clang's code for this target cannot reach.)
+class BackgroundSha256 {
+public:
+    BackgroundSha256() = default;
+    ~BackgroundSha256() { join(); }
+    BackgroundSha256(const BackgroundSha256&) = delete;
+    BackgroundSha256& operator=(const BackgroundSha256&) = delete;
+
+    void update(const std::uint8_t* bytes, std::size_t size) {
+        wait();
+        worker_ = std::thread([this, bytes, size] {
+            try {
+                hash_.update(bytes, size);
+            } catch (...) {
+                failure_ = std::current_exception();
+            }
+        });
+    }
+
+    Sha256Digest finish() {
+        wait();
+        return hash_.finish();
+    }
+
+private:
+    void join() {
+        if (worker_.joinable()) {
+            worker_.join();
+        }
+    }
+    // Until the last piece is hashed; what failed there fails here.
+    void wait() {
+        join();
+        if (failure_) {
+            std::rethrow_exception(std::exchange(failure_, nullptr));
+        }
+    }
+
+    Sha256 hash_;
+    std::exception_ptr failure_;
+    std::thread worker_;
+};
+
+}  // namespace
+
+InputFile openLauncher(const tstring& path) {
+    return classifyFailure(
+        kInputError, [&] { return InputFile(path); },
+        [&](const LdErrorBase& e) {
+            const auto* error = dynamic_cast<const InputFileError*>(&e);
+            if (error != nullptr && error->missing()) {
+                return tstrings::MessageBuilder() << "There is no launcher at " << path;
+            }
+            // The file's own messages name it: "X is a directory", "X cannot be opened: ...".
+            return error != nullptr ? tstrings::MessageBuilder() << rawMessageOf(e)
+                                    : tstrings::MessageBuilder() << "Cannot open " << path << ": " << rawMessageOf(e);
+        });
+}
+
+LauncherContents::LauncherContents(InputFile& file) : file_(file), image_(file) {
+    const ResourceLocation package = findPackage();
+    readProductCode();
+    readItems(package);
+    readFacts();
+    signed_ = image_.carriesSignature();
+}
+
+void LauncherContents::refuseDamaged(const tstrings::MessageBuilder& reason) const {
+    LD_THROW(LauncherError((tstrings::MessageBuilder() << file_.path() << " is damaged: " << reason).str()));
+}
+
+std::optional<std::vector<std::uint8_t>> LauncherContents::optionalResource(const ResourceId& type,
+                                                                            const ResourceId& name) {
+    const std::optional<ResourceLocation> location = image_.find(type, name);
+    if (!location) {
+        return std::nullopt;
+    }
+    return image_.read(*location);
+}
+
+void LauncherContents::readProductCode() {
+    const std::optional<std::vector<std::uint8_t>> code =
+        optionalResource(carriedType(), ResourceId::text(contract::kProductCodeStoredName));
+    if (!code) {
+        refuseMissing("product code", contract::kProductCodeStoredName);
+    }
+    if (!isBracedGuid(*code)) {
+        refuseDamaged(tstrings::MessageBuilder() << "its product code is not a GUID in braces");
+    }
+    productCode_ = asciiText(*code);
+}
+
+void LauncherContents::refuseMissing(const char* what, const tstring& name) const {
+    LD_THROW(LauncherError((tstrings::MessageBuilder() << file_.path() << " is not a launcher: it carries no " << what
+                                                       << " (no RCDATA resource " << name << ")")
+                               .str()));
+}
+
+ResourceLocation LauncherContents::findPackage() {
+    const std::optional<ResourceLocation> package =
+        image_.find(carriedType(), ResourceId::text(contract::kPackageStoredName));
+    if (!package) {
+        refuseMissing("package", contract::kPackageStoredName);
+    }
+    return *package;
+}
+
+void LauncherContents::readItems(const ResourceLocation& package) {
+    const std::optional<std::vector<std::uint8_t>> indexBytes =
+        optionalResource(carriedType(), ResourceId::text(contract::kIndexStoredName));
+    if (!indexBytes) {
+        items_.push_back(CarriedItem{std::nullopt, package, std::nullopt});
+        return;
+    }
+    indexed_ = true;
+    payload::Index index;
+    try {
+        index = payload::parseIndex(indexBytes->data(), indexBytes->size());
+    } catch (const LdError<payload::IndexError>& e) {
+        refuseDamaged(tstrings::MessageBuilder() << std::string(e.rawMessage()));
+    }
+    if (index.entries.size() - 1 > contract::kLastCarriedFileId) {
+        refuseDamaged(tstrings::MessageBuilder()
+                      << "its index lists " << index.entries.size() - 1
+                      << " files beside the package; a launcher carries at most " << contract::kLastCarriedFileId);
+    }
+    checkNames(index);
+    for (std::size_t i = 0; i < index.entries.size(); ++i) {
+        const payload::IndexEntry& entry = index.entries[i];
+        const std::optional<ResourceLocation> location =
+            i == 0 ? std::optional<ResourceLocation>(package)
+                   : image_.find(carriedType(), ResourceId::number(static_cast<std::uint16_t>(i)));
+        if (!location) {
+            refuseDamaged(tstrings::MessageBuilder()
+                          << "it does not carry " << entry.name << ", which its index lists");
+        }
+        if (location->size != entry.size) {
+            refuseDamaged(tstrings::MessageBuilder() << entry.name << " does not match its index (" << location->size
+                                                     << " bytes, the index says " << entry.size << ")");
+        }
+        items_.push_back(CarriedItem{entry.name, *location, entry.hash});
+    }
+}
+
+void LauncherContents::checkNames(const payload::Index& index) const {
+    std::set<tstring> seen;
+    for (std::size_t i = 0; i < index.entries.size(); ++i) {
+        const tstring& name = index.entries[i].name;
+        tstring problem = payload::relativeNameProblem(name);
+        if (problem.empty() && i == 0 && name.find_first_of(L"\\/") != tstring::npos) {
+            problem = L"the package's own name holds a folder";
+        }
+        if (problem.empty() && !seen.insert(comparableName(name)).second) {
+            problem = L"it is listed twice";
+        }
+        if (!problem.empty()) {
+            refuseDamaged(tstrings::MessageBuilder()
+                          << "its index names [" << name << "], which cannot be written below a folder: " << problem);
+        }
+    }
+}
+
+void LauncherContents::readFacts() {
+    const ResourceId version = ResourceId::number(contract::kVersionType);
+    if (const auto block = optionalResource(version, ResourceId::number(contract::kVersionId))) {
+        versionStrings_ = readVersionStrings(block->data(), block->size());
+    }
+    const auto bytes = optionalResource(carriedType(), ResourceId::text(contract::kFactsStoredName));
+    if (!bytes) {
+        return;
+    }
+    try {
+        recorded_ = facts::parseFacts(bytes->data(), bytes->size());
+    } catch (const LdError<facts::FactsError>& e) {
+        refuseDamaged(tstrings::MessageBuilder() << std::string(e.rawMessage()));
+    }
+    const std::optional<tstring> recordedCode = recorded_->get(facts::kProductCode);
+    if (recordedCode && *recordedCode != productCode_) {
+        refuseDamaged(tstrings::MessageBuilder()
+                      << "its facts give the ProductCode " << *recordedCode << ", it carries " << productCode_);
+    }
+}
+
+tstring LauncherContents::describe(const CarriedItem& item) const {
+    return item.name.value_or(L"its package");
+}
+
+void LauncherContents::checkAgainstIndex(const CarriedItem& item, std::uint64_t hash) const {
+    if (item.indexedHash && *item.indexedHash != hash) {
+        refuseDamaged(tstrings::MessageBuilder() << describe(item) << " does not match its index");
+    }
+}
+
+std::uint64_t LauncherContents::stream(const CarriedItem& item, const Take& take) {
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(kReadChunk, item.location.size)));
+    ContentHash hash;
+    file_.seek(item.location.offset);
+    for (std::uint64_t left = item.location.size; left > 0;) {
+        const std::size_t read =
+            file_.read(buffer.data(), static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), left)));
+        if (read == 0) {
+            refuseDamaged(tstrings::MessageBuilder() << describe(item) << " ends before its size");
+        }
+        take(buffer.data(), read);
+        hash.update(buffer.data(), read);
+        left -= read;
+    }
+    const std::uint64_t digest = hash.digest();
+    checkAgainstIndex(item, digest);
+    return digest;
+}
+
+CarriedDigests LauncherContents::digests() {
+    CarriedHashing carried(items_);
+    CarriedDigests digests;
+    digests.items.resize(items_.size());
+    const auto checkFinished = [&] {
+        for (const FinishedItem& done : carried.takeFinished()) {
+            checkAgainstIndex(items_[done.item], done.contentHash);
+            digests.items[done.item] = done.sha256;
+        }
+    };
+    digests.launcher = readWhole([&](std::uint64_t position, const std::uint8_t* bytes, std::size_t size) {
+        carried.feed(position, bytes, size);
+        checkFinished();
+    });
+    carried.finishEmptyAt(file_.size());
+    checkFinished();
+    if (const std::optional<std::size_t> cut = carried.unfinished()) {
+        refuseDamaged(tstrings::MessageBuilder() << describe(items_[*cut]) << " ends before its size");
+    }
+    return digests;
+}
+
+Sha256Digest LauncherContents::readWhole(const Piece& take) {
+    // Two buffers: one is read into while the other is still being hashed.
+    std::vector<std::uint8_t> buffers[2] = {std::vector<std::uint8_t>(kScanChunk),
+                                            std::vector<std::uint8_t>(kScanChunk)};
+    // Declared after the buffers: on the way out of a failure it waits for its thread before they go.
+    BackgroundSha256 whole;
+    file_.seek(0);
+    std::size_t turn = 0;
+    for (std::uint64_t position = 0; position < file_.size(); ++turn) {
+        std::vector<std::uint8_t>& buffer = buffers[turn % 2];
+        const std::size_t read = file_.read(
+            buffer.data(), static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), file_.size() - position)));
+        if (read == 0) {
+            refuseDamaged(tstrings::MessageBuilder() << "it ends before its size");
+        }
+        whole.update(buffer.data(), read);
+        take(position, buffer.data(), read);
+        position += read;
+    }
+    return whole.finish();
+}

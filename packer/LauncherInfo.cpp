@@ -1,0 +1,187 @@
+#include "LauncherInfo.h"
+
+#include <nlohmann/json.hpp>
+
+#include "FileUtils.h"
+#include "LauncherContents.h"
+
+namespace {
+
+using json = nlohmann::ordered_json;
+using Context = facts::InstallScope::Context;
+
+// What a launcher packed before facts were recorded still says of its package: its version
+// block, written from the same properties.
+std::optional<tstring> versionString(const LauncherContents& contents, const tstring& key) {
+    for (const auto& [name, value] : contents.versionStrings()) {
+        if (name == key) {
+            return value;
+        }
+    }
+    return std::nullopt;
+}
+
+void describeProduct(const LauncherContents& contents, LauncherInfo& info) {
+    info.productCode = contents.productCode();
+    if (const std::optional<facts::LauncherFacts>& recorded = contents.recordedFacts()) {
+        info.upgradeCode = recorded->get(facts::kUpgradeCode);
+        info.productName = recorded->get(facts::kProductName);
+        info.productVersion = recorded->get(facts::kProductVersion);
+        info.manufacturer = recorded->get(facts::kManufacturer);
+        info.packerVersion = recorded->get(facts::kPackerVersion);
+        info.scope = facts::installScope(*recorded);
+        return;
+    }
+    info.productName = versionString(contents, L"ProductName");
+    info.productVersion = versionString(contents, L"ProductVersion");
+    info.manufacturer = versionString(contents, L"CompanyName");
+}
+
+void describeFiles(LauncherContents& contents, LauncherInfo& info) {
+    const CarriedDigests digests = contents.digests();
+    info.launcher = CarriedFileInfo{FileUtils::basename(contents.path()), contents.size(), toHex(digests.launcher)};
+    const std::vector<CarriedItem>& items = contents.items();
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        CarriedFileInfo file{items[i].name, items[i].location.size, toHex(digests.items[i])};
+        if (i == 0) {
+            info.package = file;
+        } else {
+            info.files.push_back(file);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Text
+
+const wchar_t* scopeName(Context context) {
+    return context == Context::Machine ? L"machine" : L"user";
+}
+
+tstring orNotRecorded(const std::optional<tstring>& value) {
+    return value.value_or(L"(not recorded)");
+}
+
+tstring fileLine(const CarriedFileInfo& file) {
+    return (tstrings::MessageBuilder() << file.name.value_or(L"(name not recorded)") << ", " << file.size
+                                       << " bytes, SHA-256 " << file.sha256)
+        .tstr();
+}
+
+tstring scopeText(const std::optional<facts::InstallScope>& scope) {
+    if (!scope) {
+        return L"(not recorded)";
+    }
+    return tstring(scopeName(scope->context)) +
+           (scope->dualPurpose ? L" (dual purpose: ALLUSERS=2, either scope can be chosen)" : L"");
+}
+
+// ---------------------------------------------------------------------------------------------
+// JSON
+
+json text(const tstring& value) {
+    return tstrings::toUtf8(value);
+}
+
+json textOrNull(const std::optional<tstring>& value) {
+    return value ? text(*value) : json(nullptr);
+}
+
+json fileJson(const CarriedFileInfo& file) {
+    return json{{"name", textOrNull(file.name)}, {"size", file.size}, {"sha256", text(file.sha256)}};
+}
+
+// A winget installer entry: the launcher installs silently with msiexec's own switches, which it
+// passes on, and registers the package's product in Apps & Features. InstallerUrl is the
+// publisher's to add.
+json wingetInstaller(const LauncherInfo& info) {
+    json appsAndFeatures{{"ProductCode", text(info.productCode)}, {"InstallerType", "msi"}};
+    if (info.upgradeCode) {
+        appsAndFeatures["UpgradeCode"] = text(*info.upgradeCode);
+    }
+    const auto returnCode = [](int code, const char* response) {
+        return json{{"InstallerReturnCode", code}, {"ReturnResponse", response}};
+    };
+    json installer{
+        {"InstallerType", "exe"},
+        {"InstallerSha256", text(info.launcher.sha256)},
+        {"InstallerSwitches",
+         {{"Silent", "/qn /norestart"}, {"SilentWithProgress", "/passive /norestart"}, {"Log", "/l*v \"<LOGPATH>\""}}},
+        {"ProductCode", text(info.productCode)},
+        {"AppsAndFeaturesEntries", json::array({appsAndFeatures})},
+        {"ExpectedReturnCodes",
+         json::array({returnCode(1602, "cancelledByUser"), returnCode(1618, "installInProgress"),
+                      returnCode(3010, "rebootRequiredToFinish"), returnCode(1641, "rebootInitiated")})},
+    };
+    if (info.scope) {
+        installer["Scope"] = tstrings::toUtf8(scopeName(info.scope->context));
+    }
+    return installer;
+}
+
+// An Intune (Microsoft Graph) detection rule for a Win32 app: the product is installed at this
+// version or a later one. Without a recorded version, the product code alone.
+json intuneDetectionRule(const LauncherInfo& info) {
+    return json{{"@odata.type", "#microsoft.graph.win32LobAppProductCodeDetection"},
+                {"productCode", text(info.productCode)},
+                {"productVersionOperator", info.productVersion ? "greaterThanOrEqual" : "notConfigured"},
+                {"productVersion", textOrNull(info.productVersion)}};
+}
+
+}  // namespace
+
+LauncherInfo readLauncherInfo(const tstring& path) {
+    InputFile file = openLauncher(path);
+    return readingLauncher(path, [&] {
+        LauncherContents contents(file);
+        LauncherInfo info;
+        describeProduct(contents, info);
+        describeFiles(contents, info);
+        info.carriesSignature = contents.carriesSignature();
+        return info;
+    });
+}
+
+tstring infoText(const LauncherInfo& info) {
+    tstrings::MessageBuilder text;
+    text << "Launcher        " << fileLine(info.launcher) << "\n"
+         << "ProductCode     " << info.productCode << "\n"
+         << "UpgradeCode     " << orNotRecorded(info.upgradeCode) << "\n"
+         << "ProductName     " << orNotRecorded(info.productName) << "\n"
+         << "ProductVersion  " << orNotRecorded(info.productVersion) << "\n"
+         << "Manufacturer    " << orNotRecorded(info.manufacturer) << "\n"
+         << "Scope           " << scopeText(info.scope) << "\n"
+         << "Package         " << fileLine(info.package) << "\n";
+    for (const CarriedFileInfo& file : info.files) {
+        text << "Beside it       " << fileLine(file) << "\n";
+    }
+    text << "Packed by       "
+         << (info.packerVersion ? L"lodestar-pack " + *info.packerVersion : tstring(L"(not recorded)")) << "\n"
+         << "Signed          " << (info.carriesSignature ? "yes" : "no");
+    return text.tstr();
+}
+
+std::string infoJson(const LauncherInfo& info) {
+    json files = json::array();
+    for (const CarriedFileInfo& file : info.files) {
+        files.push_back(fileJson(file));
+    }
+    const json document{
+        {"schemaVersion", kInfoSchemaVersion},
+        {"launcher", fileJson(info.launcher)},
+        {"productCode", text(info.productCode)},
+        {"upgradeCode", textOrNull(info.upgradeCode)},
+        {"productName", textOrNull(info.productName)},
+        {"productVersion", textOrNull(info.productVersion)},
+        {"manufacturer", textOrNull(info.manufacturer)},
+        {"scope", info.scope ? json(tstrings::toUtf8(scopeName(info.scope->context))) : json(nullptr)},
+        {"dualPurpose", info.scope ? json(info.scope->dualPurpose) : json(nullptr)},
+        {"package", fileJson(info.package)},
+        {"files", files},
+        {"packerVersion", textOrNull(info.packerVersion)},
+        {"signed", info.carriesSignature},
+        {"winget", wingetInstaller(info)},
+        {"intune", intuneDetectionRule(info)},
+    };
+    return document.dump(2, ' ', false, json::error_handler_t::replace);
+}

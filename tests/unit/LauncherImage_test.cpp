@@ -1,0 +1,498 @@
+// Launchers read as data: resources found where the system's loader finds them, files that are
+// no launcher or are cut short refused, signatures seen; what a launcher carries read, hashed and
+// checked against its index, and every damaged or hostile description refused. The launchers are
+// made here from the stub the build made, through the packer's own image writer (which
+// Packer_test checks against the loader), with exactly the resources each case needs.
+#include "LauncherContents.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+
+#include "ContentHash.h"
+#include "LauncherImage.h"
+#include "PackerTestFiles.h"
+#include "StubImage.h"
+#include "TestSupport.h"
+#include "UniqueResource.h"
+
+namespace {
+
+constexpr std::uint16_t kRcData = 10;
+constexpr const char* kProductCode = "{100863FF-45AF-4660-A9BB-5F26D5F08205}";
+
+std::vector<std::uint8_t> bytesOf(const std::string& text) {
+    return std::vector<std::uint8_t>(text.begin(), text.end());
+}
+
+class MemoryOutput : public ImageOutput {
+public:
+    void write(const void* data, std::size_t size) override { bytes.append(static_cast<const char*>(data), size); }
+    void writeAt(std::uint64_t offset, const void* data, std::size_t size) override {
+        bytes.replace(static_cast<std::size_t>(offset), size, static_cast<const char*>(data), size);
+    }
+    std::string bytes;
+};
+
+// The stub the build made, carrying `resources`.
+std::string imageWith(const ResourceSection& resources) {
+    static const std::string stub = readFile(packertest::kStub);
+    const StubImage image(stub.data(), stub.size());
+    MemoryOutput out;
+    image.writeWith(resources, out, nullptr);
+    return out.bytes;
+}
+
+// The headers of an image, read with the system's own structures (not the code under test).
+struct Headers {
+    std::size_t ntOffset;
+    IMAGE_NT_HEADERS64 nt;
+    IMAGE_SECTION_HEADER lastSection;
+};
+
+Headers headersOf(const std::string& image) {
+    Headers headers{};
+    IMAGE_DOS_HEADER dos{};
+    std::memcpy(&dos, image.data(), sizeof(dos));
+    headers.ntOffset = static_cast<std::size_t>(dos.e_lfanew);
+    std::memcpy(&headers.nt, image.data() + headers.ntOffset, sizeof(headers.nt));
+    const std::size_t sections =
+        headers.ntOffset + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) + headers.nt.FileHeader.SizeOfOptionalHeader;
+    std::memcpy(&headers.lastSection,
+                image.data() + sections + (headers.nt.FileHeader.NumberOfSections - 1u) * sizeof(IMAGE_SECTION_HEADER),
+                sizeof(IMAGE_SECTION_HEADER));
+    return headers;
+}
+
+template <typename T>
+void patch(std::string& image, std::size_t offset, T value) {
+    std::memcpy(image.data() + offset, &value, sizeof(value));
+}
+
+std::size_t optionalHeaderField(const Headers& headers, std::size_t field) {
+    return headers.ntOffset + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) + field;
+}
+
+// What LauncherImage finds for the resource: its bytes, "(none)", or the message it refuses with.
+std::string foundBytes(const tstring& path, const ResourceId& type, const ResourceId& name) {
+    try {
+        InputFile file(path);
+        LauncherImage image(file);
+        const std::optional<ResourceLocation> location = image.find(type, name);
+        if (!location) {
+            return "(none)";
+        }
+        const std::vector<std::uint8_t> bytes = image.read(*location);
+        return std::string(bytes.begin(), bytes.end());
+    } catch (const LdErrorBase& e) {
+        return e.rawMessage();
+    }
+}
+
+// The same resource as the system's loader finds it in the file loaded as data.
+std::string loaderBytes(const tstring& path, const ResourceId& type, const ResourceId& name) {
+    const ModuleHandle module(
+        LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    EXPECT_TRUE(module) << "error " << GetLastError();
+    const auto systemName = [](const ResourceId& id) {
+        return id.isName() ? id.name.c_str() : MAKEINTRESOURCEW(id.id);
+    };
+    const HRSRC found = FindResourceW(module.get(), systemName(name), systemName(type));
+    if (found == nullptr) {
+        return "(none)";
+    }
+    const auto* data = static_cast<const char*>(LockResource(LoadResource(module.get(), found)));
+    return std::string(data, SizeofResource(module.get(), found));
+}
+
+std::string refusalOf(const tstring& path) {
+    return rawMessageOf<LdError<LauncherError>>([&] {
+        InputFile file(path);
+        LauncherImage image(file);
+    });
+}
+
+std::string sha256Hex(const std::string& bytes) {
+    const Sha256Digest digest = Sha256().update(bytes.data(), bytes.size()).finish();
+    return utf8(toHex(digest));
+}
+
+std::uint64_t contentHash(const std::string& bytes) {
+    return ContentHash().update(bytes.data(), bytes.size()).digest();
+}
+
+// A launcher as lodestar-pack writes one, in parts a case can change before it is written.
+struct TestLauncher {
+    std::optional<std::string> package = std::string("the package");
+    std::optional<std::string> productCode = std::string(kProductCode);
+    tstring packageName = L"setup.msi";
+    std::vector<std::pair<tstring, std::string>> beside = {{L"sub\\empty.dat", ""}, {L"data.cab", "cab"}};
+    bool indexed = true;
+    std::optional<facts::LauncherFacts> recorded = [] {
+        facts::LauncherFacts sample;
+        sample.set(facts::kProductCode, L"{100863FF-45AF-4660-A9BB-5F26D5F08205}");
+        sample.set(facts::kProductName, L"Lodestar Sample");
+        return sample;
+    }();
+    // Changes made after everything is laid out.
+    std::function<void(payload::Index&)> changeIndex;
+    std::function<void(std::vector<std::uint8_t>&)> damageIndex;
+    std::function<void(std::vector<std::uint8_t>&)> damageFacts;
+    std::vector<std::uint16_t> leftOut;  // carried files (by number) not written
+
+    void writeTo(const tstring& path) const {
+        const ResourceId rcData = ResourceId::number(kRcData);
+        ResourceSection resources;
+        if (package) {
+            resources.add(rcData, ResourceId::text(L"MSI"), bytesOf(*package));
+        }
+        if (productCode) {
+            resources.add(rcData, ResourceId::text(L"PRODUCT_CODE"), bytesOf(*productCode));
+        }
+        payload::Index index;
+        index.entries.push_back({packageName, package.value_or("").size(), contentHash(package.value_or(""))});
+        for (std::size_t i = 0; i < beside.size(); ++i) {
+            const auto number = static_cast<std::uint16_t>(i + 1);
+            if (std::find(leftOut.begin(), leftOut.end(), number) == leftOut.end()) {
+                resources.add(rcData, ResourceId::number(number), bytesOf(beside[i].second));
+            }
+            index.entries.push_back({beside[i].first, beside[i].second.size(), contentHash(beside[i].second)});
+        }
+        if (indexed) {
+            if (changeIndex) {
+                changeIndex(index);
+            }
+            std::vector<std::uint8_t> bytes = payload::serializeIndex(index);
+            if (damageIndex) {
+                damageIndex(bytes);
+            }
+            resources.add(rcData, ResourceId::text(L"PAYLOAD_INDEX"), bytes);
+        }
+        if (recorded) {
+            std::vector<std::uint8_t> bytes = facts::serializeFacts(*recorded);
+            if (damageFacts) {
+                damageFacts(bytes);
+            }
+            resources.add(rcData, ResourceId::text(L"PACKAGE_FACTS"), bytes);
+        }
+        writeFile(path, imageWith(resources));
+    }
+};
+
+// How LauncherContents took the launcher: "read" or the message of its refusal, with the
+// launcher's path cut off the front.
+std::string contentsOutcome(const tstring& path, const std::function<void(LauncherContents&)>& use = nullptr) {
+    const std::string outcome = rawMessageOf<LdError<LauncherError>>([&] {
+        InputFile file(path);
+        LauncherContents contents(file);
+        if (use) {
+            use(contents);
+        }
+    });
+    if (outcome == "(nothing thrown)") {
+        return "read";
+    }
+    const std::string prefix = utf8(path) + " ";
+    return outcome.starts_with(prefix) ? outcome.substr(prefix.size()) : outcome;
+}
+
+}  // namespace
+
+TEST(LauncherImage, FindsEveryResourceTheLoaderFindsAndNoOther) {
+    ScratchDirectory scratch;
+    ResourceSection resources;
+    const ResourceId rcData = ResourceId::number(kRcData);
+    resources.add(rcData, ResourceId::text(L"MSI"), bytesOf("the package"));
+    resources.add(rcData, ResourceId::text(L"Mixed_Name"), bytesOf("mixed"));
+    resources.add(rcData, ResourceId::number(7), bytesOf("seven"));
+    resources.add(rcData, ResourceId::number(1), {});
+    resources.add(ResourceId::number(16), ResourceId::number(1), bytesOf("version"));
+    resources.add(ResourceId::text(L"CUSTOM"), ResourceId::number(3), bytesOf("custom"));
+    const tstring path = scratch / L"launcher.exe";
+    const std::string image = imageWith(resources);
+    writeFile(path, image);
+    // The same with the name stored as no resource compiler stores one, in mixed case: the loader
+    // compares the name asked for, in upper case, with the stored one as it is.
+    const tstring mixedCasePath = scratch / L"mixed case.exe";
+    std::string mixedCase = image;
+    const std::string upperUnits("M\0I\0X\0E\0D\0_\0N\0A\0M\0E\0", 20);
+    const std::string mixedUnits("M\0i\0x\0e\0d\0_\0N\0a\0m\0e\0", 20);
+    mixedCase.replace(mixedCase.find(upperUnits), upperUnits.size(), mixedUnits);
+    writeFile(mixedCasePath, mixedCase);
+
+    struct Case {
+        ResourceId type;
+        ResourceId name;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {rcData, ResourceId::text(L"msi"), "the package"},
+        {rcData, ResourceId::text(L"MSI"), "the package"},
+        {rcData, ResourceId::text(L"mixed_NAME"), "mixed"},
+        {rcData, ResourceId::number(7), "seven"},
+        {rcData, ResourceId::number(1), ""},
+        {rcData, ResourceId::number(8), "(none)"},
+        {rcData, ResourceId::text(L"MS"), "(none)"},
+        {rcData, ResourceId::text(L"MSIX"), "(none)"},
+        {ResourceId::number(16), ResourceId::number(1), "version"},
+        {ResourceId::text(L"custom"), ResourceId::number(3), "custom"},
+        {ResourceId::number(11), ResourceId::number(1), "(none)"},
+    };
+    for (const Case& c : cases) {
+        const std::string what = utf8(c.type.isName() ? c.type.name : std::to_wstring(c.type.id)) + "/" +
+                                 utf8(c.name.isName() ? c.name.name : std::to_wstring(c.name.id));
+        EXPECT_EQ(foundBytes(path, c.type, c.name), c.expected) << what;
+        EXPECT_EQ(loaderBytes(path, c.type, c.name), c.expected) << what << " (the loader)";
+    }
+    for (const wchar_t* name : {L"mixed_name", L"Mixed_Name"}) {
+        EXPECT_EQ(foundBytes(mixedCasePath, rcData, ResourceId::text(name)), "(none)") << utf8(name);
+        EXPECT_EQ(loaderBytes(mixedCasePath, rcData, ResourceId::text(name)), "(none)")
+            << utf8(name) << " (the loader)";
+    }
+    EXPECT_EQ(foundBytes(mixedCasePath, rcData, ResourceId::text(L"msi")), "the package");
+}
+
+TEST(LauncherImage, RefusesWhatIsNoLauncherAndWhatIsCutShort) {
+    ScratchDirectory scratch;
+    ResourceSection resources;
+    resources.add(ResourceId::number(kRcData), ResourceId::text(L"MSI"), bytesOf("the package"));
+    const std::string launcher = imageWith(resources);
+    const std::string stub = readFile(packertest::kStub);
+    const Headers headers = headersOf(launcher);
+    std::string i386 = launcher;
+    patch<std::uint16_t>(i386, headers.ntOffset + 4, IMAGE_FILE_MACHINE_I386);
+    std::string manySections = launcher;
+    patch<std::uint16_t>(manySections, headers.ntOffset + 6, 200);
+    const std::size_t endOfHeaders = headers.ntOffset + sizeof(IMAGE_NT_HEADERS64);
+    const std::size_t endOfResources = headers.lastSection.PointerToRawData + headers.lastSection.SizeOfRawData;
+
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"", " is not a launcher: it is no executable (it does not start with MZ)"},
+        {"plain text, no executable at all, but long enough for a DOS header................",
+         " is not a launcher: it is no executable (it does not start with MZ)"},
+        {"MZ" + std::string(62, '\0'), " is not a launcher: it is no Windows executable (it has no PE header)"},
+        {i386, " is not a launcher: it is no x64 executable"},
+        {manySections, " is not a launcher: it claims 200 sections"},
+        {stub, " is not a launcher: it carries no resources"},
+        {launcher.substr(0, endOfHeaders - 1), " is cut short: it ends after " + std::to_string(endOfHeaders - 1) +
+                                                   " bytes, its headers place data up to byte " +
+                                                   std::to_string(endOfHeaders)},
+        {launcher.substr(0, launcher.size() - 1),
+         " is cut short: it ends after " + std::to_string(launcher.size() - 1) +
+             " bytes, its headers place data up to byte " + std::to_string(endOfResources)},
+        {launcher, "(nothing thrown)"},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const tstring path = scratch / (L"case " + std::to_wstring(i) + L".exe");
+        writeFile(path, cases[i].first);
+        const std::string expected = cases[i].second.starts_with(" ") ? utf8(path) + cases[i].second : cases[i].second;
+        EXPECT_EQ(refusalOf(path), expected) << "case " << i;
+    }
+}
+
+TEST(LauncherImage, SeesASignatureWhereTheSecurityDirectoryPoints) {
+    ScratchDirectory scratch;
+    ResourceSection resources;
+    resources.add(ResourceId::number(kRcData), ResourceId::text(L"MSI"), bytesOf("the package"));
+    const std::string unsigned_ = imageWith(resources);
+    const Headers headers = headersOf(unsigned_);
+    const std::size_t security =
+        optionalHeaderField(headers, offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory) +
+                                         IMAGE_DIRECTORY_ENTRY_SECURITY * sizeof(IMAGE_DATA_DIRECTORY));
+    const auto signedWith = [&](std::uint32_t size, std::uint32_t claimed) {
+        std::string image = unsigned_ + std::string(size, 'S');
+        patch<std::uint32_t>(image, security, static_cast<std::uint32_t>(unsigned_.size()));
+        patch<std::uint32_t>(image, security + 4, claimed);
+        return image;
+    };
+    const tstring path = scratch / L"launcher.exe";
+    const auto outcome = [&](const std::string& image) {
+        writeFile(path, image);
+        InputFile file(path);
+        try {
+            return std::string(LauncherImage(file).carriesSignature() ? "signed" : "unsigned");
+        } catch (const LdError<LauncherError>& e) {
+            return std::string(e.rawMessage());
+        }
+    };
+    const std::string overclaiming = signedWith(24, 25);
+    EXPECT_EQ(outcome(unsigned_), "unsigned");
+    EXPECT_EQ(outcome(signedWith(24, 24)), "signed");
+    EXPECT_EQ(outcome(overclaiming),
+              utf8(path) + " is cut short: it ends after " + std::to_string(overclaiming.size()) +
+                  " bytes, its headers place data up to byte " + std::to_string(overclaiming.size() + 1));
+}
+
+TEST(LauncherImage, RefusesAResourceDirectoryThatPointsOutsideItself) {
+    ScratchDirectory scratch;
+    ResourceSection resources;
+    // A size no other part of the section has, to find its data entry by.
+    resources.add(ResourceId::number(kRcData), ResourceId::text(L"MSI"), std::vector<std::uint8_t>(0x1234, 'x'));
+    const std::string launcher = imageWith(resources);
+    const Headers headers = headersOf(launcher);
+    const std::size_t root = headers.lastSection.PointerToRawData;
+
+    std::string countRunsPast = launcher;
+    patch<std::uint16_t>(countRunsPast, root + 14, 0xFFFF);
+    std::string dataOutside = launcher;
+    const std::string dataEntryTail("\x34\x12\0\0\0\0\0\0\0\0\0\0", 12);
+    const std::size_t dataEntry = dataOutside.find(dataEntryTail, root) - 4;
+    patch<std::uint32_t>(dataOutside, dataEntry, 0x7FFFFFF0);
+    std::string nameOutside = launcher;
+    // The root's only entry is the type RCDATA, a number; its table's only entry the name MSI.
+    std::uint32_t typeTable = 0;
+    std::memcpy(&typeTable, launcher.data() + root + 20, sizeof(typeTable));
+    typeTable &= 0x7FFFFFFF;
+    patch<std::uint32_t>(nameOutside, root + typeTable + 16, 0x8FFFFFF0);
+
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {countRunsPast, " is not a launcher: a table of its resource directory runs past it"},
+        {dataOutside, " is not a launcher: the data of a resource lies outside its sections"},
+        {nameOutside, " is not a launcher: a resource name lies outside its resource directory"},
+    };
+    for (const auto& [image, message] : cases) {
+        const tstring path = scratch / L"launcher.exe";
+        writeFile(path, image);
+        EXPECT_EQ(foundBytes(path, ResourceId::number(kRcData), ResourceId::text(L"msi")), utf8(path) + message);
+    }
+}
+
+TEST(LauncherContents, ReadsWhatTheLauncherCarriesAndHashesEveryByteOnce) {
+    ScratchDirectory scratch;
+    TestLauncher described;
+    described.package = std::string(1000000, 'a');  // spans reads, as large packages do
+    described.beside = {{L"sub\\empty.dat", ""}, {L"data.cab", "abc"}};
+    const tstring path = scratch / L"setup.exe";
+    described.writeTo(path);
+
+    InputFile file(path);
+    LauncherContents contents(file);
+    EXPECT_EQ(contents.productCode(), L"{100863FF-45AF-4660-A9BB-5F26D5F08205}");
+    ASSERT_TRUE(contents.recordedFacts().has_value());
+    EXPECT_EQ(contents.recordedFacts()->get(facts::kProductName).value_or(L"(none)"), L"Lodestar Sample");
+    EXPECT_TRUE(contents.indexed());
+    EXPECT_FALSE(contents.carriesSignature());
+    ASSERT_EQ(contents.items().size(), 3u);
+    const std::vector<std::optional<tstring>> names = {L"setup.msi", L"sub\\empty.dat", L"data.cab"};
+    const std::vector<std::uint32_t> sizes = {1000000, 0, 3};
+    // The known SHA-256 values of a million 'a', of nothing and of "abc".
+    const std::vector<std::string> sha256 = {
+        "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0",
+        "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855",
+        "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad",
+    };
+    const CarriedDigests digests = contents.digests();
+    for (std::size_t i = 0; i < contents.items().size(); ++i) {
+        EXPECT_EQ(contents.items()[i].name, names[i]) << i;
+        EXPECT_EQ(contents.items()[i].location.size, sizes[i]) << i;
+        EXPECT_EQ(utf8(toHex(digests.items[i])), sha256[i]) << i;
+    }
+    EXPECT_EQ(utf8(toHex(digests.launcher)), sha256Hex(readFile(path)));
+    std::string streamed;
+    contents.stream(contents.items()[2],
+                    [&](const void* data, std::size_t size) { streamed.append(static_cast<const char*>(data), size); });
+    EXPECT_EQ(streamed, "abc");
+}
+
+TEST(LauncherContents, ALauncherPackedBeforeIndexesAndFactsCarriesItsPackageAlone) {
+    ScratchDirectory scratch;
+    TestLauncher early;
+    early.indexed = false;
+    early.recorded.reset();
+    early.beside.clear();
+    const tstring path = scratch / L"setup.exe";
+    early.writeTo(path);
+    InputFile file(path);
+    LauncherContents contents(file);
+    EXPECT_FALSE(contents.indexed());
+    EXPECT_FALSE(contents.recordedFacts().has_value());
+    ASSERT_EQ(contents.items().size(), 1u);
+    EXPECT_FALSE(contents.items()[0].name.has_value());
+    EXPECT_FALSE(contents.items()[0].indexedHash.has_value());
+    EXPECT_EQ(utf8(toHex(contents.digests().items[0])), sha256Hex("the package"));
+}
+
+TEST(LauncherContents, RefusesEveryDamagedOrHostileDescription) {
+    ScratchDirectory scratch;
+    const auto rename = [](std::size_t entry, const tstring& name) {
+        return
+            [=](TestLauncher& l) { l.changeIndex = [=](payload::Index& index) { index.entries[entry].name = name; }; };
+    };
+    struct Case {
+        std::string what;
+        std::function<void(TestLauncher&)> change;
+        std::string outcome;
+    };
+    const std::vector<Case> cases = {
+        {"as packed", [](TestLauncher&) {}, "read"},
+        {"a name that climbs out", rename(2, L"..\\evil.dat"),
+         "is damaged: its index names [..\\evil.dat], which cannot be written below a folder: one of its parts is .."},
+        {"a name with a drive", rename(2, L"C:\\evil.dat"),
+         "is damaged: its index names [C:\\evil.dat], which cannot be written below a folder: it holds a colon (a "
+         "drive or a stream)"},
+        {"an absolute name", rename(2, L"\\evil.dat"),
+         "is damaged: its index names [\\evil.dat], which cannot be written below a folder: it is absolute"},
+        {"a device", rename(2, L"sub\\nul.txt"),
+         "is damaged: its index names [sub\\nul.txt], which cannot be written below a folder: a part of it names a "
+         "device (nul.txt)"},
+        {"a package name with a folder", rename(0, L"sub\\setup.msi"),
+         "is damaged: its index names [sub\\setup.msi], which cannot be written below a folder: the package's own "
+         "name holds a folder"},
+        {"one name twice, in another case", rename(2, L"SUB\\Empty.dat"),
+         "is damaged: its index names [SUB\\Empty.dat], which cannot be written below a folder: it is listed twice"},
+        {"one name twice, with the other separator", rename(2, L"sub/empty.dat"),
+         "is damaged: its index names [sub/empty.dat], which cannot be written below a folder: it is listed twice"},
+        {"a file beside it named as the package", rename(2, L"SETUP.MSI"),
+         "is damaged: its index names [SETUP.MSI], which cannot be written below a folder: it is listed twice"},
+        {"a listed file not carried", [](TestLauncher& l) { l.leftOut = {2}; },
+         "is damaged: it does not carry data.cab, which its index lists"},
+        {"a carried file of another size",
+         [](TestLauncher& l) { l.changeIndex = [](payload::Index& index) { index.entries[2].size = 4; }; },
+         "is damaged: data.cab does not match its index (3 bytes, the index says 4)"},
+        {"an index changed after it was written",
+         [](TestLauncher& l) { l.damageIndex = [](std::vector<std::uint8_t>& bytes) { bytes[20] ^= 1; }; },
+         "is damaged: the payload index does not match its own hash"},
+        {"facts changed after they were written",
+         [](TestLauncher& l) { l.damageFacts = [](std::vector<std::uint8_t>& bytes) { bytes[20] ^= 1; }; },
+         "is damaged: the launcher's facts do not match their own hash"},
+        {"facts of another product",
+         [](TestLauncher& l) { l.recorded->set(facts::kProductCode, L"{6D1E4C52-9A3B-4F27-8E61-2B7C9D0A4F13}"); },
+         "is damaged: its facts give the ProductCode {6D1E4C52-9A3B-4F27-8E61-2B7C9D0A4F13}, it carries "
+         "{100863FF-45AF-4660-A9BB-5F26D5F08205}"},
+        {"a product code that is no GUID", [](TestLauncher& l) { l.productCode = "{not-a-product-code}"; },
+         "is damaged: its product code is not a GUID in braces"},
+        {"no package", [](TestLauncher& l) { l.package.reset(); },
+         "is not a launcher: it carries no package (no RCDATA resource MSI)"},
+        {"no product code", [](TestLauncher& l) { l.productCode.reset(); },
+         "is not a launcher: it carries no product code (no RCDATA resource PRODUCT_CODE)"},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        TestLauncher launcher;
+        cases[i].change(launcher);
+        const tstring path = scratch / (L"case " + std::to_wstring(i) + L".exe");
+        launcher.writeTo(path);
+        EXPECT_EQ(contentsOutcome(path), cases[i].outcome) << cases[i].what;
+    }
+}
+
+TEST(LauncherContents, ACarriedFileThatDoesNotMatchItsIndexIsNamedWhenItIsRead) {
+    ScratchDirectory scratch;
+    TestLauncher damaged;
+    damaged.changeIndex = [](payload::Index& index) { index.entries[2].hash ^= 1; };
+    const tstring path = scratch / L"setup.exe";
+    damaged.writeTo(path);
+    EXPECT_EQ(contentsOutcome(path), "read");
+    EXPECT_EQ(contentsOutcome(path, [](LauncherContents& contents) { contents.digests(); }),
+              "is damaged: data.cab does not match its index");
+    EXPECT_EQ(contentsOutcome(path,
+                              [](LauncherContents& contents) {
+                                  contents.stream(contents.items()[2], [](const void*, std::size_t) {});
+                              }),
+              "is damaged: data.cab does not match its index");
+    EXPECT_EQ(contentsOutcome(path,
+                              [](LauncherContents& contents) {
+                                  contents.stream(contents.items()[0], [](const void*, std::size_t) {});
+                              }),
+              "read");
+}
