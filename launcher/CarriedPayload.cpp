@@ -44,10 +44,17 @@ bool sameName(const tstring& a, const tstring& b) {
 // What a sound packer writes: names that stay below the folder, none twice, none where the
 // installer's own copy of the package goes.
 void checkNames(const payload::Index& index, const tstring& packageFileName) {
+    // The package's own name is a file's name, nothing more: extraction writes it into a folder.
+    const tstring& packageName = index.entries.front().name;
+    if (!payload::relativeNameProblem(packageName).empty() || packageName.find_first_of(L"\\/") != tstring::npos) {
+        LOG_ERROR("The payload index names the package [" << packageName << "], which is no file name");
+        refuseDamagedSetup(kIndexItself);
+    }
     tstring_array folded;
     for (std::size_t i = 1; i < index.entries.size(); ++i) {
         const tstring& name = index.entries[i].name;
-        if (!payload::relativeNameProblem(name).empty() || sameName(name, packageFileName)) {
+        if (!payload::relativeNameProblem(name).empty() || sameName(name, packageFileName) ||
+            sameName(name, packageName)) {
             LOG_ERROR("The payload index names [" << name << "], which cannot be carried");
             refuseDamagedSetup(kIndexItself);
         }
