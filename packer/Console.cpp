@@ -1,22 +1,8 @@
 #include "Console.h"
 
 #include <cwchar>
-
-void writeLine(DWORD stream, const tstring& text) {
-    const HANDLE handle = GetStdHandle(stream);
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    const tstring line = text + L"\n";
-    DWORD mode = 0;
-    DWORD written = 0;
-    if (GetConsoleMode(handle, &mode)) {
-        WriteConsoleW(handle, line.c_str(), static_cast<DWORD>(line.size()), &written, nullptr);
-        return;
-    }
-    const std::string bytes = tstrings::toUtf8(line);
-    WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-}
+#include <iterator>
+#include <string>
 
 tstring formatSize(std::uint64_t bytes) {
     if (bytes < 1024) {

@@ -30,9 +30,14 @@ public:
 // is kept as written (opening the path then says it is missing); throws AmbiguousName (located).
 tstring findBelow(const tstring& directory, const tstring& name);
 
+// The path the Windows-style relative `name` gets below `directory`, for a file about to be made.
+tstring joinRelative(const tstring& directory, const tstring& name);
+
 // Makes `directory` and its missing parents; returns the ones it made, outermost first.
 tstring_array makeDirectories(const tstring& directory);
-// Removes an empty directory; what cannot be removed stays. Never throws.
+// Remove what a failed run made; what cannot be removed stays, what is gone counts as removed.
+// Never throw.
+void removeFile(const tstring& path) noexcept;
 void removeEmptyDirectory(const tstring& directory) noexcept;
 
 }  // namespace host

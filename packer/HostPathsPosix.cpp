@@ -151,6 +151,14 @@ tstring findBelow(const tstring& directory, const tstring& name) {
     return path;
 }
 
+tstring joinRelative(const tstring& directory, const tstring& name) {
+    tstring path = directory;
+    for (const tstring& part : components(name, L"\\/")) {
+        path = join(path, part);
+    }
+    return path;
+}
+
 tstring_array makeDirectories(const tstring& directory) {
     tstring_array missing;
     for (tstring path = directory; !path.empty() && path != L"/" && !isDirectory(path); path = parentOf(path)) {
@@ -171,6 +179,10 @@ tstring_array makeDirectories(const tstring& directory) {
         created.push_back(path);
     }
     return created;
+}
+
+void removeFile(const tstring& path) noexcept {
+    ::unlink(narrow(path).c_str());
 }
 
 void removeEmptyDirectory(const tstring& directory) noexcept {

@@ -36,10 +36,18 @@ tstring findBelow(const tstring& directory, const tstring& name) {
     return join(directory, name);
 }
 
+tstring joinRelative(const tstring& directory, const tstring& name) {
+    return join(directory, name);
+}
+
 tstring_array makeDirectories(const tstring& directory) {
     tstring_array created;
     FileUtils::createDirectory(directory, &created);
     return created;
+}
+
+void removeFile(const tstring& path) noexcept {
+    FileUtils::deleteFile(path, std::nothrow);
 }
 
 void removeEmptyDirectory(const tstring& directory) noexcept {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "ByteSource.h"
 #include "tstrings.h"
 
 // A file that cannot be opened for reading. The message says why ("there is no file at X", "X is
@@ -22,25 +23,22 @@ private:
     bool missing_;
 };
 
-class InputFile {
+class InputFile : public ByteSource {
 public:
     // Throws InputFileError (located).
     explicit InputFile(const tstring& path);
-    ~InputFile();
+    ~InputFile() override;
     InputFile(InputFile&& other) noexcept;
     InputFile& operator=(InputFile&& other) noexcept;
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
 
-    const tstring& path() const { return path_; }
-    // As it was when the file was opened; it cannot change while it is open.
-    std::uint64_t size() const { return size_; }
+    const tstring& path() const override { return path_; }
+    // As it was when the file was opened; on Windows it cannot change while it is open.
+    std::uint64_t size() const override { return size_; }
 
-    // Up to `size` bytes from the current position into `buffer`; fewer only at the end, none
-    // after it.
-    std::size_t read(void* buffer, std::size_t size);
-    // To the byte at `offset`, where the next read starts; at or after the end, reads give none.
-    void seek(std::uint64_t offset);
+    std::size_t read(void* buffer, std::size_t size) override;
+    void seek(std::uint64_t offset) override;
     // Back to the first byte.
     void rewind() { seek(0); }
 

@@ -72,6 +72,7 @@ std::size_t InputFile::read(void* buffer, std::size_t size) {
     return done;
 }
 
-void InputFile::rewind() {
-    LD_THROW_LAST_ERROR_IF(::lseek(native_->fd, 0, SEEK_SET) < 0, ::lseek, "lseek(" << path_ << ") failed");
+void InputFile::seek(std::uint64_t offset) {
+    LD_THROW_LAST_ERROR_IF(::lseek(native_->fd, static_cast<off_t>(offset), SEEK_SET) < 0, ::lseek,
+                           "lseek(" << path_ << ") failed");
 }

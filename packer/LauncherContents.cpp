@@ -208,7 +208,7 @@ InputFile openLauncher(const tstring& path) {
         });
 }
 
-LauncherContents::LauncherContents(InputFile& file) : file_(file), image_(file) {
+LauncherContents::LauncherContents(ByteSource& file) : file_(file), image_(file) {
     const ResourceLocation package = findPackage();
     readProductCode();
     readItems(package);

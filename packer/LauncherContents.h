@@ -3,7 +3,7 @@
 // were, what its version block says), its payload index and every carried file. The launcher is
 // never loaded or run, and nothing it names is trusted before it is checked: the index's names
 // must stay below a folder, and every carried byte is checked against the index as it is read.
-// Portable: the file is read through InputFile.
+// Portable: the file is read through a ByteSource.
 #pragma once
 
 #include <cstdint>
@@ -40,7 +40,7 @@ public:
     // (located) for a file that is no launcher, is cut short or has a damaged description: an
     // index or facts whose own hash fails, a carried file missing or of another size than its
     // index says, a name that would leave the folder it is written into.
-    explicit LauncherContents(InputFile& file);
+    explicit LauncherContents(ByteSource& file);
 
     const tstring& path() const { return file_.path(); }
     std::uint64_t size() const { return file_.size(); }
@@ -81,7 +81,7 @@ private:
     Sha256Digest readWhole(const Piece& take);
     tstring describe(const CarriedItem& item) const;
 
-    InputFile& file_;
+    ByteSource& file_;
     LauncherImage image_;
     tstring productCode_;
     std::optional<facts::LauncherFacts> recorded_;

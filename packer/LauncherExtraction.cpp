@@ -1,11 +1,12 @@
 #include "LauncherExtraction.h"
 
+#include <memory>
 #include <vector>
 
 #include "ContentHash.h"
-#include "FileUtils.h"
+#include "HostPaths.h"
 #include "LauncherContents.h"
-#include "OutputFiles.h"
+#include "OutputFile.h"
 
 namespace {
 
@@ -26,10 +27,10 @@ public:
     MadeByThisRun& operator=(const MadeByThisRun&) = delete;
     ~MadeByThisRun() {
         for (const tstring& file : files_) {
-            output::removeFile(file);
+            host::removeFile(file);
         }
         for (auto directory = directories_.rbegin(); directory != directories_.rend(); ++directory) {
-            output::removeEmptyDirectory(*directory);
+            host::removeEmptyDirectory(*directory);
         }
     }
 
@@ -50,14 +51,18 @@ private:
 // Under its own name when the index records it; a launcher packed before indexes goes by its own
 // name, as its extract verb does.
 tstring packageName(const CarriedItem& package, const tstring& launcherPath) {
-    return package.name.value_or(FileUtils::replaceSuffix(FileUtils::basename(launcherPath), L".msi"));
+    if (package.name) {
+        return *package.name;
+    }
+    const tstring launcherName = host::fileNameOf(launcherPath);
+    return launcherName.substr(0, launcherName.rfind(L'.')) + L".msi";
 }
 
 std::vector<Target> targetsOf(const LauncherContents& contents, const tstring& directory) {
     std::vector<Target> targets;
     for (const CarriedItem& item : contents.items()) {
         const tstring name = targets.empty() ? packageName(item, contents.path()) : *item.name;
-        targets.push_back(Target{&item, name, FileUtils::PathBuilder() << directory << name});
+        targets.push_back(Target{&item, name, host::joinRelative(directory, name)});
     }
     return targets;
 }
@@ -68,49 +73,42 @@ void checkTargets(const std::vector<Target>& targets, bool replace) {
         if (const tstring problem = payload::relativeNameProblem(target.name); !problem.empty()) {
             LD_THROW_PACK_FAILURE(kInputError, "The package cannot be written as " << target.name << ": " << problem);
         }
-        switch (output::occupantOf(target.path)) {
-            case output::Occupant::Directory:
-                LD_THROW_PACK_FAILURE(kOutputError, target.path << " is a directory: nothing was extracted");
-            case output::Occupant::File:
-                if (!replace) {
-                    LD_THROW_PACK_FAILURE(kOutputError,
-                                          target.path << " exists; add --force to replace it: nothing was extracted");
-                }
-                break;
-            case output::Occupant::Nothing:
-                break;
+        if (host::isDirectory(target.path)) {
+            LD_THROW_PACK_FAILURE(kOutputError, target.path << " is a directory: nothing was extracted");
+        }
+        if (host::exists(target.path) && !replace) {
+            LD_THROW_PACK_FAILURE(kOutputError, target.path << " exists; add --force to replace it: nothing was extracted");
         }
     }
 }
 
-// The ContentHash of what the file at `path` holds now.
-std::uint64_t contentHashOf(const tstring& path) {
-    InputFile file(path);
+// The ContentHash of what was written to `file`, read back through the file itself.
+std::uint64_t contentHashOf(const OutputFile& file) {
+    OutputFile::Reader reader(file);
     ContentHash hash;
     std::vector<std::uint8_t> buffer(kReadChunk);
-    for (std::size_t read = file.read(buffer.data(), buffer.size()); read > 0;
-         read = file.read(buffer.data(), buffer.size())) {
+    for (std::size_t read = reader.read(buffer.data(), buffer.size()); read > 0;
+         read = reader.read(buffer.data(), buffer.size())) {
         hash.update(buffer.data(), read);
     }
     return hash.digest();
 }
 
-// The item's bytes in a staged file at the target, read back and found to be what the launcher
+// The item's bytes in a new file beside the target, read back and found to be what the launcher
 // carries (which the index has vouched for while they were read).
-output::StagedFile stage(LauncherContents& contents, const Target& target, MadeByThisRun& made) {
-    made.addDirectories(output::makeDirectories(FileUtils::dirname(target.path)));
-    output::StagedFile staged(target.path);
+std::unique_ptr<OutputFile> stage(LauncherContents& contents, const Target& target, MadeByThisRun& made) {
+    made.addDirectories(host::makeDirectories(host::parentOf(target.path)));
+    auto staged = std::make_unique<OutputFile>(target.path);
     const std::uint64_t carried = readingLauncher(contents.path(), [&] {
         return contents.stream(*target.item, [&](const void* data, std::size_t size) {
             classifyFailure(
-                kOutputError, [&] { staged.write(data, size); },
+                kOutputError, [&] { staged->write(data, size); },
                 [&](const LdErrorBase& e) {
                     return tstrings::MessageBuilder() << "Cannot write " << target.path << ": " << rawMessageOf(e);
                 });
         });
     });
-    staged.close();
-    if (contentHashOf(staged.temporaryPath()) != carried) {
+    if (contentHashOf(*staged) != carried) {
         LD_THROW_PACK_FAILURE(kOutputError, target.path << " did not read back as it was written");
     }
     return staged;
@@ -128,15 +126,15 @@ ExtractionResult extractLauncher(const tstring& launcherPath, const tstring& dir
     result.directory = directory;
     MadeByThisRun made;
     const auto writeAll = [&] {
-        made.addDirectories(output::makeDirectories(directory));
-        std::vector<output::StagedFile> staged;
+        made.addDirectories(host::makeDirectories(directory));
+        std::vector<std::unique_ptr<OutputFile>> staged;
         for (const Target& target : targets) {
             staged.push_back(stage(contents, target, made));
             result.names.push_back(target.name);
             result.bytes += target.item->location.size;
         }
         for (std::size_t i = 0; i < staged.size(); ++i) {
-            staged[i].publish(replace);
+            staged[i]->publish(replace);
             made.addFile(targets[i].path);
         }
     };

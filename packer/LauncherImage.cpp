@@ -19,7 +19,7 @@ constexpr std::size_t kNumberedEntries = 14;
 
 }  // namespace
 
-LauncherImage::LauncherImage(InputFile& file) : file_(file) {
+LauncherImage::LauncherImage(ByteSource& file) : file_(file) {
     readHeaders();
 }
 

@@ -4,7 +4,8 @@
 // compared with the stored name as it is, which resource compilers store in upper case), and
 // whether it carries an Authenticode signature. lodestar-pack reads launchers this way, so that the one reader works
 // the same for a signed launcher, a damaged one and any other file, on any platform. The file is read in small pieces,
-// through InputFile: nothing here holds a carried package in memory.
+// through a ByteSource (a file given, or the launcher just written): nothing here holds a
+// carried package in memory.
 #pragma once
 
 #include <cstdint>
@@ -35,9 +36,9 @@ public:
     // Reads the headers, the section table and the root of the resource directory of `file` (not
     // owned). Throws LauncherError (located) for anything that is no 64-bit Windows executable with
     // resources, and for a file cut short before the end its headers give.
-    explicit LauncherImage(InputFile& file);
+    explicit LauncherImage(ByteSource& file);
 
-    InputFile& file() const { return file_; }
+    ByteSource& file() const { return file_; }
 
     // The resource of `type` and `name` (a ResourceId holds a name in upper case); none when the
     // file has no such resource. Throws
@@ -79,7 +80,7 @@ private:
     tstring nameAt(std::uint32_t offset);
     static std::optional<Target> lookUp(const Table& table, const ResourceId& key);
 
-    InputFile& file_;
+    ByteSource& file_;
     std::vector<Section> sections_;
     std::uint64_t resourceOffset_ = 0;  // of the resource directory, in the file
     std::uint32_t resourceSize_ = 0;

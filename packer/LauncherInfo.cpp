@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "FileUtils.h"
+#include "HostPaths.h"
 #include "LauncherContents.h"
 
 namespace {
@@ -39,7 +39,7 @@ void describeProduct(const LauncherContents& contents, LauncherInfo& info) {
 
 void describeFiles(LauncherContents& contents, LauncherInfo& info) {
     const CarriedDigests digests = contents.digests();
-    info.launcher = CarriedFileInfo{FileUtils::basename(contents.path()), contents.size(), toHex(digests.launcher)};
+    info.launcher = CarriedFileInfo{host::fileNameOf(contents.path()), contents.size(), toHex(digests.launcher)};
     const std::vector<CarriedItem>& items = contents.items();
     for (std::size_t i = 0; i < items.size(); ++i) {
         CarriedFileInfo file{items[i].name, items[i].location.size, toHex(digests.items[i])};

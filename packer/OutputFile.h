@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "ByteSource.h"
 #include "StubImage.h"
 #include "tstrings.h"
 
@@ -29,6 +30,24 @@ public:
     // What was written, read back through the file itself, never by its name: up to `size` bytes
     // at `offset`, fewer only at the end.
     std::size_t readAt(std::uint64_t offset, void* buffer, std::size_t size) const;
+
+    // The same as a ByteSource, named by the destination, for what reads launchers as data.
+    class Reader : public ByteSource {
+    public:
+        explicit Reader(const OutputFile& file) : file_(file) {}
+        const tstring& path() const override { return file_.destination(); }
+        std::uint64_t size() const override { return file_.size(); }
+        std::size_t read(void* buffer, std::size_t size) override {
+            const std::size_t read = file_.readAt(position_, buffer, size);
+            position_ += read;
+            return read;
+        }
+        void seek(std::uint64_t offset) override { position_ = offset; }
+
+    private:
+        const OutputFile& file_;
+        std::uint64_t position_ = 0;
+    };
 
     // Makes the file durable and puts it at the destination. An existing destination is replaced
     // only with `replace`; otherwise it is an error and stays as it was.

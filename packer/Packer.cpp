@@ -6,34 +6,33 @@
 
 #include "ContentHash.h"
 #include "ErrorHandling.h"
-#include "Guid.h"
+#include "HostPaths.h"
 #include "IconFile.h"
 #include "InputFile.h"
+#include "LauncherContents.h"
 #include "LauncherFacts.h"
 #include "LauncherResources.h"
+#include "OutputFile.h"
 #include "PackageDatabase.h"
 #include "PackageLayout.h"
 #include "PayloadIndex.h"
 #include "PeFormat.h"
-#include "Resources.h"
+#include "ProductCode.h"
+#include "ScopeExit.h"
 #include "StubImage.h"
-#include "UniqueResource.h"
 #include "Version.h"
 #include "VersionInfo.h"
-#include "WinDll.h"
-#include "WinFileUtils.h"
 
 namespace {
 
 namespace contract = launcher::resources;
 
-constexpr std::size_t kBracedGuidLength = contract::kProductCodeSize;
 constexpr char kCabinetSignature[] = {'M', 'S', 'C', 'F'};
 
 // The package, open for reading and closed to writers for as long as the packer works on it.
 InputFile openPackage(const tstring& given) {
-    const tstring path = FileUtils::toAbsolutePath(given);
-    if (FileUtils::isDirectory(path)) {
+    const tstring path = host::absolutePath(given);
+    if (host::isDirectory(path)) {
         LD_THROW_PACK_FAILURE(kInputError, path << " is a directory, not a package");
     }
     InputFile package = classifyFailure(
@@ -62,22 +61,6 @@ struct PackageDescription {
     tstring text(const wchar_t* name) const { return recorded.get(name).value_or(tstring()); }
 };
 
-std::optional<Guid> tryParseGuid(const tstring& text) {
-    try {
-        return Guid(text);
-    } catch (const LdErrorBase&) {
-        return std::nullopt;
-    }
-}
-
-// A product code in the one form Windows Installer takes: 38 characters, braced.
-std::optional<Guid> parseBracedGuid(const tstring& text) {
-    if (text.size() != kBracedGuidLength || text.front() != L'{' || text.back() != L'}') {
-        return std::nullopt;
-    }
-    return tryParseGuid(text);
-}
-
 // What Windows Installer cannot open as a database it cannot install either.
 std::unique_ptr<PackageDatabase> openDatabase(const tstring& path) {
     return classifyFailure(
@@ -100,7 +83,8 @@ PackageDescription describePackage(const PackageDatabase& database, const tstrin
     if (!code) {
         LD_THROW_PACK_FAILURE(kInputError, path << " has no ProductCode property");
     }
-    const std::optional<Guid> parsed = parseBracedGuid(*code);
+    // The one form Windows Installer takes: 38 characters, braced.
+    const std::optional<tstring> parsed = canonicalBracedProductCode(*code);
     if (!parsed) {
         LD_THROW_PACK_FAILURE(kInputError,
                               path << " has a malformed ProductCode '" << *code << "': it must be a GUID in braces");
@@ -114,7 +98,7 @@ PackageDescription describePackage(const PackageDatabase& database, const tstrin
             });
     };
     PackageDescription package;
-    package.productCode = parsed->toString();
+    package.productCode = *parsed;
     package.recorded.set(facts::kProductCode, package.productCode);
     for (const wchar_t* name : {facts::kUpgradeCode, facts::kProductName, facts::kProductVersion, facts::kManufacturer,
                                 facts::kAllUsers, facts::kInstallPerUser}) {
@@ -127,25 +111,31 @@ PackageDescription describePackage(const PackageDatabase& database, const tstrin
 }
 
 void confirmProductCode(const PackageDescription& package, const tstring& given, const tstring& path) {
-    const std::optional<Guid> expected = tryParseGuid(given);
+    const std::optional<tstring> expected = canonicalProductCode(given);
     if (!expected) {
         LD_THROW(UsageError(tstrings::MessageBuilder() << "--product-code " << given << " is not a GUID"));
     }
-    if (!(*expected == Guid(package.productCode))) {
+    if (*expected != package.productCode) {
         LD_THROW_PACK_FAILURE(kInputError, "The ProductCode of " << path << " is " << package.productCode << ", not "
-                                                                 << expected->toString() << " as --product-code says");
+                                                                 << *expected << " as --product-code says");
     }
 }
 
 // A file the package names beside it, opened and, for a cabinet, checked to be one.
 InputFile openFileBeside(const tstring& packagePath, const FileBesidePackage& file) {
-    const tstring path = FileUtils::PathBuilder() << FileUtils::dirname(packagePath) << file.name;
+    const tstring packageName = host::fileNameOf(packagePath);
+    const tstring path = classifyFailure(
+        kInputError, [&] { return host::findBelow(host::parentOf(packagePath), file.name); },
+        [&](const LdErrorBase& e) {
+            return tstrings::MessageBuilder() << file.name << ", which " << file.askedBy << " of " << packageName
+                                              << " names, cannot be found: " << rawMessageOf(e);
+        });
     InputFile opened = classifyFailure(
         kInputError, [&] { return InputFile(path); },
         [&](const LdErrorBase& e) {
             const auto* error = dynamic_cast<const InputFileError*>(&e);
             tstrings::MessageBuilder message;
-            message << path << ", which " << file.askedBy << " of " << FileUtils::basename(packagePath) << " names, ";
+            message << path << ", which " << file.askedBy << " of " << packageName << " names, ";
             if (error != nullptr && error->missing()) {
                 return message << "is missing: the package cannot be installed without it";
             }
@@ -155,8 +145,7 @@ InputFile openFileBeside(const tstring& packagePath, const FileBesidePackage& fi
         char signature[sizeof(kCabinetSignature)] = {};
         if (opened.read(signature, sizeof(signature)) != sizeof(signature) ||
             std::memcmp(signature, kCabinetSignature, sizeof(signature)) != 0) {
-            LD_THROW_PACK_FAILURE(kInputError, path << ", which " << file.askedBy << " of "
-                                                    << FileUtils::basename(packagePath)
+            LD_THROW_PACK_FAILURE(kInputError, path << ", which " << file.askedBy << " of " << packageName
                                                     << " names, is no cabinet: it does not start with MSCF");
         }
         opened.rewind();
@@ -181,7 +170,7 @@ std::vector<std::uint8_t> bytesOf(const tstring& asciiText) {
 payload::Index indexWithoutHashes(const tstring& packagePath, const InputFile& package,
                                   const std::vector<FileBesidePackage>& files, const std::vector<InputFile>& opened) {
     payload::Index index;
-    index.entries.push_back(payload::IndexEntry{FileUtils::basename(packagePath), package.size(), 0});
+    index.entries.push_back(payload::IndexEntry{host::fileNameOf(packagePath), package.size(), 0});
     for (std::size_t i = 0; i < files.size(); ++i) {
         index.entries.push_back(payload::IndexEntry{files[i].name, opened[i].size(), 0});
     }
@@ -202,7 +191,7 @@ ResourceSection launcherResources(const LauncherParts& parts, const PackageDescr
                                     {L"FileDescription", productName.empty() ? L"Installer" : productName + L" Setup"},
                                     {L"FileVersion", productVersion},
                                     {L"InternalName", L"lodestar launcher"},
-                                    {L"OriginalFilename", FileUtils::basename(outputPath)},
+                                    {L"OriginalFilename", host::fileNameOf(outputPath)},
                                     {L"ProductName", productName},
                                     {L"ProductVersion", productVersion}}));
     if (icon) {
@@ -232,65 +221,33 @@ ResourceSection launcherResources(const LauncherParts& parts, const PackageDescr
     return resources;
 }
 
-bool sameEntries(const payload::Index& a, const payload::Index& b) {
-    if (a.entries.size() != b.entries.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.entries.size(); ++i) {
-        const payload::IndexEntry& x = a.entries[i];
-        const payload::IndexEntry& y = b.entries[i];
-        if (x.name != y.name || x.size != y.size || x.hash != y.hash) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Loads the written launcher as the system would read its resources and compares them with
-// what went in: the product code, the facts, the index, and every carried file against the index.
-void verifyLauncher(const tstring& path, const PackageDescription& description, const payload::Index& index) {
-    const ModuleHandle launcher(
-        LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
-    LD_THROW_LAST_ERROR_IF(!launcher, LoadLibraryExW, "LoadLibraryExW(" << path << ") failed");
-    const LPCWSTR type = MAKEINTRESOURCEW(contract::kCarriedType);
-    std::uint32_t size = 0;
-    const void* code = Resource(contract::kProductCodeLookupName, type, launcher.get()).getPtr(size);
-    if (size != description.productCode.size() ||
-        std::memcmp(code, bytesOf(description.productCode).data(), size) != 0) {
+// Reads the written launcher back through the file written, as lodestar-pack --info reads any
+// launcher, and compares what it carries with what went in: the product code, the facts, the index,
+// and every carried file against the index.
+void verifyLauncher(const OutputFile& output, const PackageDescription& description, const payload::Index& index) {
+    OutputFile::Reader reader(output);
+    LauncherContents contents(reader);
+    if (contents.productCode() != description.productCode) {
         LD_THROW("its product_code resource is not the package's ProductCode");
     }
-    const std::vector<std::uint8_t> written = facts::serializeFacts(description.recorded);
-    const void* factsData = Resource(contract::kFactsLookupName, type, launcher.get()).getPtr(size);
-    if (size != written.size() || std::memcmp(factsData, written.data(), size) != 0) {
+    if (!contents.recordedFacts() ||
+        facts::serializeFacts(*contents.recordedFacts()) != facts::serializeFacts(description.recorded)) {
         LD_THROW("its package_facts resource is not the facts written");
     }
-    const void* indexData = Resource(contract::kIndexLookupName, type, launcher.get()).getPtr(size);
-    if (!sameEntries(payload::parseIndex(indexData, size), index)) {
+    const std::vector<CarriedItem>& items = contents.items();
+    if (!contents.indexed() || items.size() != index.entries.size()) {
         LD_THROW("its payload index is not the one written");
     }
-    for (std::size_t i = 0; i < index.entries.size(); ++i) {
-        const Resource file = i == 0 ? Resource(contract::kPackageLookupName, type, launcher.get())
-                                     : Resource(static_cast<unsigned>(i), type, launcher.get());
-        const void* data = file.getPtr(size);
-        if (size != index.entries[i].size || ContentHash().update(data, size).digest() != index.entries[i].hash) {
-            LD_THROW(tstrings::MessageBuilder() << "its copy of " << index.entries[i].name
-                                                << " is not the file packed, byte for byte");
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const payload::IndexEntry& entry = index.entries[i];
+        if (items[i].name.value_or(tstring()) != entry.name || items[i].location.size != entry.size ||
+            items[i].indexedHash.value_or(0) != entry.hash) {
+            LD_THROW("its payload index is not the one written");
         }
+        // Every carried byte read back and held against the index.
+        contents.stream(items[i], [](const void*, std::size_t) {});
     }
 }
-
-// The staged output file as the stub image writes it.
-class StagedImageOutput : public ImageOutput {
-public:
-    explicit StagedImageOutput(FileUtils::StagedFileWriter& writer) : writer_(writer) {}
-    void write(const void* data, std::size_t size) override { writer_.write(data, size); }
-    void writeAt(std::uint64_t offset, const void* data, std::size_t size) override {
-        writer_.writeAt(offset, data, size);
-    }
-
-private:
-    FileUtils::StagedFileWriter& writer_;
-};
 
 }  // namespace
 
@@ -305,23 +262,23 @@ PackResult pack(const PackOptions& options, const LauncherParts& parts, const Pa
     std::optional<IconResources> icon;
     if (!options.icon.empty()) {
         icon = classifyFailure(
-            kInputError, [&] { return readIconFile(FileUtils::toAbsolutePath(options.icon)); },
+            kInputError, [&] { return readIconFile(host::absolutePath(options.icon)); },
             [](const LdErrorBase& e) { return tstrings::MessageBuilder() << rawMessageOf(e); });
     }
 
     PackResult result;
     result.packagePath = packagePath;
-    result.outputPath = FileUtils::toAbsolutePath(options.output);
+    result.outputPath = host::absolutePath(options.output);
     result.productCode = description.productCode;
     result.packageSize = package.size();
-    if (FileUtils::isDirectory(result.outputPath)) {
+    if (host::isDirectory(result.outputPath)) {
         LD_THROW_PACK_FAILURE(kOutputError, result.outputPath << " is a directory");
     }
-    if (FileUtils::pathExists(result.outputPath) && !options.force) {
+    if (host::exists(result.outputPath) && !options.force) {
         LD_THROW_PACK_FAILURE(kOutputError, result.outputPath << " exists; add --force to replace it");
     }
 
-    const std::vector<FileBesidePackage> files = filesBesidePackage(*database, FileUtils::basename(packagePath));
+    const std::vector<FileBesidePackage> files = filesBesidePackage(*database, host::fileNameOf(packagePath));
     if (files.size() > contract::kLastCarriedFileId) {
         LD_THROW_PACK_FAILURE(kInputError, packagePath << " names " << files.size()
                                                        << " files beside it; a launcher carries at most "
@@ -359,31 +316,31 @@ PackResult pack(const PackOptions& options, const LauncherParts& parts, const Pa
                                                        << pe::kLargestImage << " bytes (2 GiB)");
     }
 
-    // Directories made for the output go again when it cannot be written.
-    FileUtils::DeferredDeleter madeDirectories;
-    const auto writeLauncher = [&] {
-        tstring_array created;
-        FileUtils::createDirectory(FileUtils::dirname(result.outputPath), &created);
-        for (auto directory = created.rbegin(); directory != created.rend(); ++directory) {
-            madeDirectories.appendEmptyDirectory(*directory);
+    // Directories made for the output go again when it cannot be written, and so does the
+    // output itself: it has no name of its own until it is complete and checked.
+    tstring_array madeDirectories;
+    auto removeDirectories = ld::scopeExit([&] {
+        for (auto directory = madeDirectories.rbegin(); directory != madeDirectories.rend(); ++directory) {
+            host::removeEmptyDirectory(*directory);
         }
-        FileUtils::StagedFileWriter writer(result.outputPath);
-        StagedImageOutput output(writer);
+    });
+    const auto writeLauncher = [&] {
+        madeDirectories = host::makeDirectories(host::parentOf(result.outputPath));
+        OutputFile output(result.outputPath);
         const StubImage::Written written = stub.writeWith(resources, output, progress);
-        writer.close();
         payload::Index packed = index;
         for (std::size_t i = 0; i < packed.entries.size(); ++i) {
             packed.entries[i].hash = written.fileHashes.at(i);
         }
         classifyFailure(
-            kOutputError, [&] { verifyLauncher(writer.temporaryPath(), description, packed); },
+            kOutputError, [&] { verifyLauncher(output, description, packed); },
             [&](const LdErrorBase& e) {
-                return tstrings::MessageBuilder() << "The launcher written to " << writer.temporaryPath()
+                return tstrings::MessageBuilder() << "The launcher written for " << result.outputPath
                                                   << " did not read back whole: " << rawMessageOf(e);
             });
         result.outputSize = written.size;
-        writer.finalize(!options.force);
-        madeDirectories.cancel();
+        output.publish(options.force);
+        removeDirectories.release();
     };
     classifyFailure(kOutputError, writeLauncher, [&](const LdErrorBase& e) {
         return tstrings::MessageBuilder() << "Cannot write " << result.outputPath << ": " << rawMessageOf(e);

@@ -119,7 +119,7 @@ ResourceSection::Layout ResourceSection::layout(std::uint32_t rva) const {
     std::map<tstring, std::size_t> nameOffsets;
     const auto placeName = [&](const ResourceId& id) {
         if (id.isName() && nameOffsets.emplace(id.name, offset).second) {
-            offset += 2 + 2 * id.name.size();  // length, then the UTF-16 text without terminator
+            offset += 2 + 2 * tstrings::toUtf16(id.name).size();  // length, then the UTF-16 text without terminator
         }
     };
     for (const auto& [type, names] : tree) {
@@ -209,8 +209,11 @@ ResourceSection::Layout ResourceSection::layout(std::uint32_t rva) const {
         head.put32(at + 12, 0);  // reserved
     }
     for (const auto& [name, at] : nameOffsets) {
-        head.put16(at, static_cast<std::uint16_t>(name.size()));
-        head.put(at + 2, name.data(), 2 * name.size());
+        const std::u16string units = tstrings::toUtf16(name);
+        head.put16(at, static_cast<std::uint16_t>(units.size()));
+        for (std::size_t i = 0; i < units.size(); ++i) {
+            head.put16(at + 2 + 2 * i, static_cast<std::uint16_t>(units[i]));
+        }
     }
     return layout;
 }
