@@ -15,7 +15,7 @@ installed="$scratch/installed Lodestar"
 check "the build installs" cmake --install "$build" --prefix "$installed"
 check "the install holds lodestar-pack.exe" test -f "$installed/bin/lodestar-pack.exe"
 check "the install holds the headers under include/lodestar" test -f "$installed/include/lodestar/Log.h"
-check "the install holds the licence" test -f "$installed/share/doc/Lodestar/LICENSE"
+check "the install holds the licence" test -f "$installed/share/doc/lodestar/LICENSE"
 check "the install holds the package configuration" test -f "$installed/lib/cmake/Lodestar/LodestarConfig.cmake"
 check "the install holds the schema of --info --json" test -f "$installed/share/lodestar/info.schema.json"
 
