@@ -584,9 +584,61 @@ group_payload() {
   done
 }
 
+# The launcher's verbs: extract writes what it carries without installing, repair puts an installed
+# product back from the carried package, /? shows the launcher's own usage and starts nothing.
+group_verbs() {
+  local out="$scratch/out dir é"
+  run "$launchers/cabinets-setup.exe" extract "$(windows_path "$out")"
+  check "extract exits 0" is "$code" 0
+  check "extract writes nothing to stderr" no_stderr
+  check "extract makes no working directory" empty_dir "$temp"
+  local file
+  for file in cabinets.msi first.cab "second é.cab"; do
+    check "extract writes $file as it was packed" cmp "$tests/packages/cabinets/$file" "$out/$file"
+  done
+  check "extract writes nothing else" is "$(ls "$out" | wc -l)" 3
+  touch -d '2000-01-01' "$out/first.cab"
+  run "$launchers/cabinets-setup.exe" extract "$(windows_path "$out")"
+  check "extract over existing files fails (-1)" is "$code" -1
+  check "extract names the first existing file" stderr_has "cabinets.msi exists already: nothing was extracted"
+  check "extract leaves the existing files as they were" test "$(stat -c %Y "$out/first.cab")" -lt 1000000000
+  run "$launchers/cabinets-setup.exe" extract
+  check "extract without a directory fails (-1) with its usage" is "$code/$(grep -c 'extract DIR' "$scratch/stderr")" -1/1
+  run "$launchers/cabinets-setup.exe" extract "$(windows_path "$out")" more
+  check "extract with two directories fails (-1)" is "$code" -1
+
+  remove_sample
+  run "$launchers/sample-setup.exe" repair /qn
+  check "repair of a product not installed gives 1605" is "$code" 1605
+  check "repair of a product not installed extracts nothing" empty_dir "$temp"
+  # The package's own default comes back: a repair writes the registry from the package's values.
+  run "$launchers/sample-setup.exe" /qn
+  rm -f "$sample_dir/payload.txt"
+  "$wine" reg add "$reg_key" /v Greeting /d changed /f /reg:64 >/dev/null 2>&1
+  local log="$scratch/repair log.txt"
+  run "$launchers/sample-setup.exe" repair /qn /l*v "$(windows_path "$log")"
+  check "repair exits 0" is "$code" 0
+  check "repair restores the deleted file" sample_installed
+  check "repair restores the changed registry value" is "$(registry_value Greeting)" hello
+  check "repair writes the log asked for" test -s "$log"
+  check "repair leaves no working directory" empty_dir "$temp"
+  remove_sample
+
+  run --env LODESTAR_DEBUG=true "$launchers/sample-setup.exe" /?
+  check "/? exits 0" is "$code" 0
+  check "/? starts no installer" bash -c "! grep -q 'CreateProcess' '$scratch/stderr'"
+  check "/? extracts nothing" empty_dir "$temp"
+  local help
+  for help in -? /help --help; do
+    run "$launchers/sample-setup.exe" "$help"
+    check "$help shows the usage (standard error, no display here)" stderr_has "sample-setup.exe repair [options]"
+    check "$help exits 0" is "$code" 0
+  done
+}
+
 case "$group" in
   install | passthrough | arguments | failures | errors | fulldisk | environment | debug | planted | hostile | \
-    removal_log | payload) "group_$group" ;;
+    removal_log | payload | verbs) "group_$group" ;;
   *) echo "unknown group '$group'"; exit 2 ;;
 esac
 finish

@@ -30,6 +30,20 @@ expect_match "renamed launcher: message" "^IIDFromString\(\{not-a-product-code\}
 expect_one_box "renamed launcher" renamed "Setup Jérôme 東京.exe" "$message"
 expect_eq "renamed launcher: exit code" -1 "$exit_code"
 
+# The launcher's usage: one box, captioned with its file name, with the information icon; nothing
+# extracted and no installer started.
+run_gui_expecting_box usage sample-setup.exe "${temp_env[@]}" -- "$(windows_path "$launchers/sample-setup.exe")" '/?'
+expect_eq "usage: boxes on the display" 1 "$box_count"
+expect_eq "usage: box caption" "box: sample-setup.exe" "$(grep '^box: ' "$scratch/usage.out")"
+expect_eq "usage: box text" "box text: Installs the package this setup carries through Windows Installer (msiexec)." \
+  "$(grep '^box text: ' "$scratch/usage.out")"
+check "usage: the verbs and the exit codes are in it" \
+  bash -c "grep -q 'sample-setup.exe extract DIR' '$scratch/usage.out' && grep -q '^Exit codes: -1' '$scratch/usage.out'"
+expect_eq "usage: box icon" 1 "$(grep -c '^box icon$' "$scratch/usage.out" || true)"
+expect_eq "usage: exit code" 0 "$exit_code"
+expect_eq "usage: standard error" "" "$(text_of "$scratch/usage.err")"
+check "usage: nothing extracted" empty_dir "$scratch/temp"
+
 # Codes of the installer or its service are no failure of the launcher: no box, nothing on stderr.
 run_gui not-installed sample-setup.exe "${temp_env[@]}" -- "$(windows_path "$launchers/sample-setup.exe")" uninstall
 expect_eq "product not installed: boxes" 0 "$box_count"
