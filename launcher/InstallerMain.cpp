@@ -133,28 +133,28 @@ void extractCarriedPayload(const tstring_array& args) {
 
 void showUsage() {
     const tstring self = launcherFileName();
+    // One line for each paragraph: the box wraps them to its own width.
     app::showInformation(
         L"Installs the package this setup carries through Windows Installer (msiexec).\n\n" + self +
         L" [options] [PROPERTY=value ...]\n"
-        L"    installs; options and properties go to msiexec unchanged, e.g.\n"
-        L"    /qn  no user interface       /passive  progress only\n"
-        L"    /l*v FILE  a verbose log      PROP=value  a property of the package\n" +
+        L"Installs. Options and properties go to msiexec as typed: /qn (no interface), /passive (progress "
+        L"only), /l*v FILE (a verbose log), PROP=value.\n\n" +
         self +
         L" uninstall [/l*v FILE]\n"
-        L"    removes the product silently, without restarting\n" +
+        L"Removes the product silently, without restarting.\n\n" +
         self +
         L" repair [options]\n"
-        L"    reinstalls the product's files and settings (REINSTALL=ALL REINSTALLMODE=vomus);\n"
-        L"    your options come last and win\n" +
+        L"Reinstalls the product's files and settings from this setup (REINSTALL=ALL REINSTALLMODE=vomus; "
+        L"your options come last).\n\n" +
         self +
         L" extract DIR\n"
-        L"    writes the package and the files it needs into DIR, installing nothing\n" +
+        L"Writes the package and its files into DIR; installs nothing.\n\n" +
         self +
         L" /?\n"
-        L"    shows this text\n\n"
-        L"Exit codes: -1 when this setup itself fails; otherwise the installer's own code\n"
-        L"(0 success, 1602 cancelled, 1603 failed, 1605 not installed, 1618 another\n"
-        L"installation is running, 3010 restart required, 1641 restart started).");
+        L"Shows this text.\n\n"
+        L"Exit codes: -1 when this setup itself fails, otherwise the installer's own: 0 success, 1602 "
+        L"cancelled, 1603 failed, 1605 not installed, 1618 another installation running, 3010 restart "
+        L"required, 1641 restart started.");
     processExitCode = 0;
 }
 
