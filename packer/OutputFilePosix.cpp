@@ -41,8 +41,13 @@ std::string uniqueName(const std::string& directory, std::random_device& random)
 
 }  // namespace
 
+// Written bytes are handed to the disk in steps of this size while the packer goes on, so that
+// the final fsync has little left to wait for and the kernel never holds a whole launcher dirty.
+constexpr std::uint64_t kWritebackStep = 32 * 1024 * 1024;
+
 struct OutputFile::Native {
     int fd = -1;
+    std::uint64_t writebackStarted = 0;  // bytes from the start handed to the disk
     std::string directory;
     std::string namedPath;  // empty while the file has no name
     bool published = false;
@@ -93,6 +98,13 @@ void OutputFile::writeAt(std::uint64_t offset, const void* data, std::size_t siz
         size -= static_cast<std::size_t>(written);
         offset += static_cast<std::uint64_t>(written);
         size_ = std::max(size_, offset);
+    }
+    if (size_ - native_->writebackStarted >= kWritebackStep) {
+        // Only a start: the data is not durable until publish() syncs it. A file system that
+        // cannot do this just waits for fsync.
+        ::sync_file_range(native_->fd, static_cast<off_t>(native_->writebackStarted),
+                          static_cast<off_t>(size_ - native_->writebackStarted), SYNC_FILE_RANGE_WRITE);
+        native_->writebackStarted = size_;
     }
 }
 
