@@ -11,6 +11,12 @@
 // hash taken after the comparison in a loop of its own, ReadFile alone and the hash alone over the
 // mapped bytes. They alternate as above.
 //   extractsteps --check FILE TEMPDIR ROUNDS
+// With --fresh, what the first touch of mapped bytes costs: above, FILE is mapped once, so from
+// the second round on its pages are already in the process's page tables, whereas every launcher
+// maps its image anew. Here each run maps a new view of FILE and unmaps it at the end: writing
+// from it, against one CopyFileW (which maps nothing); and reading one byte of each 4 KiB page of
+// it, against ReadFile of the whole file through 256 KiB.
+//   extractsteps --fresh FILE TEMPDIR ROUNDS
 // Output, one CSV line per run: round,label,seconds,exit_code,ok (as timepair writes).
 #include <algorithm>
 #include <cstdint>
@@ -157,27 +163,92 @@ int checkSteps(const wchar_t* source, const std::wstring& target, int rounds) {
     return DeleteFileW(target.c_str()) ? result : 1;
 }
 
+HANDLE packageMapping = nullptr;
+
+// A new view of the package for the length of `use`; false when it cannot be mapped.
+template <typename Use>
+bool withFreshView(Use use) {
+    package = static_cast<const char*>(MapViewOfFile(packageMapping, FILE_MAP_READ, 0, 0, 0));
+    if (package == nullptr) {
+        return false;
+    }
+    const bool ok = use();
+    UnmapViewOfFile(package);
+    package = nullptr;
+    return ok;
+}
+
+volatile char touched = 0;
+
+int freshViewSteps(const wchar_t* source, const std::wstring& target, int rounds) {
+    const Steps steps = {
+        {"write_fresh",
+         [](const std::wstring& path, const wchar_t*) { return withFreshView([&] { return writeFromView(path); }); }},
+        {"copyfile",
+         [](const std::wstring& path, const wchar_t* from) { return CopyFileW(from, path.c_str(), TRUE) != 0; }},
+        {"touch_fresh",
+         [](const std::wstring&, const wchar_t*) {
+             return withFreshView([] {
+                 char sum = 0;
+                 for (std::size_t at = 0; at < packageSize; at += 4096) {
+                     sum = static_cast<char>(sum ^ package[at]);
+                 }
+                 touched = sum;
+                 return true;
+             });
+         }},
+        {"read",
+         [](const std::wstring&, const wchar_t* from) {
+             const HANDLE file = CreateFileW(from, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+             if (file == INVALID_HANDLE_VALUE) {
+                 return false;
+             }
+             std::vector<char> buffer(256 * 1024);
+             std::size_t done = 0;
+             DWORD read = 0;
+             while (ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) && read > 0) {
+                 done += read;
+             }
+             CloseHandle(file);
+             return done == packageSize;
+         }},
+    };
+    // What a step wrote goes; what it only read leaves nothing.
+    return runRounds(steps, rounds, target, source, [](const std::wstring& path) {
+        return DeleteFileW(path.c_str()) != 0 || GetLastError() == ERROR_FILE_NOT_FOUND;
+    });
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    const bool check = argc == 5 && std::wstring(argv[1]) == L"--check";
-    if (argc != 4 && !check) {
-        std::fputs("usage: extractsteps PACKAGE TEMPDIR ROUNDS\n       extractsteps --check FILE TEMPDIR ROUNDS\n",
-                   stderr);
+    const std::wstring mode = argc == 5 ? argv[1] : L"";
+    const bool check = mode == L"--check";
+    const bool fresh = mode == L"--fresh";
+    if (argc != 4 && !check && !fresh) {
+        std::fputs(
+            "usage: extractsteps PACKAGE TEMPDIR ROUNDS\n       extractsteps --check FILE TEMPDIR ROUNDS\n"
+            "       extractsteps --fresh FILE TEMPDIR ROUNDS\n",
+            stderr);
         return 2;
     }
-    wchar_t** args = check ? argv + 2 : argv + 1;
+    wchar_t** args = argc == 5 ? argv + 2 : argv + 1;
     const HANDLE source = CreateFileW(args[0], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     LARGE_INTEGER size{};
     GetFileSizeEx(source, &size);
     packageSize = static_cast<std::size_t>(size.QuadPart);
-    const HANDLE mapping = CreateFileMappingW(source, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    package = static_cast<const char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
+    packageMapping = CreateFileMappingW(source, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    package = static_cast<const char*>(MapViewOfFile(packageMapping, FILE_MAP_READ, 0, 0, 0));
     if (package == nullptr) {
         std::fputs("extractsteps: cannot map the package\n", stderr);
         return 2;
     }
     const int rounds = _wtoi(args[2]);
+    if (fresh) {
+        UnmapViewOfFile(package);
+        return freshViewSteps(args[0], std::wstring(args[1]) + L"\\extracted.bin", rounds);
+    }
     if (check) {
         return checkSteps(args[0], std::wstring(args[1]) + L"\\checked.bin", rounds);
     }
