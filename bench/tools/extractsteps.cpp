@@ -4,20 +4,39 @@
 // of what it made. The three alternate, in reverse order every other round so that none always
 // follows the same one; a first round warms the caches and is not reported.
 //   extractsteps PACKAGE TEMPDIR ROUNDS
+// With --check, the read-back check alone, of one file written once (a copy of FILE in TEMPDIR,
+// deleted at the end), against FILE mapped as the launcher maps what it carries: the library's
+// check without a hash (memcmp only), the same with the content hash of the bytes read (as the
+// launcher checks a file against its payload index), and, to tell where the time goes, the same
+// hash taken after the comparison in a loop of its own, ReadFile alone and the hash alone over the
+// mapped bytes. They alternate as above.
+//   extractsteps --check FILE TEMPDIR ROUNDS
+// With --fresh, what the first touch of mapped bytes costs: above, FILE is mapped once, so from
+// the second round on its pages are already in the process's page tables, whereas every launcher
+// maps its image anew. Here each run maps a new view of FILE and unmaps it at the end: writing
+// from it, against one CopyFileW (which maps nothing); and reading one byte of each 4 KiB page of
+// it, against ReadFile of the whole file through 256 KiB.
+//   extractsteps --fresh FILE TEMPDIR ROUNDS
 // Output, one CSV line per run: round,label,seconds,exit_code,ok (as timepair writes).
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "BenchTools.h"
+#include "ContentHash.h"
 #include "WinApi.h"
+#include "WinFileUtils.h"
 
 namespace {
 
 const char* package = nullptr;
 std::size_t packageSize = 0;
+std::uint64_t packageHash = 0;  // --check: the carried file's, as its index holds it
 
 bool writeFromView(const std::wstring& path) {
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr);
@@ -34,58 +53,59 @@ bool writeFromView(const std::wstring& path) {
     return CloseHandle(file) && ok;
 }
 
-bool readBack(const std::wstring& path) {
+// ReadFile through the check's buffer size, `use` given each piece read with the carried bytes at
+// the same place; false as soon as `use` says so, or when the file is not exactly as long.
+template <typename Use>
+bool readThrough(const std::wstring& path, Use use) {
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
     std::vector<char> buffer(256 * 1024);
-    bool same = true;
+    bool ok = true;
     std::size_t done = 0;
-    for (DWORD read = 1; same && read > 0;) {
-        same = ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) &&
-               read <= packageSize - done && std::memcmp(buffer.data(), package + done, read) == 0;
+    for (DWORD read = 1; ok && read > 0;) {
+        ok = ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) &&
+             read <= packageSize - done && use(buffer.data(), package + done, read);
         done += read;
     }
     CloseHandle(file);
-    return same && done == packageSize;
+    return ok && done == packageSize;
 }
 
-}  // namespace
+// Today's read-back in the tool's own words: memcmp of every piece read.
+bool readBack(const std::wstring& path) {
+    return readThrough(
+        path, [](const char* read, const char* carried, DWORD size) { return std::memcmp(read, carried, size) == 0; });
+}
 
-int wmain(int argc, wchar_t** argv) {
-    if (argc != 4) {
-        std::fputs("usage: extractsteps PACKAGE TEMPDIR ROUNDS\n", stderr);
-        return 2;
+// The library's check, as the launcher calls it; with `hashed`, the hash of the bytes read must be
+// the carried file's. The check throws when the file differs.
+bool libraryCheck(const std::wstring& path, bool hashed) {
+    try {
+        std::uint64_t hash = 0;
+        const UniqueHandle lock = FileUtils::lockFileContent(path, package, packageSize, hashed ? &hash : nullptr);
+        return lock.valid() && (!hashed || hash == packageHash);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "extractsteps: %s\n", e.what());
+        return false;
     }
-    const HANDLE source = CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    LARGE_INTEGER size{};
-    GetFileSizeEx(source, &size);
-    packageSize = static_cast<std::size_t>(size.QuadPart);
-    const HANDLE mapping = CreateFileMappingW(source, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    package = static_cast<const char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
-    if (package == nullptr) {
-        std::fputs("extractsteps: cannot map the package\n", stderr);
-        return 2;
-    }
-    const std::wstring target = std::wstring(argv[2]) + L"\\extracted.bin";
-    const int rounds = _wtoi(argv[3]);
+}
 
-    using Step = bool (*)(const std::wstring&, const wchar_t*);
-    std::vector<std::pair<const char*, Step>> steps = {
-        {"write", [](const std::wstring& path, const wchar_t*) { return writeFromView(path); }},
-        {"write_and_check",
-         [](const std::wstring& path, const wchar_t*) { return writeFromView(path) && readBack(path); }},
-        {"copyfile",
-         [](const std::wstring& path, const wchar_t* from) { return CopyFileW(from, path.c_str(), TRUE) != 0; }},
-    };
+using Step = bool (*)(const std::wstring&, const wchar_t*);
+using Steps = std::vector<std::pair<const char*, Step>>;
+
+// Runs each step once a round, in reverse order every other round, after an unreported first
+// round; after each, `after` (the deletion of what the step made, or nothing).
+int runRounds(Steps steps, int rounds, const std::wstring& target, const wchar_t* source,
+              bool (*after)(const std::wstring&)) {
     std::puts("round,label,seconds,exit_code,ok");
     bool allOk = true;
     for (int round = 0; round <= rounds; ++round) {
         for (const auto& [label, step] : steps) {
             const double started = bench::now();
-            const bool ok = step(target, argv[1]) && DeleteFileW(target.c_str());
+            const bool ok = step(target, source) && after(target);
             const double seconds = bench::now() - started;
             allOk = allOk && ok;
             if (round > 0) {
@@ -97,4 +117,140 @@ int wmain(int argc, wchar_t** argv) {
         std::reverse(steps.begin(), steps.end());
     }
     return allOk ? 0 : 1;
+}
+
+int extractionSteps(const wchar_t* source, const std::wstring& target, int rounds) {
+    const Steps steps = {
+        {"write", [](const std::wstring& path, const wchar_t*) { return writeFromView(path); }},
+        {"write_and_check",
+         [](const std::wstring& path, const wchar_t*) { return writeFromView(path) && readBack(path); }},
+        {"copyfile",
+         [](const std::wstring& path, const wchar_t* from) { return CopyFileW(from, path.c_str(), TRUE) != 0; }},
+    };
+    return runRounds(steps, rounds, target, source,
+                     [](const std::wstring& path) { return DeleteFileW(path.c_str()) != 0; });
+}
+
+int checkSteps(const wchar_t* source, const std::wstring& target, int rounds) {
+    DeleteFileW(target.c_str());
+    if (!CopyFileW(source, target.c_str(), TRUE)) {
+        std::fputs("extractsteps: cannot copy the file to check\n", stderr);
+        return 2;
+    }
+    packageHash = ContentHash().update(package, packageSize).digest();
+    const Steps steps = {
+        {"memcmp", [](const std::wstring& path, const wchar_t*) { return libraryCheck(path, false); }},
+        {"memcmp_xxh64", [](const std::wstring& path, const wchar_t*) { return libraryCheck(path, true); }},
+        {"memcmp_then_xxh64",
+         [](const std::wstring& path, const wchar_t*) {
+             ContentHash hash;
+             return readThrough(path,
+                                [&](const char* read, const char* carried, DWORD size) {
+                                    const bool same = std::memcmp(read, carried, size) == 0;
+                                    hash.update(read, size);
+                                    return same;
+                                }) &&
+                    hash.digest() == packageHash;
+         }},
+        {"read",
+         [](const std::wstring& path, const wchar_t*) {
+             return readThrough(path, [](const char*, const char*, DWORD) { return true; });
+         }},
+        {"xxh64", [](const std::wstring&,
+                     const wchar_t*) { return ContentHash().update(package, packageSize).digest() == packageHash; }},
+    };
+    const int result = runRounds(steps, rounds, target, source, [](const std::wstring&) { return true; });
+    return DeleteFileW(target.c_str()) ? result : 1;
+}
+
+HANDLE packageMapping = nullptr;
+
+// A new view of the package for the length of `use`; false when it cannot be mapped.
+template <typename Use>
+bool withFreshView(Use use) {
+    package = static_cast<const char*>(MapViewOfFile(packageMapping, FILE_MAP_READ, 0, 0, 0));
+    if (package == nullptr) {
+        return false;
+    }
+    const bool ok = use();
+    UnmapViewOfFile(package);
+    package = nullptr;
+    return ok;
+}
+
+volatile char touched = 0;
+
+int freshViewSteps(const wchar_t* source, const std::wstring& target, int rounds) {
+    const Steps steps = {
+        {"write_fresh",
+         [](const std::wstring& path, const wchar_t*) { return withFreshView([&] { return writeFromView(path); }); }},
+        {"copyfile",
+         [](const std::wstring& path, const wchar_t* from) { return CopyFileW(from, path.c_str(), TRUE) != 0; }},
+        {"touch_fresh",
+         [](const std::wstring&, const wchar_t*) {
+             return withFreshView([] {
+                 char sum = 0;
+                 for (std::size_t at = 0; at < packageSize; at += 4096) {
+                     sum = static_cast<char>(sum ^ package[at]);
+                 }
+                 touched = sum;
+                 return true;
+             });
+         }},
+        {"read",
+         [](const std::wstring&, const wchar_t* from) {
+             const HANDLE file = CreateFileW(from, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+             if (file == INVALID_HANDLE_VALUE) {
+                 return false;
+             }
+             std::vector<char> buffer(256 * 1024);
+             std::size_t done = 0;
+             DWORD read = 0;
+             while (ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) && read > 0) {
+                 done += read;
+             }
+             CloseHandle(file);
+             return done == packageSize;
+         }},
+    };
+    // What a step wrote goes; what it only read leaves nothing.
+    return runRounds(steps, rounds, target, source, [](const std::wstring& path) {
+        return DeleteFileW(path.c_str()) != 0 || GetLastError() == ERROR_FILE_NOT_FOUND;
+    });
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const std::wstring mode = argc == 5 ? argv[1] : L"";
+    const bool check = mode == L"--check";
+    const bool fresh = mode == L"--fresh";
+    if (argc != 4 && !check && !fresh) {
+        std::fputs(
+            "usage: extractsteps PACKAGE TEMPDIR ROUNDS\n       extractsteps --check FILE TEMPDIR ROUNDS\n"
+            "       extractsteps --fresh FILE TEMPDIR ROUNDS\n",
+            stderr);
+        return 2;
+    }
+    wchar_t** args = argc == 5 ? argv + 2 : argv + 1;
+    const HANDLE source = CreateFileW(args[0], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    LARGE_INTEGER size{};
+    GetFileSizeEx(source, &size);
+    packageSize = static_cast<std::size_t>(size.QuadPart);
+    packageMapping = CreateFileMappingW(source, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    package = static_cast<const char*>(MapViewOfFile(packageMapping, FILE_MAP_READ, 0, 0, 0));
+    if (package == nullptr) {
+        std::fputs("extractsteps: cannot map the package\n", stderr);
+        return 2;
+    }
+    const int rounds = _wtoi(args[2]);
+    if (fresh) {
+        UnmapViewOfFile(package);
+        return freshViewSteps(args[0], std::wstring(args[1]) + L"\\extracted.bin", rounds);
+    }
+    if (check) {
+        return checkSteps(args[0], std::wstring(args[1]) + L"\\checked.bin", rounds);
+    }
+    return extractionSteps(args[0], std::wstring(args[1]) + L"\\extracted.bin", rounds);
 }

@@ -4,11 +4,16 @@
 //   timepair PLAN ROUNDS TEMPDIR
 //
 // PLAN is a UTF-8 text file, one program per line: label, expected exit code, executable path
-// and the whole command line, separated by tabs. Every program runs once per round; the order
+// and the whole command line, separated by tabs; then, for a program that leaves a directory
+// behind (an extraction), that directory and what it must hold, FILES:BYTES (so many files,
+// subdirectories included, of so many bytes in all). Every program runs once per round; the order
 // is reversed every other round, so that neither side of a pair always runs first. A first round
 // warms the caches and is not reported. TEMP and TMP point at TEMPDIR for every program.
+// A directory left behind is checked and deleted after the program has ended and its time been
+// taken; it must not exist before the program runs.
 // Output, on standard output, one CSV line per run: round,label,seconds,exit_code,ok, where ok
-// is 1 when the exit code was the expected one and TEMPDIR was empty afterwards.
+// is 1 when the exit code was the expected one, TEMPDIR was empty afterwards, and the directory
+// left behind, if any, held what it must and could be deleted.
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -24,6 +29,8 @@ struct Program {
     long expectedExitCode;
     std::wstring path;
     std::wstring commandLine;
+    std::wstring leaves;      // the directory it leaves behind, or empty
+    std::wstring leavesWhat;  // FILES:BYTES it must hold
 };
 
 std::wstring widen(const std::string& text) {
@@ -58,8 +65,13 @@ std::vector<Program> readPlan(const wchar_t* path) {
             line.pop_back();
         }
         const std::vector<std::string> fields = splitTabs(line);
-        if (fields.size() == 4) {
-            plan.push_back(Program{fields[0], std::stol(fields[1]), widen(fields[2]), widen(fields[3])});
+        if (fields.size() == 4 || fields.size() == 6) {
+            Program program{fields[0], std::stol(fields[1]), widen(fields[2]), widen(fields[3]), L"", L""};
+            if (fields.size() == 6) {
+                program.leaves = widen(fields[4]);
+                program.leavesWhat = widen(fields[5]);
+            }
+            plan.push_back(program);
         }
     }
     std::fclose(in);
@@ -79,6 +91,46 @@ bool isEmptyDirectory(const std::wstring& directory) {
     } while (empty && FindNextFileW(search, &entry));
     FindClose(search);
     return empty;
+}
+
+// Counts the files below `directory` and their bytes, and deletes them and every directory below it,
+// then the directory itself; false when anything could not be read or deleted.
+bool countAndDelete(const std::wstring& directory, unsigned long long& files, unsigned long long& bytes) {
+    WIN32_FIND_DATAW entry;
+    const HANDLE search = FindFirstFileW((directory + L"\\*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    bool ok = true;
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") {
+            continue;
+        }
+        const std::wstring path = directory + L"\\" + name;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            ok = countAndDelete(path, files, bytes) && ok;
+        } else {
+            ++files;
+            bytes += (static_cast<unsigned long long>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+            ok = DeleteFileW(path.c_str()) && ok;
+        }
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+    return RemoveDirectoryW(directory.c_str()) && ok;
+}
+
+// Whether the directory the program left holds what it must; deleted either way.
+bool leftWhatItMust(const Program& program) {
+    unsigned long long files = 0;
+    unsigned long long bytes = 0;
+    const bool deleted = countAndDelete(program.leaves, files, bytes);
+    const std::wstring found = std::to_wstring(files) + L":" + std::to_wstring(bytes);
+    if (found != program.leavesWhat) {
+        std::fprintf(stderr, "timepair: %s left %ls, not %ls\n", program.label.c_str(), found.c_str(),
+                     program.leavesWhat.c_str());
+    }
+    return deleted && found == program.leavesWhat;
 }
 
 // Seconds from creation to exit, and the exit code; a program that cannot start gives -1 seconds.
@@ -124,8 +176,14 @@ int wmain(int argc, wchar_t** argv) {
     std::puts("round,label,seconds,exit_code,ok");
     for (int round = 0; round <= rounds; ++round) {
         for (const Program& program : plan) {
+            if (!program.leaves.empty() && GetFileAttributesW(program.leaves.c_str()) != INVALID_FILE_ATTRIBUTES) {
+                std::fprintf(stderr, "timepair: %ls exists before %s runs\n", program.leaves.c_str(),
+                             program.label.c_str());
+                return 2;
+            }
             const auto [seconds, exitCode] = timeOne(program);
-            const bool ok = seconds >= 0 && exitCode == program.expectedExitCode && isEmptyDirectory(tempDir);
+            const bool left = program.leaves.empty() || leftWhatItMust(program);
+            const bool ok = seconds >= 0 && exitCode == program.expectedExitCode && isEmptyDirectory(tempDir) && left;
             allOk = allOk && ok;
             if (round > 0) {
                 std::printf("%d,%s,%.6f,%ld,%d\n", round, program.label.c_str(), seconds, exitCode, ok ? 1 : 0);

@@ -686,11 +686,14 @@ bool holdsExactly(HANDLE file, const tstring& path, const void* data, std::size_
         if (read == 0) {
             return compared == size;
         }
-        if (read > size - compared || std::memcmp(buffer.data(), expected + compared, read) != 0) {
+        if (read > size - compared) {
             return false;
         }
-        if (hash != nullptr) {
-            hash->update(buffer.data(), read);
+        // With a hash, compared and hashed in one pass over the piece while it is in the cache.
+        const bool same = hash != nullptr ? hash->updateComparing(buffer.data(), expected + compared, read)
+                                          : std::memcmp(buffer.data(), expected + compared, read) == 0;
+        if (!same) {
+            return false;
         }
         compared += read;
     }
