@@ -14,7 +14,7 @@ namespace {
 
 namespace contract = launcher::resources;
 
-constexpr std::size_t kReadChunk = 1024 * 1024;
+constexpr std::size_t kReadChunk = 256 * 1024;
 // The launcher is read whole in larger pieces, each of them hashed on a second thread as well.
 constexpr std::size_t kScanChunk = 4 * 1024 * 1024;
 
