@@ -76,13 +76,21 @@ check "native: it had not finished" test ! -s "$scratch/stdout"
 
 out="$scratch/windows out"
 mkdir -p "$out"
-exe="$build/bin/lodestar-pack.exe"
+# Its own path and package: other tests' packers may run in the same prefix.
+command_line="$build/bin/lodestar-pack.exe $(windows_path "$input/cabinet.msi") "
+windows_process() {
+  local entry seen
+  for entry in /proc/[0-9]*; do
+    seen=$(tr '\0' ' ' <"$entry/cmdline" 2>/dev/null) || continue
+    [[ $seen == "$command_line"* ]] && printf '%s' "${entry#/proc/}" && return
+  done
+}
 "$build/bin/lodestar-pack" "$input/cabinet.msi" -o "$out/setup.exe" >"$scratch/stdout" 2>"$scratch/stderr" &
 wrapper=$!
 disown "$wrapper"  # no job report when it dies with the Windows process
 pid=""
 while [[ -z $pid ]] && kill -0 "$wrapper" 2>/dev/null; do
-  pid=$(pgrep -f -- "^$(sed 's/[][\.*^$]/\\&/g' <<<"$exe") " | head -n 1)
+  pid=$(windows_process)
   [[ -z $pid ]] && sleep 0.05
 done
 if [[ -n $pid ]] && wait_for_progress "$pid"; then
