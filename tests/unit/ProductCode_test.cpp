@@ -49,6 +49,9 @@ TEST(ProductCode, EveryFormOfOneCodeGivesTheCanonicalOne) {
         {L"100863FF-45AF-4660-A9BB-5F26D5F08205}", L"", false},
         {L"(100863FF-45AF-4660-A9BB-5F26D5F08205)", L"", false},
         {L"{{100863FF-45AF-4660-A9BB-5F26D5F08205}}", L"", false},
+        // The whole text counts, a NUL and what follows it included.
+        {kCanonical + tstring(L"\0junk", 5), L"", false},
+        {tstring(L"{100863FF-45AF-4660-A9BB-5F26D5F0820\0}", 38), L"", false},
         // Digits of other scripts are no hex digits: full-width 1 and Arabic-Indic 1.
         {L"{\uFF1100863FF-45AF-4660-A9BB-5F26D5F08205}", L"", false},
         {L"{\u066100863FF-45AF-4660-A9BB-5F26D5F08205}", L"", false},
