@@ -142,6 +142,24 @@ private:
 // ---------------------------------------------------------------------------------------------
 // Files and directories
 
+// A path as the standard library takes it: on Linux its UTF-8 bytes, whatever the locale (which
+// std::filesystem would otherwise convert wide text with, failing on non-ASCII in the C locale).
+inline std::filesystem::path fsPath(const tstring& path) {
+#ifdef _WIN32
+    return std::filesystem::path(path);
+#else
+    return std::filesystem::path(tstrings::toUtf8(path));
+#endif
+}
+
+inline tstring fromFsPath(const std::filesystem::path& path) {
+#ifdef _WIN32
+    return path.wstring();
+#else
+    return tstrings::fromUtf8(path.string());
+#endif
+}
+
 // Accents, Greek and CJK in one name, with spaces: a user directory the library must not mangle.
 inline const tstring kNonAsciiName = L"J\u00e9r\u00f4me \u0391\u03b8\u03ae\u03bd\u03b1 \u6771\u4eac";
 
@@ -152,8 +170,8 @@ public:
     ScratchDirectory() {
         static std::atomic<int> counter{0};
         static const unsigned long long run = std::random_device()();
-        path_ = std::filesystem::temp_directory_path() /
-                (L"lodestar test " + std::to_wstring(run) + L"-" + std::to_wstring(counter++) + L" " + kNonAsciiName);
+        path_ = std::filesystem::temp_directory_path() / fsPath(L"lodestar test " + std::to_wstring(run) + L"-" +
+                                                                std::to_wstring(counter++) + L" " + kNonAsciiName);
         std::filesystem::create_directories(path_);
     }
     ~ScratchDirectory() {
@@ -169,22 +187,22 @@ public:
     ScratchDirectory(const ScratchDirectory&) = delete;
     ScratchDirectory& operator=(const ScratchDirectory&) = delete;
 
-    tstring path() const { return path_.wstring(); }
-    tstring operator/(const tstring& relative) const { return (path_ / relative).wstring(); }
+    tstring path() const { return fromFsPath(path_); }
+    tstring operator/(const tstring& relative) const { return fromFsPath(path_ / fsPath(relative)); }
 
 private:
     std::filesystem::path path_;
 };
 
 inline void writeFile(const tstring& path, const std::string& content) {
-    std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
+    std::ofstream out(fsPath(path), std::ios::binary | std::ios::trunc);
     out << content;
     ASSERT_TRUE(out.good()) << "cannot write " << utf8(path);
 }
 
 // The file's bytes; empty when it cannot be read.
 inline std::string readFile(const tstring& path) {
-    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    std::ifstream in(fsPath(path), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
@@ -199,8 +217,8 @@ inline tstring readUtf16File(const tstring& path) {
 // The names directly inside `directory`, sorted.
 inline std::vector<tstring> listNames(const tstring& directory) {
     std::vector<tstring> names;
-    for (const std::filesystem::directory_entry& entry : std::filesystem::directory_iterator(directory)) {
-        names.push_back(entry.path().filename().wstring());
+    for (const std::filesystem::directory_entry& entry : std::filesystem::directory_iterator(fsPath(directory))) {
+        names.push_back(fromFsPath(entry.path().filename()));
     }
     std::sort(names.begin(), names.end());
     return names;
