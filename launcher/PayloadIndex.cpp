@@ -4,6 +4,7 @@
 
 #include "ContentHash.h"
 #include "ErrorHandling.h"
+#include "LittleEndian.h"
 
 namespace payload {
 namespace {
@@ -13,45 +14,8 @@ constexpr std::size_t kHeaderSize = 12;
 constexpr std::size_t kEntryFixedSize = 18;  // size, hash, name length
 constexpr std::size_t kTrailerSize = 8;
 
-class Writer {
-public:
-    explicit Writer(std::vector<std::uint8_t>& bytes) : bytes_(bytes) {}
-    void put16(std::uint16_t value) { putLittleEndian(value, 2); }
-    void put32(std::uint32_t value) { putLittleEndian(value, 4); }
-    void put64(std::uint64_t value) { putLittleEndian(value, 8); }
-
-private:
-    void putLittleEndian(std::uint64_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i) {
-            bytes_.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-        }
-    }
-    std::vector<std::uint8_t>& bytes_;
-};
-
-class Reader {
-public:
-    Reader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    std::uint16_t get16() { return static_cast<std::uint16_t>(getLittleEndian(2)); }
-    std::uint32_t get32() { return static_cast<std::uint32_t>(getLittleEndian(4)); }
-    std::uint64_t get64() { return getLittleEndian(8); }
-    bool atEnd() const { return position_ == size_; }
-
-private:
-    std::uint64_t getLittleEndian(int bytes) {
-        if (size_ - position_ < static_cast<std::size_t>(bytes)) {
-            LD_THROW(IndexError("the payload index is cut short"));
-        }
-        std::uint64_t value = 0;
-        for (int i = 0; i < bytes; ++i) {
-            value |= static_cast<std::uint64_t>(data_[position_++]) << (8 * i);
-        }
-        return value;
-    }
-    const std::uint8_t* data_;
-    std::size_t size_;
-    std::size_t position_ = 0;
-};
+constexpr const char* kCutShort = "the payload index is cut short";
+using Reader = LittleEndianReader<IndexError>;
 
 std::uint64_t hashOf(const void* data, std::size_t size) {
     return ContentHash().update(data, size).digest();
@@ -85,7 +49,7 @@ std::size_t serializedIndexSize(const Index& index) {
 std::vector<std::uint8_t> serializeIndex(const Index& index) {
     std::vector<std::uint8_t> bytes;
     bytes.reserve(serializedIndexSize(index));
-    Writer out(bytes);
+    LittleEndianWriter out(bytes);
     out.put32(kMagic);
     out.put16(index.version);
     out.put16(0);
@@ -98,9 +62,7 @@ std::vector<std::uint8_t> serializeIndex(const Index& index) {
         out.put64(entry.size);
         out.put64(entry.hash);
         out.put16(static_cast<std::uint16_t>(name.size()));
-        for (const char16_t unit : name) {
-            out.put16(static_cast<std::uint16_t>(unit));
-        }
+        out.putUnits(name);
     }
     out.put64(hashOf(bytes.data(), bytes.size()));
     return bytes;
@@ -110,13 +72,13 @@ Index parseIndex(const void* data, std::size_t size) {
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     // The hash first: nothing of a damaged index is read, not even its counts.
     if (size < kHeaderSize + kTrailerSize) {
-        LD_THROW(IndexError("the payload index is cut short"));
+        LD_THROW(IndexError(kCutShort));
     }
     const std::size_t body = size - kTrailerSize;
-    if (Reader(bytes + body, kTrailerSize).get64() != hashOf(bytes, body)) {
+    if (Reader(bytes + body, kTrailerSize, kCutShort).get64() != hashOf(bytes, body)) {
         LD_THROW(IndexError("the payload index does not match its own hash"));
     }
-    Reader in(bytes, body);
+    Reader in(bytes, body, kCutShort);
     if (in.get32() != kMagic) {
         LD_THROW(IndexError("the payload index does not start with its signature"));
     }
@@ -134,11 +96,7 @@ Index parseIndex(const void* data, std::size_t size) {
         IndexEntry entry;
         entry.size = in.get64();
         entry.hash = in.get64();
-        std::u16string name(in.get16(), u'\0');
-        for (char16_t& unit : name) {
-            unit = static_cast<char16_t>(in.get16());
-        }
-        entry.name = tstrings::fromUtf16(name);
+        entry.name = in.getText(in.get16());
         index.entries.push_back(std::move(entry));
     }
     if (!in.atEnd() || index.entries.empty()) {

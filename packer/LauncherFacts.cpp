@@ -4,6 +4,7 @@
 
 #include "ContentHash.h"
 #include "ErrorHandling.h"
+#include "LittleEndian.h"
 
 namespace facts {
 namespace {
@@ -12,61 +13,8 @@ constexpr std::uint32_t kMagic = 0x5846504C;  // "LPFX"
 constexpr std::size_t kHeaderSize = 12;
 constexpr std::size_t kTrailerSize = 8;
 
-class Writer {
-public:
-    explicit Writer(std::vector<std::uint8_t>& bytes) : bytes_(bytes) {}
-    void put16(std::uint16_t value) { putLittleEndian(value, 2); }
-    void put32(std::uint32_t value) { putLittleEndian(value, 4); }
-    void put64(std::uint64_t value) { putLittleEndian(value, 8); }
-    void putUnits(const std::u16string& text) {
-        for (const char16_t unit : text) {
-            put16(static_cast<std::uint16_t>(unit));
-        }
-    }
-
-private:
-    void putLittleEndian(std::uint64_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i) {
-            bytes_.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-        }
-    }
-    std::vector<std::uint8_t>& bytes_;
-};
-
-class Reader {
-public:
-    Reader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    std::uint16_t get16() { return static_cast<std::uint16_t>(getLittleEndian(2)); }
-    std::uint32_t get32() { return static_cast<std::uint32_t>(getLittleEndian(4)); }
-    std::uint64_t get64() { return getLittleEndian(8); }
-    // `units` UTF-16 units; the count is checked against what is left before anything is allocated.
-    tstring getText(std::size_t units) {
-        if ((size_ - position_) / 2 < units) {
-            LD_THROW(FactsError("the launcher's facts are cut short"));
-        }
-        std::u16string text(units, u'\0');
-        for (char16_t& unit : text) {
-            unit = static_cast<char16_t>(get16());
-        }
-        return tstrings::fromUtf16(text);
-    }
-    bool atEnd() const { return position_ == size_; }
-
-private:
-    std::uint64_t getLittleEndian(int bytes) {
-        if (size_ - position_ < static_cast<std::size_t>(bytes)) {
-            LD_THROW(FactsError("the launcher's facts are cut short"));
-        }
-        std::uint64_t value = 0;
-        for (int i = 0; i < bytes; ++i) {
-            value |= static_cast<std::uint64_t>(data_[position_++]) << (8 * i);
-        }
-        return value;
-    }
-    const std::uint8_t* data_;
-    std::size_t size_;
-    std::size_t position_ = 0;
-};
+constexpr const char* kCutShort = "the launcher's facts are cut short";
+using Reader = LittleEndianReader<FactsError>;
 
 std::uint64_t hashOf(const void* data, std::size_t size) {
     return ContentHash().update(data, size).digest();
@@ -93,7 +41,7 @@ std::optional<tstring> LauncherFacts::get(const tstring& name) const {
 
 std::vector<std::uint8_t> serializeFacts(const LauncherFacts& facts) {
     std::vector<std::uint8_t> bytes;
-    Writer out(bytes);
+    LittleEndianWriter out(bytes);
     out.put32(kMagic);
     out.put16(kFactsVersion);
     out.put16(0);
@@ -120,13 +68,13 @@ LauncherFacts parseFacts(const void* data, std::size_t size) {
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     // The hash first: nothing of damaged facts is read, not even their count.
     if (size < kHeaderSize + kTrailerSize) {
-        LD_THROW(FactsError("the launcher's facts are cut short"));
+        LD_THROW(FactsError(kCutShort));
     }
     const std::size_t body = size - kTrailerSize;
-    if (Reader(bytes + body, kTrailerSize).get64() != hashOf(bytes, body)) {
+    if (Reader(bytes + body, kTrailerSize, kCutShort).get64() != hashOf(bytes, body)) {
         LD_THROW(FactsError("the launcher's facts do not match their own hash"));
     }
-    Reader in(bytes, body);
+    Reader in(bytes, body, kCutShort);
     if (in.get32() != kMagic) {
         LD_THROW(FactsError("the launcher's facts do not start with their signature"));
     }

@@ -100,6 +100,46 @@ run() {
 }
 
 # ---------------------------------------------------------------------------------------------
+# What lodestar-pack reports, and what the package and the files say independently of it
+
+# Debian's interpreter, where python3-jsonschema is installed, whatever else is on the PATH.
+python=/usr/bin/python3
+schema=$source_dir/packer/info.schema.json
+
+# The value of NAME in the Property table of PACKAGE as msiinfo reads it; "null" when it has none.
+property() {
+  msiinfo export "$1" Property | tr -d '\r' |
+    awk -F'\t' -v name="$2" 'NR > 3 && $1 == name { print $2; found = 1 } END { if (!found) print "null" }'
+}
+
+# The value at a dotted PATH of the JSON document FILE: null as "null", booleans as true/false, a
+# key that is not there as "(absent)".
+json_field() {
+  "$python" - "$1" "$2" <<'EOF'
+import json, sys
+value = json.load(open(sys.argv[1], encoding="utf-8"))
+for key in sys.argv[2].split("."):
+    if isinstance(value, list):
+        value = value[int(key)] if int(key) < len(value) else "(absent)"
+    elif isinstance(value, dict):
+        value = value.get(key, "(absent)")
+print("null" if value is None else str(value).lower() if isinstance(value, bool) else value)
+EOF
+}
+
+schema_valid() {
+  "$python" - "$schema" "$1" <<'EOF'
+import json, sys
+import jsonschema
+schema = json.load(open(sys.argv[1], encoding="utf-8"))
+jsonschema.Draft202012Validator.check_schema(schema)
+jsonschema.Draft202012Validator(schema).validate(json.load(open(sys.argv[2], encoding="utf-8")))
+EOF
+}
+
+sha256_of() { sha256sum "$1" | cut -d' ' -f1; }
+
+# ---------------------------------------------------------------------------------------------
 # Checks
 
 passed=0

@@ -8,8 +8,6 @@ set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 pack=$LODESTAR_NATIVE_PACK
 packages=$tests/packages
-python=/usr/bin/python3
-schema=$source_dir/packer/info.schema.json
 
 make_scratch "native cli"
 check_details() { sed 's/^/  output: /' "$scratch/out" "$scratch/err" 2>/dev/null | head -20; }
@@ -17,26 +15,6 @@ pack_run() { "$pack" "$@" >"$scratch/out" 2>"$scratch/err"; code=$?; }
 has() { grep -qF -- "$2" "$scratch/$1"; }
 no_drive_letters() { ! grep -q 'Z:' "$scratch/out" "$scratch/err"; }
 
-json_field() {  # FILE KEY: a top-level value, or one of the first carried file's with files.KEY
-  "$python" - "$1" "$2" <<'EOF'
-import json, sys
-value = json.load(open(sys.argv[1], encoding="utf-8"))
-for key in sys.argv[2].split("."):
-    value = value[int(key)] if isinstance(value, list) else value[key]
-print(value)
-EOF
-}
-schema_valid() {
-  "$python" - "$schema" "$1" <<'EOF'
-import json, sys
-import jsonschema
-schema = json.load(open(sys.argv[1], encoding="utf-8"))
-jsonschema.Draft202012Validator.check_schema(schema)
-jsonschema.Draft202012Validator(schema).validate(json.load(open(sys.argv[2], encoding="utf-8")))
-EOF
-}
-property() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' -v name="$2" '$1 == name { print $2 }'; }
-sha256_of() { sha256sum "$1" | cut -d' ' -f1; }
 
 # ---------------------------------------------------------------------------------------------
 # Help, version, usage errors: exit codes 0 and 1

@@ -11,7 +11,6 @@ native=$LODESTAR_NATIVE_PACK
 windows=$build/bin/lodestar-pack  # lodestar-pack.exe through its Wine wrapper
 packages=$tests/packages
 export LODESTAR_WINEPREFIX=$prefix
-python=/usr/bin/python3
 
 make_scratch "native identity"
 check_details() { sed 's/^/  output: /' "$scratch/out" "$scratch/err" 2>/dev/null | head -20; }

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "ErrorHandling.h"
-#include "SysInfo.h"
 
 namespace {
 
@@ -50,16 +49,10 @@ std::string crtErrorText() {
 
 // No box to hold a thread in: the prompt goes to standard error, and the caller goes on.
 void showDebugBreakPrompt(const SourceLocation& location, const tstring& variableName, const tstring& key) {
-    if (!SysInfo::isEnvVariableSet(variableName)) {
+    const tstring text = ld::detail::debugBreakPromptText(location, variableName, key);
+    if (text.empty()) {
         return;
     }
-    const tstring value = SysInfo::getEnvVariable(std::nothrow, variableName, tstring());
-    if (value != L"*" && value.find(key) == tstring::npos) {
-        return;
-    }
-    const std::string reason =
-        (tstrings::MessageBuilder() << "debug break. Reason: environment variable " << variableName << " is set.")
-            .str();
-    const std::string line = formatLocatedMessage(std::runtime_error(reason), location) + "\n";
+    const std::string line = tstrings::toUtf8(text) + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "Log.h"
+#include "SysInfo.h"
 
 namespace {
 
@@ -73,3 +74,21 @@ void logCaughtException(const SourceLocation& location, const std::exception& er
 void logCaughtUnknown(const SourceLocation& location) {
     logCaught(location, L"Unknown exception caught");
 }
+
+namespace ld::detail {
+
+tstring debugBreakPromptText(const SourceLocation& location, const tstring& variableName, const tstring& key) {
+    if (!SysInfo::isEnvVariableSet(variableName)) {
+        return tstring();
+    }
+    const tstring value = SysInfo::getEnvVariable(std::nothrow, variableName, tstring());
+    if (value != L"*" && value.find(key) == tstring::npos) {
+        return tstring();
+    }
+    const std::string reason =
+        (tstrings::MessageBuilder() << "debug break. Reason: environment variable " << variableName << " is set.")
+            .str();
+    return tstrings::fromUtf8(formatLocatedMessage(std::runtime_error(reason), location));
+}
+
+}  // namespace ld::detail

@@ -78,6 +78,12 @@ std::string crtErrorText();
 // environment variable `variableName` is "*" or contains `key`. Never executes a break instruction itself.
 void showDebugBreakPrompt(const SourceLocation& location, const tstring& variableName, const tstring& key);
 
+namespace ld::detail {
+// The located text of the debug break prompt when the environment variable `variableName` asks for
+// one ("*", or a value holding `key`); empty when it does not. Each platform shows it its own way.
+tstring debugBreakPromptText(const SourceLocation& location, const tstring& variableName, const tstring& key);
+}  // namespace ld::detail
+
 template <typename Fn>
 const void* apiAddress(Fn* function) {
     return reinterpret_cast<const void*>(function);

@@ -85,17 +85,10 @@ std::string crtErrorText() {
 }
 
 void showDebugBreakPrompt(const SourceLocation& location, const tstring& variableName, const tstring& key) {
-    if (!SysInfo::isEnvVariableSet(variableName)) {
+    const tstring text = ld::detail::debugBreakPromptText(location, variableName, key);
+    if (text.empty()) {
         return;
     }
-    const tstring value = SysInfo::getEnvVariable(std::nothrow, variableName, tstring());
-    if (value != L"*" && value.find(key) == tstring::npos) {
-        return;
-    }
-    const std::string reason =
-        (tstrings::MessageBuilder() << "debug break. Reason: environment variable " << variableName << " is set.")
-            .str();
-    const tstring text = tstrings::fromUtf8(formatLocatedMessage(std::runtime_error(reason), location));
     const tstring caption = FileUtils::basename(SysInfo::getCurrentModulePath());
     LD_SYSTEM_FUNCTION(user32, MessageBoxW)(nullptr, text.c_str(), caption.c_str(), MB_TASKMODAL);
 }
