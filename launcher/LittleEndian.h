@@ -1,5 +1,6 @@
 // Little-endian fields of the formats a launcher carries (its payload index, its facts), written
-// and read the same way on every platform, whatever the host's byte order and wide characters.
+// and read the same way on every platform, whatever the host's byte order and wide characters,
+// and sealed by a trailing hash of everything before it.
 #pragma once
 
 #include <cstddef>
@@ -7,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ContentHash.h"
 #include "ErrorHandling.h"
 #include "tstrings.h"
 
@@ -70,3 +72,28 @@ private:
     const char* cutShort_;
     std::size_t position_ = 0;
 };
+
+constexpr std::size_t kSealSize = 8;
+
+// Appends the seal: the 64-bit content hash of every byte written so far.
+inline void appendSeal(std::vector<std::uint8_t>& bytes) {
+    const std::uint64_t seal = ContentHash().update(bytes.data(), bytes.size()).digest();
+    LittleEndianWriter(bytes).put64(seal);
+}
+
+// A reader over the sealed record's body once its seal holds; `Error(mismatch)` when it does not.
+// The seal is checked first, so nothing of a damaged record is read, not even its counts.
+template <typename Error>
+LittleEndianReader<Error> openSealed(const void* data, std::size_t size, std::size_t smallestBody, const char* cutShort,
+                                     const char* mismatch) {
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    if (size < smallestBody + kSealSize) {
+        LD_THROW(Error(cutShort));
+    }
+    const std::size_t body = size - kSealSize;
+    if (LittleEndianReader<Error>(bytes + body, kSealSize, cutShort).get64() !=
+        ContentHash().update(bytes, body).digest()) {
+        LD_THROW(Error(mismatch));
+    }
+    return LittleEndianReader<Error>(bytes, body, cutShort);
+}

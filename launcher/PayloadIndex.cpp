@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "ContentHash.h"
 #include "ErrorHandling.h"
 #include "LittleEndian.h"
 
@@ -12,14 +11,8 @@ namespace {
 constexpr std::uint32_t kMagic = 0x5849504C;  // "LPIX"
 constexpr std::size_t kHeaderSize = 12;
 constexpr std::size_t kEntryFixedSize = 18;  // size, hash, name length
-constexpr std::size_t kTrailerSize = 8;
 
 constexpr const char* kCutShort = "the payload index is cut short";
-using Reader = LittleEndianReader<IndexError>;
-
-std::uint64_t hashOf(const void* data, std::size_t size) {
-    return ContentHash().update(data, size).digest();
-}
 
 bool isSeparator(wchar_t c) {
     return c == L'\\' || c == L'/';
@@ -39,7 +32,7 @@ bool isDeviceName(const tstring& component) {
 }  // namespace
 
 std::size_t serializedIndexSize(const Index& index) {
-    std::size_t size = kHeaderSize + kTrailerSize;
+    std::size_t size = kHeaderSize + kSealSize;
     for (const IndexEntry& entry : index.entries) {
         size += kEntryFixedSize + 2 * tstrings::toUtf16(entry.name).size();
     }
@@ -64,30 +57,21 @@ std::vector<std::uint8_t> serializeIndex(const Index& index) {
         out.put16(static_cast<std::uint16_t>(name.size()));
         out.putUnits(name);
     }
-    out.put64(hashOf(bytes.data(), bytes.size()));
+    appendSeal(bytes);
     return bytes;
 }
 
 Index parseIndex(const void* data, std::size_t size) {
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    // The hash first: nothing of a damaged index is read, not even its counts.
-    if (size < kHeaderSize + kTrailerSize) {
-        LD_THROW(IndexError(kCutShort));
-    }
-    const std::size_t body = size - kTrailerSize;
-    if (Reader(bytes + body, kTrailerSize, kCutShort).get64() != hashOf(bytes, body)) {
-        LD_THROW(IndexError("the payload index does not match its own hash"));
-    }
-    Reader in(bytes, body, kCutShort);
+    auto in =
+        openSealed<IndexError>(data, size, kHeaderSize, kCutShort, "the payload index does not match its own hash");
     if (in.get32() != kMagic) {
         LD_THROW(IndexError("the payload index does not start with its signature"));
     }
     Index index;
     index.version = in.get16();
     if (index.version == 0 || index.version > kIndexVersion) {
-        LD_THROW(IndexError((tstrings::MessageBuilder()
-                             << "the payload index has format version " << index.version << "; this build reads 1 to "
-                             << kIndexVersion)
+        LD_THROW(IndexError((tstrings::MessageBuilder() << "the payload index has format version " << index.version
+                                                        << "; this build reads 1 to " << kIndexVersion)
                                 .str()));
     }
     in.get16();

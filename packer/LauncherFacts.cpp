@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "ContentHash.h"
 #include "ErrorHandling.h"
 #include "LittleEndian.h"
 
@@ -11,14 +10,8 @@ namespace {
 
 constexpr std::uint32_t kMagic = 0x5846504C;  // "LPFX"
 constexpr std::size_t kHeaderSize = 12;
-constexpr std::size_t kTrailerSize = 8;
 
 constexpr const char* kCutShort = "the launcher's facts are cut short";
-using Reader = LittleEndianReader<FactsError>;
-
-std::uint64_t hashOf(const void* data, std::size_t size) {
-    return ContentHash().update(data, size).digest();
-}
 
 }  // namespace
 
@@ -60,21 +53,13 @@ std::vector<std::uint8_t> serializeFacts(const LauncherFacts& facts) {
         out.put32(static_cast<std::uint32_t>(value.size()));
         out.putUnits(value);
     }
-    out.put64(hashOf(bytes.data(), bytes.size()));
+    appendSeal(bytes);
     return bytes;
 }
 
 LauncherFacts parseFacts(const void* data, std::size_t size) {
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    // The hash first: nothing of damaged facts is read, not even their count.
-    if (size < kHeaderSize + kTrailerSize) {
-        LD_THROW(FactsError(kCutShort));
-    }
-    const std::size_t body = size - kTrailerSize;
-    if (Reader(bytes + body, kTrailerSize, kCutShort).get64() != hashOf(bytes, body)) {
-        LD_THROW(FactsError("the launcher's facts do not match their own hash"));
-    }
-    Reader in(bytes, body, kCutShort);
+    auto in =
+        openSealed<FactsError>(data, size, kHeaderSize, kCutShort, "the launcher's facts do not match their own hash");
     if (in.get32() != kMagic) {
         LD_THROW(FactsError("the launcher's facts do not start with their signature"));
     }
