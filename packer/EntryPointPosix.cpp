@@ -1,6 +1,8 @@
 // lodestar-pack, natively on Linux: turns a Windows Installer package into a launcher executable
 // that carries it. The stub of a Windows build and the launcher's manifest are linked into it
 // (LauncherParts.S.in).
+#include <sys/resource.h>
+
 #include <clocale>
 #include <cstdio>
 
@@ -14,7 +16,23 @@ extern const char lodestar_manifest_begin[];
 extern const char lodestar_manifest_end[];
 }
 
+namespace {
+
+// Every file a launcher carries stays open from its check until it is written (so what was
+// checked is what is carried), and an administrative image can be tens of thousands of files:
+// the soft limit on open files, often 1024, goes up to what the system allows this process.
+void allowEveryOpenFile() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);  // if refused, a pack that needs more says so when it opens
+    }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    allowEveryOpenFile();
     // Arguments are bytes: paths and texts are UTF-8 here, and one that is not cannot be named
     // in a launcher, nor in a message.
     tstring_array args;

@@ -41,6 +41,10 @@ public:
     void seek(std::uint64_t offset) override;
     // Back to the first byte.
     void rewind() { seek(0); }
+    // A path that opens this very file again, even when its own path has been renamed or
+    // replaced since: on Linux the open descriptor's, on Windows the path itself (an open
+    // InputFile can be neither renamed nor replaced there).
+    tstring reopenablePath() const;
 
 private:
     struct Native;

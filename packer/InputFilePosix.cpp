@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 
 #include "ErrorHandling.h"
 
@@ -28,13 +29,16 @@ struct InputFile::Native {
 };
 
 InputFile::InputFile(const tstring& path) : path_(path), native_(std::make_unique<Native>()) {
-    native_->fd = ::open(tstrings::toUtf8(path_).c_str(), O_RDONLY | O_CLOEXEC);
+    // Without blocking: a FIFO or a device at the path would otherwise hold the open until some
+    // other process writes to it. Only a regular file is read.
+    native_->fd = ::open(tstrings::toUtf8(path_).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (native_->fd < 0) {
         const int error = errno;
         if (error == ENOENT || error == ENOTDIR) {
             refuse(tstrings::MessageBuilder() << "there is no file at " << path_, true);
         }
-        refuse(tstrings::MessageBuilder() << path_ << " cannot be opened: " << describeSystemError(static_cast<unsigned long>(error), nullptr),
+        refuse(tstrings::MessageBuilder()
+                   << path_ << " cannot be opened: " << describeSystemError(static_cast<unsigned long>(error), nullptr),
                false);
     }
     struct stat status {};
@@ -47,8 +51,17 @@ InputFile::InputFile(const tstring& path) : path_(path), native_(std::make_uniqu
     if (S_ISDIR(status.st_mode)) {
         refuse(tstrings::MessageBuilder() << path_ << " is a directory", false);
     }
+    if (!S_ISREG(status.st_mode)) {
+        refuse(tstrings::MessageBuilder() << path_ << " is not a regular file", false);
+    }
+    ::fcntl(native_->fd, F_SETFL, ::fcntl(native_->fd, F_GETFL) & ~O_NONBLOCK);
     size_ = static_cast<std::uint64_t>(status.st_size);
     ::posix_fadvise(native_->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+tstring InputFile::reopenablePath() const {
+    const std::string descriptorPath = "/proc/self/fd/" + std::to_string(native_->fd);
+    return ::access(descriptorPath.c_str(), R_OK) == 0 ? tstrings::fromUtf8(descriptorPath) : path_;
 }
 
 InputFile::~InputFile() = default;

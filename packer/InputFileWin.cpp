@@ -37,11 +37,15 @@ InputFile::InputFile(const tstring& path) : path_(path), native_(std::make_uniqu
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(native_->handle.get(), &size)) {
         const DWORD error = GetLastError();
-        refuse(tstrings::MessageBuilder() << "the size of " << path_
-                                          << " cannot be read: " << describeSystemError(error, nullptr),
+        refuse(tstrings::MessageBuilder()
+                   << "the size of " << path_ << " cannot be read: " << describeSystemError(error, nullptr),
                false);
     }
     size_ = static_cast<std::uint64_t>(size.QuadPart);
+}
+
+tstring InputFile::reopenablePath() const {
+    return path_;
 }
 
 InputFile::~InputFile() = default;

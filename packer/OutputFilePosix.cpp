@@ -93,7 +93,10 @@ void OutputFile::writeAt(std::uint64_t offset, const void* data, std::size_t siz
         if (written < 0 && errno == EINTR) {
             continue;
         }
-        LD_THROW_LAST_ERROR_IF(written < 0, ::pwrite, "pwrite(" << destination_ << ") failed");
+        if (written == 0) {
+            errno = ENOSPC;  // nothing written and no error: no room, as far as the caller can tell
+        }
+        LD_THROW_LAST_ERROR_IF(written <= 0, ::pwrite, "pwrite(" << destination_ << ") failed");
         next += written;
         size -= static_cast<std::size_t>(written);
         offset += static_cast<std::uint64_t>(written);
@@ -133,8 +136,9 @@ void OutputFile::publish(bool replace) {
         // linked under a name of its own first and then renamed over the destination.
         const std::string self = "/proc/self/fd/" + std::to_string(native_->fd);
         if (!replace) {
-            LD_THROW_LAST_ERROR_IF(::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, destination.c_str(), AT_SYMLINK_FOLLOW) != 0,
-                                   ::linkat, "linkat(" << destination_ << ") failed");
+            LD_THROW_LAST_ERROR_IF(
+                ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, destination.c_str(), AT_SYMLINK_FOLLOW) != 0, ::linkat,
+                "linkat(" << destination_ << ") failed");
         } else {
             std::random_device random;
             for (int attempt = 0; native_->namedPath.empty(); ++attempt) {

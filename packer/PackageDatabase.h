@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "InputFile.h"
 #include "tstrings.h"
 
 class PackageDatabase {
@@ -17,6 +18,8 @@ public:
 
     // Throws a located error when `path` cannot be opened as an installer database.
     explicit PackageDatabase(const tstring& path);
+    // The package `file` is, whatever its path names by now; messages name the file's path.
+    explicit PackageDatabase(const InputFile& file);
     ~PackageDatabase();
     PackageDatabase(const PackageDatabase&) = delete;
     PackageDatabase& operator=(const PackageDatabase&) = delete;

@@ -28,6 +28,7 @@ public:
     }
 
     GError** receive() { return &error_; }
+    bool failed() const { return error_ != nullptr; }
     std::string message() const { return error_ != nullptr && error_->message != nullptr ? error_->message : ""; }
 
 private:
@@ -54,13 +55,28 @@ struct PackageDatabase::Native {
     GOwned<LibmsiDatabase> database;
 };
 
-PackageDatabase::PackageDatabase(const tstring& path) : native_(std::make_unique<Native>()) {
+namespace {
+
+GOwned<LibmsiDatabase> openReadOnly(const tstring& openedAs, const tstring& path) {
     CallError error;
-    native_->database.reset(
-        libmsi_database_new(tstrings::toUtf8(path).c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, error.receive()));
-    if (!native_->database) {
+    GOwned<LibmsiDatabase> database(
+        libmsi_database_new(tstrings::toUtf8(openedAs).c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, error.receive()));
+    if (!database) {
         refuse(tstrings::MessageBuilder() << "libmsi_database_new(" << path << ", read-only)", error);
     }
+    return database;
+}
+
+}  // namespace
+
+PackageDatabase::PackageDatabase(const tstring& path) : native_(std::make_unique<Native>()) {
+    native_->database = openReadOnly(path, path);
+}
+
+// libmsi opens by path: through the packer's own descriptor, the package it reads is the one the
+// packer carries, even if somebody renames another file into the package's place meanwhile.
+PackageDatabase::PackageDatabase(const InputFile& file) : native_(std::make_unique<Native>()) {
+    native_->database = openReadOnly(file.reopenablePath(), file.path());
 }
 
 PackageDatabase::~PackageDatabase() = default;
@@ -77,8 +93,11 @@ std::vector<PackageDatabase::Row> PackageDatabase::select(const tstring& query) 
         CallError fetchError;
         const GOwned<LibmsiRecord> record(libmsi_query_fetch(view.get(), fetchError.receive()));
         if (!record) {
-            // The end of the rows is reported as a "no more items" error too: only a fetch
-            // error with another code is a failure.
+            // The end of the rows comes without an error; a fetch that fails part-way must not
+            // pass for the end, or a table would lose its last rows.
+            if (fetchError.failed()) {
+                refuse(tstrings::MessageBuilder() << "Reading the rows of " << query, fetchError);
+            }
             break;
         }
         Row row;
@@ -110,9 +129,17 @@ std::int32_t PackageDatabase::wordCount() const {
         refuse(tstrings::MessageBuilder() << "libmsi_summary_info_new", error);
     }
     CallError typeError;
-    if (libmsi_summary_info_get_property_type(summary.get(), LIBMSI_PROPERTY_SOURCE, typeError.receive()) !=
-        LIBMSI_PROPERTY_TYPE_INT) {
+    const LibmsiPropertyType type =
+        libmsi_summary_info_get_property_type(summary.get(), LIBMSI_PROPERTY_SOURCE, typeError.receive());
+    if (typeError.failed()) {
+        refuse(tstrings::MessageBuilder() << "libmsi_summary_info_get_property_type(Word Count)", typeError);
+    }
+    if (type == LIBMSI_PROPERTY_TYPE_EMPTY) {
         return 0;
+    }
+    if (type != LIBMSI_PROPERTY_TYPE_INT) {
+        LD_THROW(tstrings::MessageBuilder()
+                 << "The summary's Word Count is no integer (type " << static_cast<int>(type) << ")");
     }
     CallError valueError;
     return libmsi_summary_info_get_int(summary.get(), LIBMSI_PROPERTY_SOURCE, valueError.receive());

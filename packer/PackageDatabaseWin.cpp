@@ -13,6 +13,8 @@ struct PackageDatabase::Native {
 
 PackageDatabase::PackageDatabase(const tstring& path) : native_(std::make_unique<Native>(path)) {}
 
+PackageDatabase::PackageDatabase(const InputFile& file) : PackageDatabase(file.reopenablePath()) {}
+
 PackageDatabase::~PackageDatabase() = default;
 
 std::optional<tstring> PackageDatabase::property(const tstring& name) const {
