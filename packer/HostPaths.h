@@ -26,6 +26,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// What Windows compares when it finds a file by `name` whatever its case: the name with every
+// character upper-cased as Windows upper-cases names. Equal keys, one file for Windows.
+tstring caseKey(const tstring& name);
+
 // The path of the Windows-style relative `name` below `directory`. A component that is not there
 // is kept as written (opening the path then says it is missing); throws AmbiguousName (located).
 tstring findBelow(const tstring& directory, const tstring& name);

@@ -33,21 +33,8 @@ tstring_array components(const tstring& path, const wchar_t* separators) {
     return parts;
 }
 
-// Windows compares names by upper-casing each character; the C library's Unicode tables (of the
-// C.UTF-8 locale, whatever the process's own locale is) do the same here.
 bool sameIgnoringCase(const tstring& a, const tstring& b) {
-    static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto x = static_cast<wint_t>(a[i]);
-        const auto y = static_cast<wint_t>(b[i]);
-        if (x != y && (unicode == static_cast<locale_t>(nullptr) || towupper_l(x, unicode) != towupper_l(y, unicode))) {
-            return false;
-        }
-    }
-    return true;
+    return a.size() == b.size() && (a == b || caseKey(a) == caseKey(b));
 }
 
 struct DirectoryClose {
@@ -85,6 +72,22 @@ tstring entryFor(const tstring& directory, const tstring& name) {
 }
 
 }  // namespace
+
+// Windows compares names by upper-casing each character; the C library's Unicode tables (of the
+// C.UTF-8 locale, whatever the process's own locale is) do the same here. Without them (a system
+// that lacks the locale), only ASCII letters are folded.
+tstring caseKey(const tstring& name) {
+    static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    tstring key = name;
+    for (wchar_t& c : key) {
+        if (unicode != static_cast<locale_t>(nullptr)) {
+            c = static_cast<wchar_t>(towupper_l(static_cast<wint_t>(c), unicode));
+        } else if (c >= L'a' && c <= L'z') {
+            c = static_cast<wchar_t>(c - L'a' + L'A');
+        }
+    }
+    return key;
+}
 
 tstring absolutePath(const tstring& path) {
     tstring absolute = path;

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "WinFileUtils.h"
 
@@ -32,6 +33,19 @@ bool isDirectory(const tstring& path) {
 }
 
 // Windows finds names without regard to case itself.
+tstring caseKey(const tstring& name) {
+    if (name.empty()) {
+        return name;
+    }
+    // Upper case of the invariant locale, character by character, as file systems compare names.
+    tstring key(name.size(), L'\0');
+    const int size = static_cast<int>(name.size());
+    LD_THROW_LAST_ERROR_IF(LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, name.c_str(), size, &key[0], size,
+                                         nullptr, nullptr, 0) != size,
+                           LCMapStringEx, "LCMapStringEx(" << name << ", upper case) failed");
+    return key;
+}
+
 tstring findBelow(const tstring& directory, const tstring& name) {
     return join(directory, name);
 }

@@ -3,16 +3,17 @@
 #include <cwchar>
 #include <map>
 
+#include "HostPaths.h"
 #include "PackFailure.h"
 #include "PayloadIndex.h"
 
 namespace {
 
-constexpr std::int32_t kShortNames = 1;                     // Word Count bit 0
-constexpr std::int32_t kCompressed = 2;                     // Word Count bit 1
-constexpr long kFileNoncompressed = 0x2000;                 // msidbFileAttributesNoncompressed
-constexpr long kFileCompressed = 0x4000;                    // msidbFileAttributesCompressed
-constexpr const wchar_t* kInstallersCopy = L"main.msi";     // what the launcher names the package
+constexpr std::int32_t kShortNames = 1;                  // Word Count bit 0
+constexpr std::int32_t kCompressed = 2;                  // Word Count bit 1
+constexpr long kFileNoncompressed = 0x2000;              // msidbFileAttributesNoncompressed
+constexpr long kFileCompressed = 0x4000;                 // msidbFileAttributesCompressed
+constexpr const wchar_t* kInstallersCopy = L"main.msi";  // what the launcher names the package
 
 // "short|long": the one the package's Word Count asks for; a single name serves as both.
 tstring pickName(const tstring& names, bool shortNames) {
@@ -39,6 +40,7 @@ public:
     std::vector<FileBesidePackage> collect() {
         addCabinets();
         addUncompressedFiles();
+        refuseFileWhereFolderIs();
         return files_;
     }
 
@@ -140,14 +142,15 @@ private:
         if (!problem.empty()) {
             refuseName(name, askedBy, problem);
         }
+        const tstring key = host::caseKey(name);
         for (const tstring& taken : {packageFileName_, tstring(kInstallersCopy)}) {
-            if (tstrings::equals(name, taken, tstrings::IgnoreCase)) {
+            if (key == host::caseKey(taken)) {
                 LD_THROW_PACK_FAILURE(kInputError, packageFileName_ << ": " << askedBy << " names '" << name
                                                                     << "', which is where the package itself goes");
             }
         }
         // Found by their case-folded names: a package may name tens of thousands of files.
-        const auto [taken, isNew] = byFoldedName_.emplace(tstrings::toLower(name), files_.size());
+        const auto [taken, isNew] = byFoldedName_.emplace(key, files_.size());
         if (!isNew) {
             const FileBesidePackage& other = files_[taken->second];
             if (other.name == name) {
@@ -161,10 +164,33 @@ private:
         files_.push_back(FileBesidePackage{name, askedBy, cabinet});
     }
 
+    // "data" and "data\x.txt" cannot both be extracted: Windows holds one file or folder per name.
+    void refuseFileWhereFolderIs() const {
+        std::map<tstring, std::size_t> folders;  // case key of a folder -> a file below it
+        for (std::size_t i = 0; i < files_.size(); ++i) {
+            const tstring& name = files_[i].name;
+            for (std::size_t at = name.find_first_of(L"\\/"); at != tstring::npos;
+                 at = name.find_first_of(L"\\/", at + 1)) {
+                folders.emplace(host::caseKey(tstrings::replace(name.substr(0, at), L"/", L"\\")), i);
+            }
+        }
+        for (const FileBesidePackage& file : files_) {
+            const auto folder = folders.find(host::caseKey(tstrings::replace(file.name, L"/", L"\\")));
+            if (folder != folders.end()) {
+                const FileBesidePackage& below = files_[folder->second];
+                LD_THROW_PACK_FAILURE(kInputError, packageFileName_ << ": " << file.askedBy << " names '" << file.name
+                                                                    << "' and " << below.askedBy << " names '"
+                                                                    << below.name
+                                                                    << "' below a folder of that name: Windows "
+                                                                       "cannot hold a file and a folder of one name");
+            }
+        }
+    }
+
     [[noreturn]] void refuseName(const tstring& name, const tstring& askedBy, const tstring& problem) const {
-        LD_THROW_PACK_FAILURE(kInputError, packageFileName_ << ": " << askedBy << " names '" << name
-                                                            << "', which cannot lie below the package's folder: "
-                                                            << problem);
+        LD_THROW_PACK_FAILURE(kInputError, packageFileName_
+                                               << ": " << askedBy << " names '" << name
+                                               << "', which cannot lie below the package's folder: " << problem);
     }
 
     struct Directory {

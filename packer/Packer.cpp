@@ -44,8 +44,8 @@ InputFile openPackage(const tstring& given) {
             return tstrings::MessageBuilder() << "Cannot open " << path << ": " << rawMessageOf(e);
         });
     if (package.size() > kLargestPackage) {
-        LD_THROW_PACK_FAILURE(kInputError, path << " is " << package.size()
-                                                << " bytes: Windows Installer opens no package over 2 GiB");
+        LD_THROW_PACK_FAILURE(
+            kInputError, path << " is " << package.size() << " bytes: Windows Installer opens no package over 2 GiB");
     }
     return package;
 }
@@ -62,12 +62,13 @@ struct PackageDescription {
 };
 
 // What Windows Installer cannot open as a database it cannot install either.
-std::unique_ptr<PackageDatabase> openDatabase(const tstring& path) {
+std::unique_ptr<PackageDatabase> openDatabase(const InputFile& package) {
+    const tstring& path = package.path();
     return classifyFailure(
-        kInputError, [&] { return std::make_unique<PackageDatabase>(path); },
+        kInputError, [&] { return std::make_unique<PackageDatabase>(package); },
         [&](const LdErrorBase& e) {
-            return tstrings::MessageBuilder() << path << " is not a Windows Installer package (" << rawMessageOf(e)
-                                              << ")";
+            return tstrings::MessageBuilder()
+                   << path << " is not a Windows Installer package (" << rawMessageOf(e) << ")";
         });
 }
 
@@ -77,8 +78,8 @@ PackageDescription describePackage(const PackageDatabase& database, const tstrin
     const std::optional<tstring> code = classifyFailure(
         kInputError, [&] { return database.property(L"ProductCode"); },
         [&](const LdErrorBase& e) {
-            return tstrings::MessageBuilder() << "Cannot read the ProductCode of " << path << " (" << rawMessageOf(e)
-                                              << ")";
+            return tstrings::MessageBuilder()
+                   << "Cannot read the ProductCode of " << path << " (" << rawMessageOf(e) << ")";
         });
     if (!code) {
         LD_THROW_PACK_FAILURE(kInputError, path << " has no ProductCode property");
@@ -121,7 +122,7 @@ void confirmProductCode(const PackageDescription& package, const tstring& given,
     }
 }
 
-// A file the package names beside it, opened and, for a cabinet, checked to be one.
+// A file the package names beside it, opened (not read: the launcher's size is judged first).
 InputFile openFileBeside(const tstring& packagePath, const FileBesidePackage& file) {
     const tstring packageName = host::fileNameOf(packagePath);
     const tstring path = classifyFailure(
@@ -130,7 +131,7 @@ InputFile openFileBeside(const tstring& packagePath, const FileBesidePackage& fi
             return tstrings::MessageBuilder() << file.name << ", which " << file.askedBy << " of " << packageName
                                               << " names, cannot be found: " << rawMessageOf(e);
         });
-    InputFile opened = classifyFailure(
+    return classifyFailure(
         kInputError, [&] { return InputFile(path); },
         [&](const LdErrorBase& e) {
             const auto* error = dynamic_cast<const InputFileError*>(&e);
@@ -141,16 +142,21 @@ InputFile openFileBeside(const tstring& packagePath, const FileBesidePackage& fi
             }
             return message << "cannot be read (" << rawMessageOf(e) << ")";
         });
-    if (file.cabinet) {
-        char signature[sizeof(kCabinetSignature)] = {};
-        if (opened.read(signature, sizeof(signature)) != sizeof(signature) ||
-            std::memcmp(signature, kCabinetSignature, sizeof(signature)) != 0) {
-            LD_THROW_PACK_FAILURE(kInputError, path << ", which " << file.askedBy << " of " << packageName
-                                                    << " names, is no cabinet: it does not start with MSCF");
-        }
-        opened.rewind();
+}
+
+void checkIsCabinet(InputFile& opened, const tstring& packagePath, const FileBesidePackage& file) {
+    char signature[sizeof(kCabinetSignature)] = {};
+    const std::size_t read = classifyFailure(
+        kInputError, [&] { return opened.read(signature, sizeof(signature)); },
+        [&](const LdErrorBase& e) {
+            return tstrings::MessageBuilder() << opened.path() << " cannot be read (" << rawMessageOf(e) << ")";
+        });
+    if (read != sizeof(signature) || std::memcmp(signature, kCabinetSignature, sizeof(signature)) != 0) {
+        LD_THROW_PACK_FAILURE(kInputError, opened.path()
+                                               << ", which " << file.askedBy << " of " << host::fileNameOf(packagePath)
+                                               << " names, is no cabinet: it does not start with MSCF");
     }
-    return opened;
+    opened.rewind();
 }
 
 std::vector<std::uint8_t> bytesOf(const std::string& text) {
@@ -254,7 +260,7 @@ void verifyLauncher(const OutputFile& output, const PackageDescription& descript
 PackResult pack(const PackOptions& options, const LauncherParts& parts, const PackProgress& progress) {
     InputFile package = openPackage(options.package);
     const tstring packagePath = package.path();
-    const std::unique_ptr<PackageDatabase> database = openDatabase(packagePath);
+    const std::unique_ptr<PackageDatabase> database = openDatabase(package);
     const PackageDescription description = describePackage(*database, packagePath);
     if (options.productCode) {
         confirmProductCode(description, *options.productCode, packagePath);
@@ -278,7 +284,12 @@ PackResult pack(const PackOptions& options, const LauncherParts& parts, const Pa
         LD_THROW_PACK_FAILURE(kOutputError, result.outputPath << " exists; add --force to replace it");
     }
 
-    const std::vector<FileBesidePackage> files = filesBesidePackage(*database, host::fileNameOf(packagePath));
+    const std::vector<FileBesidePackage> files = classifyFailure(
+        kInputError, [&] { return filesBesidePackage(*database, host::fileNameOf(packagePath)); },
+        [&](const LdErrorBase& e) {
+            return tstrings::MessageBuilder() << "The files " << packagePath
+                                              << " names beside it cannot be read from its tables: " << rawMessageOf(e);
+        });
     if (files.size() > contract::kLastCarriedFileId) {
         LD_THROW_PACK_FAILURE(kInputError, packagePath << " names " << files.size()
                                                        << " files beside it; a launcher carries at most "
@@ -314,6 +325,11 @@ PackResult pack(const PackOptions& options, const LauncherParts& parts, const Pa
                                                        << (carriedTooMuch ? L"more than " : L"") << imageSize
                                                        << " bytes in memory; Windows loads no executable over "
                                                        << pe::kLargestImage << " bytes (2 GiB)");
+    }
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (files[i].cabinet) {
+            checkIsCabinet(beside[i], packagePath, files[i]);
+        }
     }
 
     // Directories made for the output go again when it cannot be written, and so does the

@@ -138,6 +138,10 @@ copy_case case-clash loose
 query "UPDATE Media SET Cabinet='loose source\PAYLOAD.TXT'"
 pack_case
 expect_refusal "a cabinet and a file differing in case" "loose.msi: the Media table's row 1 (Cabinet 'loose source\PAYLOAD.TXT') names 'loose source\PAYLOAD.TXT' and the File table's row 'PayloadFile' names 'Loose Source\payload.txt': Windows cannot hold both, as the names differ only in case"
+copy_case file-and-folder loose
+query "UPDATE Media SET Cabinet='loose source'"
+pack_case
+expect_refusal "a cabinet named as a folder of files" "loose.msi: the Media table's row 1 (Cabinet 'loose source') names 'loose source' and the File table's row 'PayloadFile' names 'Loose Source\payload.txt' below a folder of that name: Windows cannot hold a file and a folder of one name"
 
 for name in Cabinet.MSI main.msi MAIN.MSI; do
   copy_case own-name cabinet
@@ -192,8 +196,10 @@ package_size=$(stat -c %s "$packages/cabinet/cabinet.msi")
 
 copy_case large-cabinet cabinet
 sparse "$scratch/large-cabinet/cabinet.cab" 2G MSCF
+mark_unread "$scratch/large-cabinet/cabinet.cab"
 pack_case
 expect_too_large "a cabinet of 2 GiB" $((2 * 1024 ** 3 + package_size))
+expect_unread "a cabinet of 2 GiB, not even its signature" "$scratch/large-cabinet/cabinet.cab"
 
 # Neither cabinet alone is too large: their sum is.
 copy_case large-cabinets cabinets
