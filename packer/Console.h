@@ -9,8 +9,9 @@
 
 enum class ConsoleStream { Output, Error };
 
-// A line feed is added. Failures are ignored: there is nowhere left to report them.
-void writeLine(ConsoleStream stream, const tstring& text);
+// A line feed is added. False when not all of it was written (a full disk, a closed pipe): callers
+// whose output is the result say so; a report on standard error has nowhere left to go.
+bool writeLine(ConsoleStream stream, const tstring& text);
 
 // "812 bytes", "10.2 KiB", "1.5 GiB".
 tstring formatSize(std::uint64_t bytes);

@@ -3,9 +3,9 @@
 
 #include "Console.h"
 
-void writeLine(ConsoleStream stream, const tstring& text) {
+bool writeLine(ConsoleStream stream, const tstring& text) {
     std::FILE* out = stream == ConsoleStream::Output ? stdout : stderr;
     const std::string line = tstrings::toUtf8(text) + "\n";
-    std::fwrite(line.data(), 1, line.size(), out);
-    std::fflush(out);
+    const bool written = std::fwrite(line.data(), 1, line.size(), out) == line.size();
+    return std::fflush(out) == 0 && written;
 }

@@ -77,7 +77,8 @@ void checkTargets(const std::vector<Target>& targets, bool replace) {
             LD_THROW_PACK_FAILURE(kOutputError, target.path << " is a directory: nothing was extracted");
         }
         if (host::exists(target.path) && !replace) {
-            LD_THROW_PACK_FAILURE(kOutputError, target.path << " exists; add --force to replace it: nothing was extracted");
+            LD_THROW_PACK_FAILURE(kOutputError,
+                                  target.path << " exists; add --force to replace it: nothing was extracted");
         }
     }
 }
@@ -134,8 +135,13 @@ ExtractionResult extractLauncher(const tstring& launcherPath, const tstring& dir
             result.bytes += target.item->location.size;
         }
         for (std::size_t i = 0; i < staged.size(); ++i) {
+            // A file replaced (--force) stays as extracted if a later one fails: removing it would
+            // leave the user neither their own copy nor this one.
+            const bool replacing = host::exists(targets[i].path);
             staged[i]->publish(replace);
-            made.addFile(targets[i].path);
+            if (!replacing) {
+                made.addFile(targets[i].path);
+            }
         }
     };
     classifyFailure(kOutputError, writeAll, [&](const LdErrorBase& e) {

@@ -8,6 +8,7 @@
 #include "LauncherExtraction.h"
 #include "LauncherInfo.h"
 #include "Log.h"
+#include "PackFailure.h"
 #include "Version.h"
 #include "app.h"
 
@@ -18,6 +19,14 @@ constexpr std::uint64_t kProgressFrom = 64 * 1024 * 1024;  // smaller packages p
 std::string messageOf(const std::exception& error) {
     const auto* located = dynamic_cast<const LdErrorBase*>(&error);
     return located != nullptr ? located->rawMessage() : error.what();
+}
+
+// Output that is the result itself (a description, the usage, the version): cut short, it
+// would pass for whole with exit 0.
+void printResult(const tstring& text) {
+    if (!writeLine(ConsoleStream::Output, text)) {
+        LD_THROW_PACK_FAILURE(kOutputError, "Cannot write to standard output: what was asked is not all there");
+    }
 }
 
 void complain(const std::exception& error) {
@@ -46,17 +55,17 @@ private:
 
 int describeLauncher(const PackOptions& options) {
     const LauncherInfo info = readLauncherInfo(host::absolutePath(options.launcher));
-    writeLine(ConsoleStream::Output, options.json ? tstrings::fromUtf8(infoJson(info)) : infoText(info));
+    printResult(options.json ? tstrings::fromUtf8(infoJson(info)) : infoText(info));
     return kPacked;
 }
 
 int extractFromLauncher(const PackOptions& options) {
-    const ExtractionResult result = extractLauncher(host::absolutePath(options.launcher),
-                                                    host::absolutePath(options.output), options.force);
+    const ExtractionResult result =
+        extractLauncher(host::absolutePath(options.launcher), host::absolutePath(options.output), options.force);
     writeLine(ConsoleStream::Output, tstrings::formatPrintf(L"Extracted %llu file%s (%s) into %s",
-                                                        static_cast<unsigned long long>(result.names.size()),
-                                                        result.names.size() == 1 ? L"" : L"s", formatSize(result.bytes),
-                                                        result.directory));
+                                                            static_cast<unsigned long long>(result.names.size()),
+                                                            result.names.size() == 1 ? L"" : L"s",
+                                                            formatSize(result.bytes), result.directory));
     return kPacked;
 }
 
@@ -69,22 +78,21 @@ int packPackage(const PackOptions& options, const LauncherParts& parts) {
             ? tstring()
             : tstrings::formatPrintf(L" with %llu file%s beside it (%s)", result.besideCount,
                                      result.besideCount == 1 ? L"" : L"s", formatSize(result.besideSize));
-    writeLine(ConsoleStream::Output,
-              tstrings::formatPrintf(L"Packed %s (%s, ProductCode %s)%s into %s (%s) in %.1f s",
-                                     host::fileNameOf(result.packagePath), formatSize(result.packageSize),
-                                     result.productCode, beside, result.outputPath, formatSize(result.outputSize),
-                                     seconds));
+    writeLine(ConsoleStream::Output, tstrings::formatPrintf(L"Packed %s (%s, ProductCode %s)%s into %s (%s) in %.1f s",
+                                                            host::fileNameOf(result.packagePath),
+                                                            formatSize(result.packageSize), result.productCode, beside,
+                                                            result.outputPath, formatSize(result.outputSize), seconds));
     return kPacked;
 }
 
 int run(const tstring_array& args, const LauncherParts& parts) {
     const PackOptions options = parsePackOptions(args);
     if (options.help) {
-        writeLine(ConsoleStream::Output, packUsage());
+        printResult(packUsage());
         return kPacked;
     }
     if (options.version) {
-        writeLine(ConsoleStream::Output, L"lodestar-pack " LODESTAR_VERSION);
+        printResult(L"lodestar-pack " LODESTAR_VERSION);
         return kPacked;
     }
     switch (options.mode) {

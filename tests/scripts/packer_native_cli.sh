@@ -116,6 +116,11 @@ done
 pack_run --extract "$launcher" -o "$scratch/extracted here"
 check "--extract again: exit code 3" is "$code" 3
 check "--extract again: names the Linux path" has err "$scratch/extracted here/"
+"$pack" --info "$launcher" >/dev/full 2>"$scratch/err"
+check "--info to a full disk: exit code 3" is "$?" 3
+check "--info to a full disk: says so" has err "lodestar-pack: Cannot write to standard output"
+pack_run --extract "$launcher" -o "$scratch/extracted here" --force
+check "--extract --force over the same files: exit code 0" is "$code" 0
 pack_run --info "$package"
 check "--info of a package: exit code 2" is "$code" 2
 expect_eq "--info of a package: named by its Linux path" \
@@ -141,5 +146,37 @@ rm "$scratch/two/cabinet.cab"
 pack_run "$scratch/two/cabinet.msi" -o "$scratch/two out/setup.exe"
 check "the one left, in another case: packed" is "$code" 0
 check "the one left, in another case: its bytes carried" has out "with 1 file beside it (160 bytes)"
+
+# ---------------------------------------------------------------------------------------------
+# What lies at a file's place: a FIFO is no file to read (opening it would wait for a writer)
+
+cp -r "$packages/cabinet" "$scratch/fifo"
+rm "$scratch/fifo/cabinet.cab"
+mkfifo "$scratch/fifo/cabinet.cab"
+mkdir -p "$scratch/fifo out"
+pack_run_limited() { timeout 60 "$pack" "$@" >"$scratch/out" 2>"$scratch/err"; code=$?; }
+pack_run_limited "$scratch/fifo/cabinet.msi" -o "$scratch/fifo out/setup.exe"
+check "a FIFO for a cabinet: exit code 2, at once" is "$code" 2
+check "a FIFO for a cabinet: says what it is" has err "$scratch/fifo/cabinet.cab is not a regular file"
+check "a FIFO for a cabinet: nothing written" empty_dir "$scratch/fifo out"
+
+# ---------------------------------------------------------------------------------------------
+# More files beside a package than the soft limit on open files: each stays open from its check
+# until it is carried, and --extract holds each one it writes until all are checked
+
+many=$scratch/many
+cp -r "$packages/cabinet" "$many"
+inserts=()
+for disk in $(seq 10 79); do
+  printf 'MSCF' >"$many/c$disk.cab"
+  inserts+=(-q "INSERT INTO Media (DiskId, LastSequence, Cabinet) VALUES ($disk, 1, 'c$disk.cab')")
+done
+check "many: 70 Media rows added" msibuild "$many/cabinet.msi" "${inserts[@]}"
+(ulimit -Sn 40 && "$pack" "$many/cabinet.msi" -o "$scratch/many-setup.exe" >"$scratch/out" 2>"$scratch/err")
+check "71 files beside the package, 40 descriptors allowed at first: packed" is "$?" 0
+check "71 files beside the package: all carried" has out "with 71 files beside it"
+(ulimit -Sn 40 && "$pack" --extract "$scratch/many-setup.exe" -o "$scratch/many out" >"$scratch/out" 2>"$scratch/err")
+check "71 files beside the package: extracted" is "$?" 0
+check "71 files beside the package: c79.cab extracted" cmp "$many/c79.cab" "$scratch/many out/c79.cab"
 
 finish
