@@ -51,6 +51,7 @@ void checkNames(const payload::Index& index, const tstring& packageFileName) {
         refuseDamagedSetup(kIndexItself);
     }
     tstring_array folded;
+    tstring_array folders;
     for (std::size_t i = 1; i < index.entries.size(); ++i) {
         const tstring& name = index.entries[i].name;
         if (!payload::relativeNameProblem(name).empty() || sameName(name, packageFileName) ||
@@ -58,13 +59,23 @@ void checkNames(const payload::Index& index, const tstring& packageFileName) {
             LOG_ERROR("The payload index names [" << name << "], which cannot be carried");
             refuseDamagedSetup(kIndexItself);
         }
-        folded.push_back(tstrings::toLower(name));
+        folded.push_back(tstrings::toLower(tstrings::replace(name, L"/", L"\\")));
+        for (std::size_t at = folded.back().find(L'\\'); at != tstring::npos; at = folded.back().find(L'\\', at + 1)) {
+            folders.push_back(folded.back().substr(0, at));
+        }
     }
     // Sorted, a name twice stands next to itself: no pair of tens of thousands is compared.
     std::sort(folded.begin(), folded.end());
     if (std::adjacent_find(folded.begin(), folded.end()) != folded.end()) {
         LOG_ERROR("The payload index names a file twice");
         refuseDamagedSetup(kIndexItself);
+    }
+    std::sort(folders.begin(), folders.end());
+    for (const tstring& name : folded) {
+        if (std::binary_search(folders.begin(), folders.end(), name)) {
+            LOG_ERROR("The payload index names [" << name << "] as a file and as a folder");
+            refuseDamagedSetup(kIndexItself);
+        }
     }
 }
 
@@ -132,9 +143,8 @@ void CarriedPayload::extractTo(const tstring& directory, const tstring& packageF
             written.appendEmptyDirectory(*made);
         }
     });
-    tstring_array created;
-    FileUtils::createDirectory(directory, &created);
-    madeDirectories = created;
+    // Recorded level by level, so a failure half-way still removes the levels made.
+    FileUtils::createDirectory(directory, &madeDirectories);
     {
         CarriedDirectories directories(directory, CarriedDirectories::Existing::Used);
         const auto keepTrack = ld::scopeExit([&] {
@@ -168,7 +178,9 @@ tstring CarriedDirectories::prepare(const tstring& name) {
     for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
         relative += (relative.empty() ? L"" : L"\\") + parts[i];
         const tstring key = tstrings::toLower(relative);
-        if (std::find(seen_.begin(), seen_.end(), key) != seen_.end()) {
+        // Kept sorted: a payload may carry tens of thousands of files in thousands of folders.
+        const auto seen = std::lower_bound(seen_.begin(), seen_.end(), key);
+        if (seen != seen_.end() && *seen == key) {
             continue;
         }
         const tstring directory = FileUtils::PathBuilder() << root_ << relative;
@@ -184,7 +196,7 @@ tstring CarriedDirectories::prepare(const tstring& name) {
             }
         }
         locks_.emplace_back(directory);
-        seen_.push_back(key);
+        seen_.insert(std::lower_bound(seen_.begin(), seen_.end(), key), key);
     }
     return FileUtils::PathBuilder() << root_ << name;
 }
