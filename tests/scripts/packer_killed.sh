@@ -46,28 +46,34 @@ open_files_in() {  # PID DIRECTORY
 
 out="$scratch/native out"
 mkdir -p "$out"
-unset LODESTAR_PACK_NAMED_OUTPUT
-"$native" "$input/cabinet.msi" -o "$out/setup.exe" >"$scratch/stdout" 2>"$scratch/stderr" &
-pid=$!
-if wait_for_progress "$pid"; then
-  kill -STOP "$pid"  # held where it is while it is looked at
-  open=$(open_files_in "$pid" "$out")
-  size=${open%% *}
-  check "native: it writes an unnamed file in the output's folder [$open]" \
-    matches "$open" "^[0-9]+ $out/#[0-9]+ \(deleted\)$"
-  check "native: the kill lands while it writes (${size:-?} of more than $launcher_size bytes written)" \
-    test "${size:-0}" -gt 0 -a "${size:-0}" -lt "$launcher_size"
-  check "native: the folder shows nothing while it writes" empty_dir "$out"
-  kill -KILL "$pid"
-  echo "note: native: killed after [$progress], $size bytes written"
+# Where the file system refuses unnamed files (overlayfs before Linux 6.6) the packer names its
+# output instead (OutputFile_test covers that path); what is looked at here does not happen.
+if python3 -c 'import os, sys; os.close(os.open(sys.argv[1], os.O_TMPFILE | os.O_WRONLY, 0o600))' "$out" 2>/dev/null; then
+  unset LODESTAR_PACK_NAMED_OUTPUT
+  "$native" "$input/cabinet.msi" -o "$out/setup.exe" >"$scratch/stdout" 2>"$scratch/stderr" &
+  pid=$!
+  if wait_for_progress "$pid"; then
+    kill -STOP "$pid"  # held where it is while it is looked at
+    open=$(open_files_in "$pid" "$out")
+    size=${open%% *}
+    check "native: it writes an unnamed file in the output's folder [$open]" \
+      matches "$open" "^[0-9]+ $out/#[0-9]+ \(deleted\)$"
+    check "native: the kill lands while it writes (${size:-?} of more than $launcher_size bytes written)" \
+      test "${size:-0}" -gt 0 -a "${size:-0}" -lt "$launcher_size"
+    check "native: the folder shows nothing while it writes" empty_dir "$out"
+    kill -KILL "$pid"
+    echo "note: native: killed after [$progress], $size bytes written"
+  else
+    fail "native: the packer ended before it reported progress"
+  fi
+  wait "$pid" 2>/dev/null
+  status=$?
+  check "native: ended by SIGKILL (status $status)" is "$status" 137
+  check "native: nothing left beside the output" empty_dir "$out"
+  check "native: it had not finished" test ! -s "$scratch/stdout"
 else
-  fail "native: the packer ended before it reported progress"
+  echo "note: native: skipped, $out refuses unnamed files (O_TMPFILE)"
 fi
-wait "$pid" 2>/dev/null
-status=$?
-check "native: ended by SIGKILL (status $status)" is "$status" 137
-check "native: nothing left beside the output" empty_dir "$out"
-check "native: it had not finished" test ! -s "$scratch/stdout"
 
 # ---------------------------------------------------------------------------------------------
 # lodestar-pack.exe under Wine: a file with a delete disposition. Wine runs the Windows process

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if !defined(__GNUC__) && !defined(__clang__) && (defined(_M_X64) || defined(_M_IX86))
+#include <xmmintrin.h>
+#endif
+
 namespace {
 
 constexpr std::uint64_t kPrime1 = 0x9E3779B185EBCA87ULL;
@@ -42,6 +46,16 @@ std::uint64_t mergeLane(std::uint64_t hash, std::uint64_t lane) {
 // the cache, and the processor's own prefetching alone leaves the loop waiting for them.
 constexpr std::size_t kPrefetchDistance = 4096;
 
+inline void prefetch(const std::uint8_t* address) {
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(address);
+#elif defined(_M_X64) || defined(_M_IX86)
+    _mm_prefetch(reinterpret_cast<const char*>(address), _MM_HINT_T0);
+#else
+    (void)address;
+#endif
+}
+
 // The whole stripes of `bytes` into `lanes`; with `expected`, also the bits in which they differ
 // from the bytes there (0 when every byte is the same). The lanes stay in locals through the loop:
 // stored back each stripe, they would be reloaded for every stripe, as the bytes may alias them.
@@ -70,7 +84,7 @@ std::uint64_t consumeStripes(std::uint64_t (&lanes)[4], const unsigned char* byt
     if constexpr (kCompare) {
         // Two stripes, one cache line, a turn, the compared bytes asked for well ahead.
         for (; stripes >= 2; stripes -= 2, bytes += 2 * kStripe, expected += 2 * kStripe) {
-            __builtin_prefetch(expected + kPrefetchDistance);
+            prefetch(expected + kPrefetchDistance);
             consume(bytes, expected);
             consume(bytes + kStripe, expected + kStripe);
         }
