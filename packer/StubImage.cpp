@@ -55,13 +55,21 @@ void PeChecksum::update(const void* data, std::size_t size) {
         pendingByte_ = -1;
         i = 1;
     }
-    // Four 16-bit words at a time, as two 32-bit halves: a half is its low word plus 65536 times
-    // its high word, and 65536 counts as 1 once the sum is folded, so the folded sum is the same.
-    for (; i + 8 <= size; i += 8) {
-        std::uint64_t four = 0;
-        std::memcpy(&four, bytes + i, sizeof(four));  // little-endian, as the words are
-        sum_ += (four & 0xFFFFFFFF) + (four >> 32);
-        if (sum_ > (std::uint64_t{1} << 62)) {
+    // Two 16-bit words at a time, as one 32-bit half: a half is its low word plus 65536 times its
+    // high word, and 65536 counts as 1 once the sum is folded, so the folded sum is the same. A
+    // block of 2^24 halves cannot overflow 64 bits, so its loop has no branch and vectorizes.
+    constexpr std::size_t kBlockHalves = std::size_t{1} << 24;
+    while (i + 4 <= size) {
+        const std::size_t halves = std::min((size - i) / 4, kBlockHalves);
+        std::uint64_t block = 0;
+        for (std::size_t k = 0; k < halves; ++k) {
+            std::uint32_t half = 0;
+            std::memcpy(&half, bytes + i + 4 * k, sizeof(half));  // little-endian, as the words are
+            block += half;
+        }
+        i += 4 * halves;
+        sum_ += block;
+        while (sum_ > 0xFFFFFFFFull) {
             sum_ = (sum_ & 0xFFFF) + (sum_ >> 16);
         }
     }
@@ -126,10 +134,11 @@ StubImage::StubImage(const void* data, std::size_t size) : data_(static_cast<con
         const std::uint8_t* section = data_ + sectionTableOffset_ + i * pe::kSectionHeaderSize;
         const std::uint32_t rawSize = pe::read32(section + pe::kSizeOfRawData);
         if (rawSize > 0) {
-            endOfFile = std::max<std::uint64_t>(endOfFile, std::uint64_t{pe::read32(section + pe::kPointerToRawData)} + rawSize);
+            endOfFile = std::max<std::uint64_t>(endOfFile,
+                                                std::uint64_t{pe::read32(section + pe::kPointerToRawData)} + rawSize);
         }
-        endOfImage = std::max<std::uint64_t>(
-            endOfImage, std::uint64_t{pe::read32(section + pe::kVirtualAddress)} + pe::read32(section + pe::kVirtualSize));
+        endOfImage = std::max<std::uint64_t>(endOfImage, std::uint64_t{pe::read32(section + pe::kVirtualAddress)} +
+                                                             pe::read32(section + pe::kVirtualSize));
     }
     if (endOfFile != size_ || pe::read32(fileHeader + pe::kPointerToSymbolTable) != 0) {
         refuseStub("it has data after its last section");
@@ -151,8 +160,8 @@ StubImage::Written StubImage::writeWith(const ResourceSection& resources, ImageO
     const std::uint64_t rawSize = alignUp(layout.size, alignment_);
     const std::uint64_t imageSize = alignUp(endOfImage_ + layout.size, alignment_);
     if (imageSize > pe::kLargestImage) {
-        LD_THROW(tstrings::MessageBuilder() << "The launcher would be " << imageSize
-                                            << " bytes in memory, more than Windows loads");
+        LD_THROW(tstrings::MessageBuilder()
+                 << "The launcher would be " << imageSize << " bytes in memory, more than Windows loads");
     }
 
     // The headers, told about the new section; the checksum is filled in last.
@@ -195,7 +204,8 @@ StubImage::Written StubImage::writeWith(const ResourceSection& resources, ImageO
             const std::size_t read =
                 part.file->read(buffer.data(), static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), left)));
             if (read == 0) {
-                LD_THROW(tstrings::MessageBuilder() << part.file->path() << " ended before its size: it changed while it was read");
+                LD_THROW(tstrings::MessageBuilder()
+                         << part.file->path() << " ended before its size: it changed while it was read");
             }
             image.write(buffer.data(), read);
             hash.update(buffer.data(), read);
