@@ -15,22 +15,31 @@ if [[ $(id -u) -ne 0 ]]; then
   fi
   as_root=(sudo -n)
 fi
+apt_get() { "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 -y -qq "$@"; }
+# Set while the package this test installed may be on the machine: a run killed outright (a
+# timeout's SIGKILL runs no trap) leaves it, and the next run removes what is its own.
+installed_by_test="$build/release-deb-installed-by-test"
 if dpkg-query -W -f='${Status}' lodestar 2>/dev/null | grep -q 'ok installed'; then
-  echo "SKIP: a lodestar package is installed on this machine already; the test will not replace it"
-  exit $SKIP
+  if [[ ! -e $installed_by_test ]]; then
+    echo "SKIP: a lodestar package is installed on this machine already; the test will not replace it"
+    exit $SKIP
+  fi
+  echo "note: removing the package an interrupted run of this test left installed"
+  apt_get purge lodestar >/dev/null 2>&1 || { echo "the package an earlier run left cannot be removed"; exit 1; }
 fi
+rm -f "$installed_by_test"
 
 make_scratch "release deb"
 check_log="$scratch/log"
-apt_get() { "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 -y -qq "$@"; }
 # Removed on every way out, even when a check or the script fails half-way.
-remove_package() { apt_get purge lodestar >/dev/null 2>&1 || true; }
+remove_package() { apt_get purge lodestar >/dev/null 2>&1 && rm -f "$installed_by_test"; }
 trap 'remove_package; remove_scratch' EXIT
 
 check "cpack makes the .deb" cpack --config "$build/CPackConfig.cmake" -G DEB -B "$scratch/release"
 deb=$(ls "$scratch"/release/lodestar_*_amd64.deb 2>/dev/null | head -n 1)
 check "the .deb is named lodestar_<version>_amd64.deb" test -f "$deb"
 check "it declares what lodestar-pack links (libmsi)" bash -c "dpkg-deb -f '$deb' Depends | grep -q libmsi"
+touch "$installed_by_test"
 check "apt installs it, with what it depends on" apt_get install "$deb"
 check "lodestar-pack is on the PATH" is "$(command -v lodestar-pack)" /usr/bin/lodestar-pack
 check "it needs no Wine" bash -c "! ldd /usr/bin/lodestar-pack | grep -qi wine"
