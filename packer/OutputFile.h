@@ -49,6 +49,11 @@ public:
         std::uint64_t position_ = 0;
     };
 
+    // Starts making what was written durable while the caller goes on (reading it back); nothing
+    // is written after it. publish() waits for it and reports its failure. On Windows publish()
+    // does it all.
+    void startSync();
+
     // Makes the file durable and puts it at the destination. An existing destination is replaced
     // only with `replace`; otherwise it is an error and stays as it was.
     void publish(bool replace);

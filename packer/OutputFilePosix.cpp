@@ -6,8 +6,10 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <future>
 #include <random>
 #include <string>
+#include <system_error>
 
 #include "ErrorHandling.h"
 #include "Log.h"
@@ -51,6 +53,7 @@ struct OutputFile::Native {
     std::string directory;
     std::string namedPath;  // empty while the file has no name
     bool published = false;
+    std::future<int> sync;  // startSync's fsync: 0, or its errno
 };
 
 OutputFile::OutputFile(const tstring& destination) : destination_(destination), native_(std::make_unique<Native>()) {
@@ -74,6 +77,9 @@ OutputFile::OutputFile(const tstring& destination) : destination_(destination), 
 }
 
 OutputFile::~OutputFile() {
+    if (native_->sync.valid()) {
+        native_->sync.wait();  // it uses the descriptor
+    }
     if (native_->fd >= 0) {
         ::close(native_->fd);
     }
@@ -128,9 +134,28 @@ std::size_t OutputFile::readAt(std::uint64_t offset, void* buffer, std::size_t s
     return done;
 }
 
+// The disk's part of the work (most of a large launcher's time) goes on while the launcher is read
+// back from the page cache.
+void OutputFile::startSync() {
+    const int fd = native_->fd;
+    try {
+        native_->sync = std::async(std::launch::async, [fd] { return ::fsync(fd) == 0 ? 0 : errno; });
+    } catch (const std::system_error&) {
+        // No thread to be had: publish() syncs, as it would have without this head start.
+    }
+}
+
 void OutputFile::publish(bool replace) {
     const std::string destination = tstrings::toUtf8(destination_);
-    LD_THROW_LAST_ERROR_IF(::fsync(native_->fd) != 0, ::fsync, "fsync(" << destination_ << ") failed");
+    int syncError = 0;
+    if (native_->sync.valid()) {
+        syncError = native_->sync.get();
+    } else if (::fsync(native_->fd) != 0) {
+        syncError = errno;
+    }
+    if (syncError != 0) {
+        LD_THROW_SYSTEM_ERROR(::fsync, static_cast<unsigned long>(syncError), "fsync(" << destination_ << ") failed");
+    }
     if (native_->namedPath.empty()) {
         // An unnamed file gets its name by a link; link() never replaces, so a replacement is
         // linked under a name of its own first and then renamed over the destination.

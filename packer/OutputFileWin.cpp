@@ -80,8 +80,8 @@ void OutputFile::writeAt(std::uint64_t offset, const void* data, std::size_t siz
         LD_THROW_LAST_ERROR_IF(!WriteFile(native_->file.get(), next, chunk, &written, &position), WriteFile,
                                "WriteFile(" << native_->temporaryPath << ") failed");
         if (written == 0) {
-            LD_THROW(tstrings::MessageBuilder() << "WriteFile(" << native_->temporaryPath << ") wrote none of "
-                                                << chunk << " bytes");
+            LD_THROW(tstrings::MessageBuilder()
+                     << "WriteFile(" << native_->temporaryPath << ") wrote none of " << chunk << " bytes");
         }
         next += written;
         size -= written;
@@ -111,6 +111,8 @@ std::size_t OutputFile::readAt(std::uint64_t offset, void* buffer, std::size_t s
     }
     return done;
 }
+
+void OutputFile::startSync() {}
 
 void OutputFile::publish(bool replace) {
     HANDLE file = native_->file.get();

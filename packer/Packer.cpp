@@ -349,7 +349,11 @@ PackResult pack(const PackOptions& options, const LauncherParts& parts, const Pa
             packed.entries[i].hash = written.fileHashes.at(i);
         }
         classifyFailure(
-            kOutputError, [&] { verifyLauncher(output, description, packed); },
+            kOutputError,
+            [&] {
+                output.startSync();
+                verifyLauncher(output, description, packed);
+            },
             [&](const LdErrorBase& e) {
                 return tstrings::MessageBuilder() << "The launcher written for " << result.outputPath
                                                   << " did not read back whole: " << rawMessageOf(e);
