@@ -37,45 +37,10 @@ std::optional<payload::Index> readIndex(HMODULE module) {
     }
 }
 
-bool sameName(const tstring& a, const tstring& b) {
-    return tstrings::equals(a, b, tstrings::IgnoreCase);
-}
-
-// What a sound packer writes: names that stay below the folder, none twice, none where the
-// installer's own copy of the package goes.
-void checkNames(const payload::Index& index, const tstring& packageFileName) {
-    // The package's own name is a file's name, nothing more: extraction writes it into a folder.
-    const tstring& packageName = index.entries.front().name;
-    if (!payload::relativeNameProblem(packageName).empty() || packageName.find_first_of(L"\\/") != tstring::npos) {
-        LOG_ERROR("The payload index names the package [" << packageName << "], which is no file name");
+void checkNames(const payload::Index& index) {
+    if (const auto name = payload::indexNameProblem(index)) {
+        LOG_ERROR("The payload index names [" << name->name << "], which cannot be carried: " << name->problem);
         refuseDamagedSetup(kIndexItself);
-    }
-    tstring_array folded;
-    tstring_array folders;
-    for (std::size_t i = 1; i < index.entries.size(); ++i) {
-        const tstring& name = index.entries[i].name;
-        if (!payload::relativeNameProblem(name).empty() || sameName(name, packageFileName) ||
-            sameName(name, packageName)) {
-            LOG_ERROR("The payload index names [" << name << "], which cannot be carried");
-            refuseDamagedSetup(kIndexItself);
-        }
-        folded.push_back(tstrings::toLower(tstrings::replace(name, L"/", L"\\")));
-        for (std::size_t at = folded.back().find(L'\\'); at != tstring::npos; at = folded.back().find(L'\\', at + 1)) {
-            folders.push_back(folded.back().substr(0, at));
-        }
-    }
-    // Sorted, a name twice stands next to itself: no pair of tens of thousands is compared.
-    std::sort(folded.begin(), folded.end());
-    if (std::adjacent_find(folded.begin(), folded.end()) != folded.end()) {
-        LOG_ERROR("The payload index names a file twice");
-        refuseDamagedSetup(kIndexItself);
-    }
-    std::sort(folders.begin(), folders.end());
-    for (const tstring& name : folded) {
-        if (std::binary_search(folders.begin(), folders.end(), name)) {
-            LOG_ERROR("The payload index names [" << name << "] as a file and as a folder");
-            refuseDamagedSetup(kIndexItself);
-        }
     }
 }
 
@@ -94,7 +59,7 @@ CarriedPayload::CarriedPayload(HMODULE module) : module_(module), index_(readInd
     if (index_->entries.size() - 1 > resources::kLastCarriedFileId) {
         refuseDamagedSetup(kIndexItself);
     }
-    checkNames(*index_, L"main.msi");
+    checkNames(*index_);
     for (std::size_t i = 0; i < index_->entries.size(); ++i) {
         files_.push_back(CarriedFile{index_->entries[i].name, static_cast<std::uint16_t>(i), index_->entries[i]});
     }
@@ -104,12 +69,13 @@ std::vector<CarriedFile> CarriedPayload::besideThePackage() const {
     return std::vector<CarriedFile>(files_.begin() + 1, files_.end());
 }
 
-UniqueHandle CarriedPayload::writeChecked(const CarriedFile& file, const tstring& path) const {
-    const Resource resource = carriedResource(file.resourceId, module_);
+void CarriedPayload::checkSize(const CarriedFile& file, const Resource& resource) const {
     if (indexed() && (!resource.available() || resource.size() != file.packed.size)) {
         refuseDamagedSetup(file.name);
     }
-    resource.saveToFile(path);
+}
+
+UniqueHandle CarriedPayload::lockChecked(const CarriedFile& file, const tstring& path, const Resource& resource) const {
     if (!indexed()) {
         // Packed before indexes: the carried bytes are all there is to compare with.
         return FileUtils::lockFileContent(path, resource.rawData(), resource.size());
@@ -120,6 +86,13 @@ UniqueHandle CarriedPayload::writeChecked(const CarriedFile& file, const tstring
         refuseDamagedSetup(file.name);
     }
     return lock;
+}
+
+UniqueHandle CarriedPayload::writeChecked(const CarriedFile& file, const tstring& path) const {
+    const Resource resource = carriedResource(file.resourceId, module_);
+    checkSize(file, resource);
+    resource.saveToFile(path);
+    return lockChecked(file, path, resource);
 }
 
 void CarriedPayload::extractTo(const tstring& directory, const tstring& packageFileName) const {
@@ -153,19 +126,13 @@ void CarriedPayload::extractTo(const tstring& directory, const tstring& packageF
         for (const auto& [file, path] : targets) {
             directories.prepare(file == &package() ? packageFileName : file->name);
             const Resource resource = carriedResource(file->resourceId, module_);
-            if (indexed() && (!resource.available() || resource.size() != file->packed.size)) {
-                refuseDamagedSetup(file->name);
-            }
+            checkSize(*file, resource);
             // Never over a file that appeared meanwhile: the move into place fails instead.
             FileUtils::StagedFileWriter writer(path);
             writer.write(resource.rawData(), resource.size());
             writer.finalize(true);
             written.appendFile(path);
-            std::uint64_t hash = 0;
-            FileUtils::lockFileContent(path, resource.rawData(), resource.size(), indexed() ? &hash : nullptr);
-            if (indexed() && hash != file->packed.hash) {
-                refuseDamagedSetup(file->name);
-            }
+            lockChecked(*file, path, resource);
         }
     }
     removeDirectories.release();

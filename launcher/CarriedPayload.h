@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "PayloadIndex.h"
+#include "Resources.h"
 #include "UniqueResource.h"
 #include "WinFileUtils.h"
 #include "WinApi.h"
@@ -51,6 +52,12 @@ public:
     void extractTo(const tstring& directory, const tstring& packageFileName) const;
 
 private:
+    // Refuses the setup as damaged when the index says otherwise of the carried bytes' size.
+    void checkSize(const CarriedFile& file, const Resource& resource) const;
+    // Holds `path`, just written from `resource`, read-only and compares it with the carried bytes
+    // and, with an index, with the hash the index records.
+    UniqueHandle lockChecked(const CarriedFile& file, const tstring& path, const Resource& resource) const;
+
     HMODULE module_;
     std::optional<payload::Index> index_;
     std::vector<CarriedFile> files_;

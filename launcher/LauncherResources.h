@@ -51,7 +51,6 @@ inline constexpr const wchar_t* kIndexStoredName = LODESTAR_RESOURCE_TEXT(LODEST
 // name, version, manufacturer and installation scope, and the packer's version), recorded when
 // it was packed: packer/LauncherFacts.h has the format. Only lodestar-pack reads it; launchers
 // packed before it existed lack it.
-inline constexpr const wchar_t* kFactsLookupName = L"package_facts";
 inline constexpr const wchar_t* kFactsStoredName = LODESTAR_RESOURCE_TEXT(LODESTAR_FACTS_RESOURCE);
 
 // The files carried beside the package (external cabinets, uncompressed source files): entry n of

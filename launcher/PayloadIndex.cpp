@@ -1,5 +1,6 @@
 #include "PayloadIndex.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "ErrorHandling.h"
@@ -125,6 +126,63 @@ tstring relativeNameProblem(const tstring& name) {
         start = i + 1;
     }
     return tstring();
+}
+
+std::optional<NameProblem> indexNameProblem(const Index& index) {
+    tstring_array keys;  // one spelling of each name: lower case, '\' between components
+    for (std::size_t i = 0; i < index.entries.size(); ++i) {
+        const tstring& name = index.entries[i].name;
+        tstring problem = relativeNameProblem(name);
+        if (problem.empty() && i == 0 && name.find_first_of(L"\\/") != tstring::npos) {
+            problem = L"the package's own name holds a folder";
+        }
+        if (problem.empty() && i > 0 && tstrings::equals(name, kInstallersCopyName, tstrings::IgnoreCase)) {
+            problem = L"it is where the launcher puts its copy of the package";
+        }
+        if (!problem.empty()) {
+            return NameProblem{name, problem};
+        }
+        keys.push_back(tstrings::toLower(tstrings::replace(name, L"/", L"\\")));
+    }
+    // Sorted with their places, a name twice stands next to itself: no pair of tens of thousands
+    // is compared. The later of the two is the one named.
+    std::vector<std::pair<tstring, std::size_t>> sorted;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        sorted.emplace_back(keys[i], i);
+    }
+    std::sort(sorted.begin(), sorted.end());
+    for (std::size_t i = 1; i < sorted.size(); ++i) {
+        if (sorted[i].first == sorted[i - 1].first) {
+            return NameProblem{index.entries[sorted[i].second].name, L"it is listed twice"};
+        }
+    }
+    if (const auto clash = fileWhereFolderIs(keys)) {
+        return NameProblem{index.entries[clash->first].name,
+                           L"it is a file where " + index.entries[clash->second].name + L" needs a folder"};
+    }
+    return std::nullopt;
+}
+
+std::optional<std::pair<std::size_t, std::size_t>> fileWhereFolderIs(const tstring_array& keys) {
+    // Every folder on the way to a name, with the name's position, sorted: a payload may carry
+    // tens of thousands of files, and no pair of them is compared.
+    std::vector<std::pair<tstring, std::size_t>> folders;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        for (std::size_t at = 0; at < keys[i].size(); ++at) {
+            if (isSeparator(keys[i][at])) {
+                folders.emplace_back(tstrings::replace(keys[i].substr(0, at), L"/", L"\\"), i);
+            }
+        }
+    }
+    std::sort(folders.begin(), folders.end());
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        const tstring key = tstrings::replace(keys[i], L"/", L"\\");
+        const auto folder = std::lower_bound(folders.begin(), folders.end(), std::make_pair(key, std::size_t{0}));
+        if (folder != folders.end() && folder->first == key) {
+            return std::make_pair(i, folder->second);
+        }
+    }
+    return std::nullopt;
 }
 
 }  // namespace payload

@@ -13,12 +13,17 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "tstrings.h"
 
 namespace payload {
+
+// The name a launcher gives its working copy of the package: no carried file may take it.
+inline constexpr const wchar_t* kInstallersCopyName = L"main.msi";
 
 // The version this build writes; it reads this one and every older one.
 inline constexpr std::uint16_t kIndexVersion = 1;
@@ -50,5 +55,21 @@ Index parseIndex(const void* data, std::size_t size);
 // a colon, a leading separator, a character no Windows file name may hold), or an empty string
 // when it can. Both separators count.
 tstring relativeNameProblem(const tstring& name);
+
+// A name of an index that cannot be written below a folder beside the others, and why.
+struct NameProblem {
+    tstring name;
+    tstring problem;
+};
+
+// What a sound packer writes: the package's own name a file name, every other name below the
+// folder and not kInstallersCopyName, no name twice (in any case, with either separator), no file
+// where another needs a folder. The first problem found, or nothing.
+std::optional<NameProblem> indexNameProblem(const Index& index);
+
+// Two carried names of which Windows could hold only one: the first, a file, is a folder on the
+// way to the second ("data" and "data\x.txt"). Positions in `keys`, the names as the caller
+// compares them (folded to one case); either separator counts.
+std::optional<std::pair<std::size_t, std::size_t>> fileWhereFolderIs(const tstring_array& keys);
 
 }  // namespace payload

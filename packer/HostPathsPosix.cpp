@@ -44,6 +44,12 @@ struct DirectoryClose {
 // The entry of `directory` that `name` means: itself when it is there, else the one entry that
 // matches it without regard to case, else `name` as it is (a file that is missing).
 tstring entryFor(const tstring& directory, const tstring& name) {
+    // The name as written is there: the one answer a listing could give, without reading the
+    // directory (a package may name thousands of files in one).
+    struct stat status {};
+    if (::lstat(narrow(directory + L"/" + name).c_str(), &status) == 0) {
+        return name;
+    }
     const std::unique_ptr<DIR, DirectoryClose> listing(opendir(narrow(directory).c_str()));
     if (!listing) {
         return name;

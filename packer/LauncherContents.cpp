@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <exception>
-#include <set>
 #include <thread>
 #include <utility>
 
 #include "ContentHash.h"
 #include "ErrorHandling.h"
 #include "LauncherResources.h"
+#include "ProductCode.h"
 
 namespace {
 
@@ -22,32 +22,8 @@ ResourceId carriedType() {
     return ResourceId::number(contract::kCarriedType);
 }
 
-bool isHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-
-// {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}
-bool isBracedGuid(const std::vector<std::uint8_t>& text) {
-    if (text.size() != contract::kProductCodeSize || text.front() != '{' || text.back() != '}') {
-        return false;
-    }
-    for (std::size_t i = 1; i + 1 < text.size(); ++i) {
-        const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
-        const char c = static_cast<char>(text[i]);
-        if (dash ? c != '-' : !isHexDigit(c)) {
-            return false;
-        }
-    }
-    return true;
-}
-
 tstring asciiText(const std::vector<std::uint8_t>& bytes) {
     return tstring(bytes.begin(), bytes.end());
-}
-
-// One name for every spelling Windows takes for the same file: either separator, any case.
-tstring comparableName(const tstring& name) {
-    return tstrings::toLower(tstrings::replace(name, L"/", L"\\"));
 }
 
 // What a carried file hashes to.
@@ -235,7 +211,7 @@ void LauncherContents::readProductCode() {
     if (!code) {
         refuseMissing("product code", contract::kProductCodeStoredName);
     }
-    if (!isBracedGuid(*code)) {
+    if (!canonicalBracedProductCode(asciiText(*code))) {
         refuseDamaged(tstrings::MessageBuilder() << "its product code is not a GUID in braces");
     }
     productCode_ = asciiText(*code);
@@ -294,20 +270,9 @@ void LauncherContents::readItems(const ResourceLocation& package) {
 }
 
 void LauncherContents::checkNames(const payload::Index& index) const {
-    std::set<tstring> seen;
-    for (std::size_t i = 0; i < index.entries.size(); ++i) {
-        const tstring& name = index.entries[i].name;
-        tstring problem = payload::relativeNameProblem(name);
-        if (problem.empty() && i == 0 && name.find_first_of(L"\\/") != tstring::npos) {
-            problem = L"the package's own name holds a folder";
-        }
-        if (problem.empty() && !seen.insert(comparableName(name)).second) {
-            problem = L"it is listed twice";
-        }
-        if (!problem.empty()) {
-            refuseDamaged(tstrings::MessageBuilder()
-                          << "its index names [" << name << "], which cannot be written below a folder: " << problem);
-        }
+    if (const auto name = payload::indexNameProblem(index)) {
+        refuseDamaged(tstrings::MessageBuilder() << "its index names [" << name->name
+                                                 << "], which cannot be written below a folder: " << name->problem);
     }
 }
 

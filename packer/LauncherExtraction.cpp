@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "ContentHash.h"
+#include "FileUtils.h"
 #include "HostPaths.h"
 #include "LauncherContents.h"
 #include "OutputFile.h"
@@ -54,8 +55,7 @@ tstring packageName(const CarriedItem& package, const tstring& launcherPath) {
     if (package.name) {
         return *package.name;
     }
-    const tstring launcherName = host::fileNameOf(launcherPath);
-    return launcherName.substr(0, launcherName.rfind(L'.')) + L".msi";
+    return FileUtils::replaceSuffix(host::fileNameOf(launcherPath), L".msi");
 }
 
 std::vector<Target> targetsOf(const LauncherContents& contents, const tstring& directory) {

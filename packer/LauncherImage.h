@@ -38,8 +38,6 @@ public:
     // resources, and for a file cut short before the end its headers give.
     explicit LauncherImage(ByteSource& file);
 
-    ByteSource& file() const { return file_; }
-
     // The resource of `type` and `name` (a ResourceId holds a name in upper case); none when the
     // file has no such resource. Throws
     // LauncherError for a resource directory that points outside itself or outside the file.

@@ -166,24 +166,17 @@ private:
 
     // "data" and "data\x.txt" cannot both be extracted: Windows holds one file or folder per name.
     void refuseFileWhereFolderIs() const {
-        std::map<tstring, std::size_t> folders;  // case key of a folder -> a file below it
-        for (std::size_t i = 0; i < files_.size(); ++i) {
-            const tstring& name = files_[i].name;
-            for (std::size_t at = name.find_first_of(L"\\/"); at != tstring::npos;
-                 at = name.find_first_of(L"\\/", at + 1)) {
-                folders.emplace(host::caseKey(tstrings::replace(name.substr(0, at), L"/", L"\\")), i);
-            }
-        }
+        tstring_array keys;
         for (const FileBesidePackage& file : files_) {
-            const auto folder = folders.find(host::caseKey(tstrings::replace(file.name, L"/", L"\\")));
-            if (folder != folders.end()) {
-                const FileBesidePackage& below = files_[folder->second];
-                LD_THROW_PACK_FAILURE(kInputError, packageFileName_ << ": " << file.askedBy << " names '" << file.name
-                                                                    << "' and " << below.askedBy << " names '"
-                                                                    << below.name
-                                                                    << "' below a folder of that name: Windows "
-                                                                       "cannot hold a file and a folder of one name");
-            }
+            keys.push_back(host::caseKey(file.name));
+        }
+        if (const auto clash = payload::fileWhereFolderIs(keys)) {
+            const FileBesidePackage& file = files_[clash->first];
+            const FileBesidePackage& below = files_[clash->second];
+            LD_THROW_PACK_FAILURE(kInputError, packageFileName_ << ": " << file.askedBy << " names '" << file.name
+                                                                << "' and " << below.askedBy << " names '" << below.name
+                                                                << "' below a folder of that name: Windows "
+                                                                   "cannot hold a file and a folder of one name");
         }
     }
 

@@ -180,6 +180,11 @@ contains() { [[ "$1" == *"$2"* ]]; }
 matches() { [[ $1 =~ $2 ]]; }
 empty_dir() { [[ -d "$1" && -z "$(ls -A "$1")" ]]; }
 
+# pack_run ARGS...: the packer the script names in `pack`, its output in $scratch/out and
+# $scratch/err, its exit code in `code`. has out|err TEXT: that output holds TEXT.
+pack_run() { "$pack" "$@" >"$scratch/out" 2>"$scratch/err"; code=$?; }
+has() { grep -qF -- "$2" "$scratch/$1"; }
+
 # expect_eq WHAT EXPECTED ACTUAL
 expect_eq() { check "$1: expected [$2], got [$3]" is "$3" "$2"; }
 

@@ -11,8 +11,6 @@ export LODESTAR_WINEPREFIX=$prefix
 
 make_scratch "packer cli"
 check_details() { sed 's/^/  output: /' "$scratch/out" "$scratch/err" 2>/dev/null | head -20; }
-pack_run() { "$pack" "$@" >"$scratch/out" 2>"$scratch/err"; code=$?; }
-has() { grep -qF -- "$2" "$scratch/$1"; }
 
 pack_run --help
 check "--help exits 0" is "$code" 0

@@ -14,8 +14,6 @@ export LODESTAR_WINEPREFIX=$prefix
 
 make_scratch "packer info"
 check_details() { sed 's/^/  output: /' "$scratch/out" "$scratch/err" 2>/dev/null | head -20; }
-pack_run() { "$pack" "$@" >"$scratch/out" 2>"$scratch/err"; code=$?; }
-has() { grep -qF -- "$2" "$scratch/$1"; }
 
 size_of() { stat -c %s "$1"; }
 listing() { (cd "$1" && find . -type f | sort); }

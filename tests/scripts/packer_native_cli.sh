@@ -11,8 +11,6 @@ packages=$tests/packages
 
 make_scratch "native cli"
 check_details() { sed 's/^/  output: /' "$scratch/out" "$scratch/err" 2>/dev/null | head -20; }
-pack_run() { "$pack" "$@" >"$scratch/out" 2>"$scratch/err"; code=$?; }
-has() { grep -qF -- "$2" "$scratch/$1"; }
 no_drive_letters() { ! grep -q 'Z:' "$scratch/out" "$scratch/err"; }
 
 
@@ -154,8 +152,8 @@ cp -r "$packages/cabinet" "$scratch/fifo"
 rm "$scratch/fifo/cabinet.cab"
 mkfifo "$scratch/fifo/cabinet.cab"
 mkdir -p "$scratch/fifo out"
-pack_run_limited() { timeout 60 "$pack" "$@" >"$scratch/out" 2>"$scratch/err"; code=$?; }
-pack_run_limited "$scratch/fifo/cabinet.msi" -o "$scratch/fifo out/setup.exe"
+timeout 60 "$pack" "$scratch/fifo/cabinet.msi" -o "$scratch/fifo out/setup.exe" >"$scratch/out" 2>"$scratch/err"
+code=$?
 check "a FIFO for a cabinet: exit code 2, at once" is "$code" 2
 check "a FIFO for a cabinet: says what it is" has err "$scratch/fifo/cabinet.cab is not a regular file"
 check "a FIFO for a cabinet: nothing written" empty_dir "$scratch/fifo out"

@@ -61,12 +61,6 @@ inline void writeSparseFile(const tstring& path, std::uint64_t size) {
         << utf8(path) << ": error " << GetLastError();
 }
 
-inline UniqueHandle openForReading(const tstring& path) {
-    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    EXPECT_TRUE(file) << "cannot open " << utf8(path) << ": error " << GetLastError();
-    return file;
-}
-
 // A written launcher, loaded as the system reads the resources of a file it does not run.
 class LoadedLauncher {
 public:

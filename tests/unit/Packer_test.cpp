@@ -202,13 +202,7 @@ TEST_F(PackerTest, EveryRefusalNamesItsCauseEndsWithItsExitCodeAndLeavesNothing)
     writeFile(aFile, "x");
     // Sparse: only its size matters, which is checked before anything is read.
     const tstring huge = scratch / L"huge.msi";
-    {
-        const UniqueHandle file(CreateFileW(huge.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
-        LARGE_INTEGER size{};
-        size.QuadPart = static_cast<LONGLONG>(kLargestPackage) + 1;
-        ASSERT_TRUE(SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN) && SetEndOfFile(file.get()))
-            << "error " << GetLastError();
-    }
+    ASSERT_NO_FATAL_FAILURE(writeSparseFile(huge, kLargestPackage + 1));
     const std::vector<tstring> before = listNames(scratch.path());
 
     struct Case {

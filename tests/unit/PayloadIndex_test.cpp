@@ -200,3 +200,18 @@ TEST(PayloadIndex, NamesOnlyWhatStaysBelowTheFolder) {
         EXPECT_EQ(payload::relativeNameProblem(name), problem) << utf8(name);
     }
 }
+
+TEST(PayloadIndex, FindsAFileWhereAnotherNeedsAFolder) {
+    using Clash = std::optional<std::pair<std::size_t, std::size_t>>;
+    const std::vector<std::pair<tstring_array, Clash>> cases = {
+        {{L"data", L"data\\x.txt"}, std::make_pair(std::size_t{0}, std::size_t{1})},
+        {{L"a.cab", L"sub\\deep\\x.txt", L"sub\\deep"}, std::make_pair(std::size_t{2}, std::size_t{1})},
+        {{L"sub/deep/x.txt", L"sub\\deep"}, std::make_pair(std::size_t{1}, std::size_t{0})},
+        {{L"data.txt", L"data\\x.txt", L"data\\y.txt"}, std::nullopt},
+        {{L"sub\\a", L"sub\\b", L"subfolder\\c"}, std::nullopt},
+        {{}, std::nullopt},
+    };
+    for (const auto& [keys, clash] : cases) {
+        EXPECT_EQ(payload::fileWhereFolderIs(keys), clash) << utf8(keys.empty() ? tstring() : keys.front());
+    }
+}

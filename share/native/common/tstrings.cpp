@@ -1,8 +1,6 @@
 #include "tstrings.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdarg>
 #include <cstdint>
 #include <cwctype>
 #include <iterator>
@@ -236,7 +234,6 @@ tstring decimal(long long value) {
     // The magnitude in unsigned arithmetic, where the most negative number has one too.
     return L'-' + decimal(0ULL - static_cast<unsigned long long>(value));
 }
-
 
 }  // namespace detail
 }  // namespace tstrings

@@ -76,6 +76,17 @@ Console::Channel::~Channel() {
     LD_CATCH_AND_LOG(std::runtime_error)
 }
 
+// A message box captioned with the program's file name, where somebody can see and dismiss it:
+// false where nobody can (the caller then writes elsewhere, or nowhere) or when it fails (0 is
+// Windows' failure; Wine answers -1 where it has no display).
+bool showBox(const tstring& text, UINT icon) {
+    if (!app::canShowErrorBox(LD_SYSTEM_FUNCTION(user32, GetProcessWindowStation)(), currentSessionId())) {
+        return false;
+    }
+    const tstring caption = FileUtils::basename(SysInfo::getProcessModulePath());
+    return LD_SYSTEM_FUNCTION(user32, MessageBoxW)(nullptr, text.c_str(), caption.c_str(), icon) > 0;
+}
+
 // Set while the error box is prepared or shown. The failure of append is logged through the
 // logger, whose appender includes this one at that time: such a record must not open a second
 // box or recurse.
@@ -91,13 +102,9 @@ public:
         errorBoxInProgress = true;
         const auto boxDone = ld::scopeExit([] { errorBoxInProgress = false; });
         try {
-            const tstring message = tstrings::fromUtf8(app::lastErrorMsg());
-            const tstring caption = FileUtils::basename(SysInfo::getProcessModulePath());
-            // Where nobody can see the box nobody can dismiss it; the message has gone to standard
-            // error already, and the process must end rather than wait forever.
-            if (app::canShowErrorBox(LD_SYSTEM_FUNCTION(user32, GetProcessWindowStation)(), currentSessionId())) {
-                LD_SYSTEM_FUNCTION(user32, MessageBoxW)(nullptr, message.c_str(), caption.c_str(), MB_ICONERROR);
-            }
+            // Where nobody can see the box, the message has gone to standard error already, and the
+            // process must end rather than wait forever.
+            showBox(tstrings::fromUtf8(app::lastErrorMsg()), MB_ICONERROR);
         }
         LD_CATCH_AND_LOG(std::runtime_error)
     }
@@ -108,12 +115,8 @@ public:
 namespace app {
 
 void showInformation(const tstring& text) {
-    if (canShowErrorBox(LD_SYSTEM_FUNCTION(user32, GetProcessWindowStation)(), currentSessionId())) {
-        const tstring caption = FileUtils::basename(SysInfo::getProcessModulePath());
-        // 0 is Windows' failure; Wine answers -1 where it has no display.
-        if (LD_SYSTEM_FUNCTION(user32, MessageBoxW)(nullptr, text.c_str(), caption.c_str(), MB_ICONINFORMATION) > 0) {
-            return;
-        }
+    if (showBox(text, MB_ICONINFORMATION)) {
+        return;
     }
     const std::string utf8 = tstrings::toUtf8(text) + "\n";
     std::fwrite(utf8.data(), 1, utf8.size(), stderr);
