@@ -150,9 +150,10 @@ fail() {
   failures=$((failures + 1))
 }
 
-# check WHAT COMMAND...: COMMAND is the check. A failure counts WHAT, then shows the end of
-# $check_log when the script sends the commands' output there, and whatever the script's own
-# check_details function (if it has one) prints.
+# check WHAT COMMAND...: COMMAND is the check. A failure counts WHAT, then says what was expected
+# and what was got for the comparisons below (is, has, contains, matches), shows the end of
+# $check_log when the script sends the commands' output there, and what the script's own
+# check_details function prints, or else the standard error the last program left in $scratch.
 check() {
   local what=$1 status=0
   shift
@@ -166,12 +167,34 @@ check() {
     return 0
   fi
   fail "$what"
+  show_comparison "$@"
   if [[ -n ${check_log-} ]]; then
     tail -n 20 "$check_log" | sed 's/^/  /'
   fi
   if declare -F check_details >/dev/null; then
     check_details
+  else
+    show_standard_error
   fi
+  return 0
+}
+
+# What a failed comparison expected and got.
+show_comparison() {
+  case $1 in
+    is) printf '  expected: [%s]\n  got:      [%s]\n' "$3" "$2" ;;
+    contains) printf '  expected [%s] to contain [%s]\n' "$2" "$3" ;;
+    matches) printf '  expected [%s] to match [%s]\n' "$2" "$3" ;;
+    has) printf '  expected %s to hold [%s]; it holds:\n' "$2" "$3"
+      sed 's/^/    /' "$scratch/$2" 2>/dev/null | head -n 20 ;;
+  esac
+}
+
+show_standard_error() {
+  local file
+  for file in "${scratch-}/stderr" "${scratch-}/err"; do
+    [[ -s $file ]] && sed "s/^/  $(basename "$file"): /" "$file" | head -n 20
+  done
   return 0
 }
 
@@ -186,10 +209,10 @@ pack_run() { "$pack" "$@" >"$scratch/out" 2>"$scratch/err"; code=$?; }
 has() { grep -qF -- "$2" "$scratch/$1"; }
 
 # expect_eq WHAT EXPECTED ACTUAL
-expect_eq() { check "$1: expected [$2], got [$3]" is "$3" "$2"; }
+expect_eq() { check "$1" is "$3" "$2"; }
 
 # expect_match WHAT REGEX ACTUAL
-expect_match() { check "$1: [$3] does not match [$2]" matches "$3" "$2"; }
+expect_match() { check "$1" matches "$3" "$2"; }
 
 # Ends the script: exit status 1 when any check failed.
 finish() {

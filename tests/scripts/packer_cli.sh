@@ -17,7 +17,8 @@ check "--help exits 0" is "$code" 0
 check "--help shows the usage" has out "Usage: lodestar-pack PACKAGE.msi -o OUTPUT.exe"
 check "--help documents the exit codes" has out "3  the launcher cannot be written"
 pack_run --version
-check "--version exits 0 and names the program" test "$code" -eq 0 -a "$(cat "$scratch/out")" = "lodestar-pack 1.0.0"
+expect_eq "--version exits 0" 0 "$code"
+expect_eq "--version names the program" "lodestar-pack 1.0.0" "$(text_of "$scratch/out")"
 
 pack_run
 check "no arguments: exit code 1" is "$code" 1
