@@ -95,6 +95,24 @@ UniqueHandle CarriedPayload::writeChecked(const CarriedFile& file, const tstring
     return lockChecked(file, path, resource);
 }
 
+namespace {
+
+// A folder below `root` on the way to the relative `name` that is a link: nothing may be written
+// through it. Checked before anything is written; CarriedDirectories checks again as it goes.
+void refuseLinksOnTheWay(const tstring& root, const tstring& name) {
+    const tstring_array parts = tstrings::split(tstrings::replace(name, L"/", L"\\"), L"\\");
+    tstring folder = root;
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+        folder = FileUtils::PathBuilder() << folder << parts[i];
+        const DWORD attributes = GetFileAttributesW(folder.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            LD_THROW(FileUtils::linkBelowTargetRefusal(folder));
+        }
+    }
+}
+
+}  // namespace
+
 void CarriedPayload::extractTo(const tstring& directory, const tstring& packageFileName) const {
     std::vector<std::pair<const CarriedFile*, tstring>> targets;
     targets.emplace_back(&package(), FileUtils::PathBuilder() << directory << packageFileName);
@@ -102,6 +120,7 @@ void CarriedPayload::extractTo(const tstring& directory, const tstring& packageF
         targets.emplace_back(&files_[i], FileUtils::PathBuilder() << directory << files_[i].name);
     }
     for (const auto& [file, path] : targets) {
+        refuseLinksOnTheWay(directory, file == &package() ? packageFileName : file->name);
         if (FileUtils::pathExists(path)) {
             LD_THROW(tstrings::MessageBuilder() << path << " exists already: nothing was extracted");
         }
@@ -127,12 +146,15 @@ void CarriedPayload::extractTo(const tstring& directory, const tstring& packageF
             directories.prepare(file == &package() ? packageFileName : file->name);
             const Resource resource = carriedResource(file->resourceId, module_);
             checkSize(*file, resource);
-            // Never over a file that appeared meanwhile: the move into place fails instead.
+            // Checked under its temporary name and only then named: a run killed in between leaves
+            // no damaged file under a name of the setup's. Never over a file that appeared
+            // meanwhile: the move into place fails instead.
             FileUtils::StagedFileWriter writer(path);
             writer.write(resource.rawData(), resource.size());
+            writer.close();
+            lockChecked(*file, writer.temporaryPath(), resource);
             writer.finalize(true);
             written.appendFile(path);
-            lockChecked(*file, path, resource);
         }
     }
     removeDirectories.release();
@@ -157,8 +179,16 @@ tstring CarriedDirectories::prepare(const tstring& name) {
         } else {
             const DWORD error = GetLastError();
             // Below a working directory only a directory made here is known to be one: a name
-            // somebody else took first may be a link to anywhere.
-            if (existing_ == Existing::Refused || error != ERROR_ALREADY_EXISTS || !FileUtils::isDirectory(directory)) {
+            // somebody else took first may be a link to anywhere. Below a folder the user chose,
+            // an existing folder serves, and a link is never gone through.
+            if (existing_ == Existing::Refused || error != ERROR_ALREADY_EXISTS) {
+                LD_THROW_SYSTEM_ERROR(CreateDirectoryW, error, "CreateDirectory(" << directory << ") failed");
+            }
+            const DWORD attributes = GetFileAttributesW(directory.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+                LD_THROW(FileUtils::linkBelowTargetRefusal(directory));
+            }
+            if (!FileUtils::isDirectory(directory)) {
                 LD_THROW_SYSTEM_ERROR(CreateDirectoryW, error, "CreateDirectory(" << directory << ") failed");
             }
         }

@@ -1,8 +1,7 @@
 // Paths on the host lodestar-pack runs on: Windows paths with '\' and drive letters, or Linux
 // paths with '/'. What the packer prints names a path as its user gave it, in the host's form.
-// Names from a package's tables are Windows names ('\' between components, any case): on Windows
-// they name files as they are; on Linux each component is found on disk without regard to case,
-// as Windows would find it (HostPathsWin.cpp, HostPathsPosix.cpp).
+// Names from a package's tables are Windows names ('\' between components, any case), found on
+// disk by FilesBelow (InputFile.h).
 #pragma once
 
 #include <stdexcept>
@@ -18,6 +17,8 @@ tstring fileNameOf(const tstring& path);
 tstring join(const tstring& directory, const tstring& name);
 bool exists(const tstring& path);
 bool isDirectory(const tstring& path);
+// A symbolic link (on Windows also a junction or another reparse point) itself is at `path`.
+bool isLink(const tstring& path);
 
 // A Windows name below `directory` that cannot be found as Windows would find it: on Linux, two
 // entries of one directory that differ only in case.
@@ -29,10 +30,6 @@ public:
 // What Windows compares when it finds a file by `name` whatever its case: the name with every
 // character upper-cased as Windows upper-cases names. Equal keys, one file for Windows.
 tstring caseKey(const tstring& name);
-
-// The path of the Windows-style relative `name` below `directory`. A component that is not there
-// is kept as written (opening the path then says it is missing); throws AmbiguousName (located).
-tstring findBelow(const tstring& directory, const tstring& name);
 
 // The path the Windows-style relative `name` gets below `directory`, for a file about to be made.
 tstring joinRelative(const tstring& directory, const tstring& name);

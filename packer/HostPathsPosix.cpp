@@ -1,13 +1,11 @@
 #include "HostPaths.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <clocale>
 #include <cwctype>
-#include <memory>
 #include <vector>
 
 #include "ErrorHandling.h"
@@ -31,50 +29,6 @@ tstring_array components(const tstring& path, const wchar_t* separators) {
         }
     }
     return parts;
-}
-
-bool sameIgnoringCase(const tstring& a, const tstring& b) {
-    return a.size() == b.size() && (a == b || caseKey(a) == caseKey(b));
-}
-
-struct DirectoryClose {
-    void operator()(DIR* directory) const { closedir(directory); }
-};
-
-// The entry of `directory` that `name` means: itself when it is there, else the one entry that
-// matches it without regard to case, else `name` as it is (a file that is missing).
-tstring entryFor(const tstring& directory, const tstring& name) {
-    // The name as written is there: the one answer a listing could give, without reading the
-    // directory (a package may name thousands of files in one).
-    struct stat status {};
-    if (::lstat(narrow(directory + L"/" + name).c_str(), &status) == 0) {
-        return name;
-    }
-    const std::unique_ptr<DIR, DirectoryClose> listing(opendir(narrow(directory).c_str()));
-    if (!listing) {
-        return name;
-    }
-    std::vector<tstring> matches;
-    while (const dirent* entry = readdir(listing.get())) {
-        const tstring entryName = tstrings::fromUtf8(entry->d_name);
-        if (entryName == name) {
-            return name;
-        }
-        if (sameIgnoringCase(entryName, name)) {
-            matches.push_back(entryName);
-        }
-    }
-    if (matches.size() > 1) {
-        tstrings::MessageBuilder found;
-        for (const tstring& match : matches) {
-            found << " '" << match << "'";
-        }
-        LD_THROW(AmbiguousName((tstrings::MessageBuilder()
-                                << "'" << name << "' in " << directory
-                                << " is more than one file for Windows, which does not tell case apart:" << found)
-                                   .str()));
-    }
-    return matches.empty() ? name : matches.front();
 }
 
 }  // namespace
@@ -147,17 +101,14 @@ bool exists(const tstring& path) {
     return ::lstat(narrow(path).c_str(), &status) == 0;
 }
 
+bool isLink(const tstring& path) {
+    struct stat status {};
+    return ::lstat(narrow(path).c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+}
+
 bool isDirectory(const tstring& path) {
     struct stat status {};
     return ::stat(narrow(path).c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
-tstring findBelow(const tstring& directory, const tstring& name) {
-    tstring path = directory;
-    for (const tstring& part : components(name, L"\\/")) {
-        path = join(path, entryFor(path, part));
-    }
-    return path;
 }
 
 tstring joinRelative(const tstring& directory, const tstring& name) {

@@ -28,6 +28,11 @@ bool exists(const tstring& path) {
     return FileUtils::pathExists(path);
 }
 
+bool isLink(const tstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 bool isDirectory(const tstring& path) {
     return FileUtils::isDirectory(path);
 }
@@ -44,10 +49,6 @@ tstring caseKey(const tstring& name) {
                                          nullptr, nullptr, 0) != size,
                            LCMapStringEx, "LCMapStringEx(" << name << ", upper case) failed");
     return key;
-}
-
-tstring findBelow(const tstring& directory, const tstring& name) {
-    return join(directory, name);
 }
 
 tstring joinRelative(const tstring& directory, const tstring& name) {

@@ -12,15 +12,22 @@
 #include "tstrings.h"
 
 // A file that cannot be opened for reading. The message says why ("there is no file at X", "X is
-// a directory", "X cannot be opened: ..."), for callers to put into context.
+// a directory", "X is a link", "X cannot be opened: ..."), for callers to put into context.
 class InputFileError : public std::runtime_error {
 public:
-    InputFileError(const std::string& message, bool missing) : std::runtime_error(message), missing_(missing) {}
+    enum class Reason { Unreadable, Missing, Link };
+    InputFileError(const std::string& message, Reason reason, const tstring& path)
+        : std::runtime_error(message), reason_(reason), path_(path) {}
     // Nothing is at the path (or a directory on the way to it is not).
-    bool missing() const noexcept { return missing_; }
+    bool missing() const noexcept { return reason_ == Reason::Missing; }
+    // The file asked for: as far as it was found on disk, and as written from there on.
+    const tstring& path() const noexcept { return path_; }
+    // The file, or a folder on the way to it, is a link that was not to be followed.
+    bool link() const noexcept { return reason_ == Reason::Link; }
 
 private:
-    bool missing_;
+    Reason reason_;
+    tstring path_;
 };
 
 class InputFile : public ByteSource {
@@ -47,9 +54,38 @@ public:
     tstring reopenablePath() const;
 
 private:
+    friend class FilesBelow;
     struct Native;
+
+    InputFile(const tstring& path, std::unique_ptr<Native> native);
+    // Takes the size of what was opened; refuses anything but a regular file.
+    void adopt();
 
     tstring path_;
     std::uint64_t size_ = 0;
+    std::unique_ptr<Native> native_;
+};
+
+// The files below one folder, as a package's tables name them: Windows names ('\\' between
+// components, any case), found on disk as Windows would find them. The folder itself resolves as
+// usual, but below it no link is followed unless `followLinks` says so, so that a tree somebody
+// else can write cannot make the packer read what lies outside it. Every folder on the way to a
+// file is opened, without following a link, from the folder above it, which is held open
+// meanwhile (InputFilePosix.cpp, InputFileWin.cpp).
+class FilesBelow {
+public:
+    // Throws InputFileError (located) when `directory` cannot be opened.
+    FilesBelow(const tstring& directory, bool followLinks);
+    ~FilesBelow();
+    FilesBelow(const FilesBelow&) = delete;
+    FilesBelow& operator=(const FilesBelow&) = delete;
+
+    // The file `name` names below the folder, open. Throws InputFileError (located): missing, a
+    // link, or unreadable; and host::AmbiguousName (located) where two entries of one folder
+    // differ only in case and so are one name for Windows.
+    InputFile open(const tstring& name);
+
+private:
+    struct Native;
     std::unique_ptr<Native> native_;
 };

@@ -1,6 +1,9 @@
 #include "LauncherExtraction.h"
 
+#include <map>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "ContentHash.h"
@@ -67,13 +70,23 @@ std::vector<Target> targetsOf(const LauncherContents& contents, const tstring& d
     return targets;
 }
 
-// Every target, before anything is written.
-void checkTargets(const std::vector<Target>& targets, bool replace) {
+// Every target, before anything is written. No folder below `directory` on the way to a target
+// may be a link: nothing is written through one. The folders are made and opened without following
+// links when the files are written, so that one put in place meanwhile is refused there too.
+void checkTargets(const tstring& directory, const std::vector<Target>& targets, bool replace) {
     for (const Target& target : targets) {
         if (const tstring problem = payload::relativeNameProblem(target.name); !problem.empty()) {
             LD_THROW_PACK_FAILURE(kInputError, "The package cannot be written as " << target.name << ": " << problem);
         }
-        if (host::isDirectory(target.path)) {
+        tstring folder = directory;
+        const tstring_array parts = tstrings::split(tstrings::replace(target.name, L"/", L"\\"), L"\\");
+        for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+            folder = host::join(folder, parts[i]);
+            if (host::isLink(folder)) {
+                LD_THROW_PACK_FAILURE(kOutputError, FileUtils::linkBelowTargetRefusal(folder));
+            }
+        }
+        if (host::isDirectory(target.path) && !host::isLink(target.path)) {
             LD_THROW_PACK_FAILURE(kOutputError, target.path << " is a directory: nothing was extracted");
         }
         if (host::exists(target.path) && !replace) {
@@ -95,11 +108,47 @@ std::uint64_t contentHashOf(const OutputFile& file) {
     return hash.digest();
 }
 
+// The folders below the extraction's directory, each made (when missing) and held open once,
+// however many files lie in it; a link where a folder should be is refused.
+class TargetFolders {
+public:
+    TargetFolders(const tstring& directory, MadeByThisRun& made) : made_(made) {
+        tstring_array created;
+        root_.emplace(directory, created);
+        made_.addDirectories(created);
+    }
+
+    // The folder `name` (relative, '\\' or '/' between components) lies in, and its last component.
+    std::pair<const OutputFolder*, tstring> placeOf(const tstring& name) {
+        const tstring_array parts = tstrings::split(tstrings::replace(name, L"/", L"\\"), L"\\");
+        const OutputFolder* folder = &*root_;
+        tstring key;
+        for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+            key += host::caseKey(parts[i]) + L"\\";
+            auto found = below_.find(key);
+            if (found == below_.end()) {
+                tstring_array created;
+                OutputFolder child = folder->child(parts[i], created);
+                made_.addDirectories(created);
+                found = below_.emplace(key, std::move(child)).first;
+            }
+            folder = &found->second;
+        }
+        return {folder, parts.back()};
+    }
+
+private:
+    MadeByThisRun& made_;
+    std::optional<OutputFolder> root_;
+    std::map<tstring, OutputFolder> below_;  // by the case-folded relative path, as Windows finds them
+};
+
 // The item's bytes in a new file beside the target, read back and found to be what the launcher
 // carries (which the index has vouched for while they were read).
-std::unique_ptr<OutputFile> stage(LauncherContents& contents, const Target& target, MadeByThisRun& made) {
-    made.addDirectories(host::makeDirectories(host::parentOf(target.path)));
-    auto staged = std::make_unique<OutputFile>(target.path);
+std::unique_ptr<OutputFile> stage(LauncherContents& contents, const Target& target, TargetFolders& folders,
+                                  bool replace) {
+    const auto [folder, name] = folders.placeOf(target.name);
+    auto staged = std::make_unique<OutputFile>(*folder, name, replace);
     const std::uint64_t carried = readingLauncher(contents.path(), [&] {
         return contents.stream(*target.item, [&](const void* data, std::size_t size) {
             classifyFailure(
@@ -121,16 +170,16 @@ ExtractionResult extractLauncher(const tstring& launcherPath, const tstring& dir
     InputFile file = openLauncher(launcherPath);
     LauncherContents contents = readingLauncher(launcherPath, [&] { return LauncherContents(file); });
     const std::vector<Target> targets = targetsOf(contents, directory);
-    checkTargets(targets, replace);
+    checkTargets(directory, targets, replace);
 
     ExtractionResult result;
     result.directory = directory;
     MadeByThisRun made;
     const auto writeAll = [&] {
-        made.addDirectories(host::makeDirectories(directory));
+        TargetFolders folders(directory, made);
         std::vector<std::unique_ptr<OutputFile>> staged;
         for (const Target& target : targets) {
-            staged.push_back(stage(contents, target, made));
+            staged.push_back(stage(contents, target, folders, replace));
             result.names.push_back(target.name);
             result.bytes += target.item->location.size;
         }
@@ -138,7 +187,7 @@ ExtractionResult extractLauncher(const tstring& launcherPath, const tstring& dir
             // A file replaced (--force) stays as extracted if a later one fails: removing it would
             // leave the user neither their own copy nor this one.
             const bool replacing = host::exists(targets[i].path);
-            staged[i]->publish(replace);
+            staged[i]->publish();
             if (!replacing) {
                 made.addFile(targets[i].path);
             }

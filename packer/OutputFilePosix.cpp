@@ -1,6 +1,7 @@
 #include "OutputFile.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,25 +11,21 @@
 #include <random>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "ErrorHandling.h"
+#include "FileUtils.h"
+#include "HostPaths.h"
 #include "Log.h"
 
 namespace {
 
 constexpr int kNameAttempts = 100;
+constexpr int kFolderFlags = O_RDONLY | O_CLOEXEC | O_DIRECTORY;
 
-std::string parentOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// The file systems that keep no unnamed files (overlayfs before Linux 6.6, some network file
-// systems) answer O_TMPFILE with one of these. The environment variable is the tests' way to take
-// the named path on any file system.
+// The file systems that keep no unnamed files (vfat, exFAT, overlayfs before Linux 6.6, some
+// network file systems) answer O_TMPFILE with one of these. The environment variable is the
+// tests' way to take the named path on any file system.
 bool namedFileWanted() {
     return std::getenv("LODESTAR_PACK_NAMED_OUTPUT") != nullptr;
 }
@@ -37,42 +34,170 @@ bool unnamedFilesRefused(int error) {
     return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
 }
 
-std::string uniqueName(const std::string& directory, std::random_device& random) {
-    return directory + "/.lodestar-pack-" + std::to_string(random()) + ".partial";
+// An unnamed file gets its name through its /proc/self/fd entry; without /proc (a container
+// that mounts none) it could never be published, so it is not made.
+bool descriptorPathsAvailable() {
+    return ::access("/proc/self/fd", X_OK) == 0;
+}
+
+std::string partialName(std::random_device& random) {
+    return ".lodestar-pack-" + std::to_string(random()) + ".partial";
+}
+
+std::string narrow(const tstring& text) {
+    return tstrings::toUtf8(text);
 }
 
 }  // namespace
+
+struct OutputFolder::Native {
+    int fd = -1;
+    ~Native() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+};
+
+OutputFolder::OutputFolder(const tstring& path, std::unique_ptr<Native> native)
+    : path_(path), native_(std::move(native)) {}
+
+OutputFolder::OutputFolder(const tstring& path, tstring_array& made)
+    : path_(path), native_(std::make_unique<Native>()) {
+    const tstring_array created = host::makeDirectories(path);
+    made.insert(made.end(), created.begin(), created.end());
+    native_->fd = ::open(narrow(path).c_str(), kFolderFlags);
+    LD_THROW_LAST_ERROR_IF(native_->fd < 0, ::open, "open(" << path << ") failed");
+}
+
+OutputFolder::~OutputFolder() = default;
+OutputFolder::OutputFolder(OutputFolder&& other) noexcept = default;
+OutputFolder& OutputFolder::operator=(OutputFolder&& other) noexcept = default;
+
+tstring OutputFolder::pathOf(const tstring& name) const {
+    return host::join(path_, name);
+}
+
+OutputFolder::Entry OutputFolder::entry(const tstring& name) const {
+    struct stat status {};
+    if (::fstatat(native_->fd, narrow(name).c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        return Entry::None;
+    }
+    return S_ISLNK(status.st_mode) ? Entry::Link : S_ISDIR(status.st_mode) ? Entry::Folder : Entry::File;
+}
+
+OutputFolder OutputFolder::child(const tstring& name, tstring_array& made) const {
+    const tstring path = pathOf(name);
+    const std::string entryName = narrow(name);
+    if (::mkdirat(native_->fd, entryName.c_str(), 0777) == 0) {
+        made.push_back(path);
+    } else {
+        LD_THROW_LAST_ERROR_IF(errno != EEXIST, ::mkdirat, "mkdir(" << path << ") failed");
+    }
+    auto native = std::make_unique<Native>();
+    native->fd = ::openat(native_->fd, entryName.c_str(), kFolderFlags | O_NOFOLLOW);
+    if (native->fd < 0) {
+        const int error = errno;
+        const Entry found = entry(name);
+        if (found == Entry::Link) {
+            LD_THROW(FileUtils::linkBelowTargetRefusal(path));
+        }
+        if (found == Entry::File) {
+            LD_THROW(tstrings::MessageBuilder() << path << " is a file, not a folder");
+        }
+        LD_THROW_SYSTEM_ERROR(::openat, static_cast<unsigned long>(error), "open(" << path << ") failed");
+    }
+    return OutputFolder(path, std::move(native));
+}
 
 // Written bytes are handed to the disk in steps of this size while the packer goes on, so that
 // the final fsync has little left to wait for and the kernel never holds a whole launcher dirty.
 constexpr std::uint64_t kWritebackStep = 32 * 1024 * 1024;
 
-struct OutputFile::Native {
-    int fd = -1;
-    std::uint64_t writebackStarted = 0;  // bytes from the start handed to the disk
-    std::string directory;
-    std::string namedPath;  // empty while the file has no name
-    bool published = false;
-    std::future<int> sync;  // startSync's fsync: 0, or its errno
+// How the file gets its name in publish().
+enum class Publishing {
+    LinkUnnamed,      // an unnamed file, linked in through /proc/self/fd (never replaces)
+    LinkNamed,        // a named file, hard-linked in (never replaces), its own name then removed
+    RenameNoReplace,  // a named file, renamed in with RENAME_NOREPLACE: vfat, exFAT
+    Rename,           // a named file, renamed over whatever is there: only when replacing is wanted
 };
 
-OutputFile::OutputFile(const tstring& destination) : destination_(destination), native_(std::make_unique<Native>()) {
-    native_->directory = parentOf(tstrings::toUtf8(destination));
-    if (!namedFileWanted()) {
-        native_->fd = ::open(native_->directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-        if (native_->fd < 0 && !unnamedFilesRefused(errno)) {
-            LD_THROW_LAST_ERROR_IF(true, ::open, "open(" << native_->directory << ", O_TMPFILE) failed");
+struct OutputFile::Native {
+    int folder = -1;  // the OutputFolder's, which outlives this file
+    std::string name;
+    int fd = -1;
+    bool replace = false;
+    Publishing publishing = Publishing::LinkUnnamed;
+    std::uint64_t writebackStarted = 0;  // bytes from the start handed to the disk
+    std::string partial;                 // the file's own name in the folder; empty while it has none
+    bool published = false;
+    std::future<int> sync;  // startSync's fsync: 0, or its errno
+
+    // An unnamed file in the folder, where the system keeps them and can name them later.
+    bool makeUnnamed(const tstring& destination) {
+        if (namedFileWanted() || !descriptorPathsAvailable()) {
+            return false;
+        }
+        fd = ::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+        LD_THROW_LAST_ERROR_IF(fd < 0 && !unnamedFilesRefused(errno), ::open,
+                               "open(" << destination << ", O_TMPFILE) failed");
+        return fd >= 0;
+    }
+
+    void makeNamed(const tstring& destination, std::random_device& random) {
+        for (int attempt = 0; fd < 0 && attempt < kNameAttempts; ++attempt) {
+            partial = partialName(random);
+            fd = ::openat(folder, partial.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC | O_NOFOLLOW, 0666);
+            LD_THROW_LAST_ERROR_IF(fd < 0 && errno != EEXIST, ::open,
+                                   "open(" << destination << ".partial, O_EXCL) failed");
+        }
+        if (fd < 0) {
+            LD_THROW(tstrings::MessageBuilder() << "No new file could be made beside " << destination);
         }
     }
-    std::random_device random;
-    for (int attempt = 0; native_->fd < 0 && attempt < kNameAttempts; ++attempt) {
-        native_->namedPath = uniqueName(native_->directory, random);
-        native_->fd = ::open(native_->namedPath.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666);
-        LD_THROW_LAST_ERROR_IF(native_->fd < 0 && errno != EEXIST, ::open,
-                               "open(" << native_->namedPath << ", O_EXCL) failed");
+
+    // How a named file can take its name without replacing one that appears there meanwhile,
+    // tried on the still empty file: a hard link, else a rename that refuses to replace. Where
+    // the file system knows neither (some shared-folder and network mounts), no byte is written.
+    void choosePublishing(const tstring& destination, std::random_device& random) {
+        const std::string probe = partialName(random);
+        if (::linkat(folder, partial.c_str(), folder, probe.c_str(), 0) == 0) {
+            ::unlinkat(folder, probe.c_str(), 0);
+            publishing = Publishing::LinkNamed;
+            return;
+        }
+        if (::renameat2(folder, partial.c_str(), folder, probe.c_str(), RENAME_NOREPLACE) == 0) {
+            partial = probe;
+            publishing = Publishing::RenameNoReplace;
+            return;
+        }
+        const int error = errno;
+        ::unlinkat(folder, partial.c_str(), 0);
+        partial.clear();
+        LD_THROW(tstrings::MessageBuilder()
+                 << destination
+                 << " cannot be written without --force: the file system it goes to can neither link a file nor "
+                    "rename one without replacing another ("
+                 << describeSystemError(static_cast<unsigned long>(error), nullptr)
+                 << "), so a file that appeared at that name meanwhile would be replaced");
     }
-    if (native_->fd < 0) {
-        LD_THROW(tstrings::MessageBuilder() << "No new file could be made in " << native_->directory);
+};
+
+OutputFile::OutputFile(const OutputFolder& folder, const tstring& name, bool replace)
+    : destination_(folder.pathOf(name)), native_(std::make_unique<Native>()) {
+    native_->folder = folder.native().fd;
+    native_->name = narrow(name);
+    native_->replace = replace;
+    if (native_->makeUnnamed(destination_)) {
+        native_->publishing = Publishing::LinkUnnamed;
+        return;
+    }
+    std::random_device random;
+    native_->makeNamed(destination_, random);
+    if (replace) {
+        native_->publishing = Publishing::Rename;
+    } else {
+        native_->choosePublishing(destination_, random);
     }
 }
 
@@ -83,8 +208,8 @@ OutputFile::~OutputFile() {
     if (native_->fd >= 0) {
         ::close(native_->fd);
     }
-    if (!native_->published && !native_->namedPath.empty()) {
-        ::unlink(native_->namedPath.c_str());
+    if (!native_->published && !native_->partial.empty()) {
+        ::unlinkat(native_->folder, native_->partial.c_str(), 0);
     }
 }
 
@@ -145,54 +270,59 @@ void OutputFile::startSync() {
     }
 }
 
-void OutputFile::publish(bool replace) {
-    const std::string destination = tstrings::toUtf8(destination_);
+void OutputFile::publish() {
+    Native& file = *native_;
     int syncError = 0;
-    if (native_->sync.valid()) {
-        syncError = native_->sync.get();
-    } else if (::fsync(native_->fd) != 0) {
+    if (file.sync.valid()) {
+        syncError = file.sync.get();
+    } else if (::fsync(file.fd) != 0) {
         syncError = errno;
     }
     if (syncError != 0) {
         LD_THROW_SYSTEM_ERROR(::fsync, static_cast<unsigned long>(syncError), "fsync(" << destination_ << ") failed");
     }
-    if (native_->namedPath.empty()) {
-        // An unnamed file gets its name by a link; link() never replaces, so a replacement is
-        // linked under a name of its own first and then renamed over the destination.
-        const std::string self = "/proc/self/fd/" + std::to_string(native_->fd);
-        if (!replace) {
-            LD_THROW_LAST_ERROR_IF(
-                ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, destination.c_str(), AT_SYMLINK_FOLLOW) != 0, ::linkat,
-                "linkat(" << destination_ << ") failed");
+    const char* name = file.name.c_str();
+    if (file.publishing == Publishing::LinkUnnamed) {
+        // link() never replaces: a replacement is linked under a name of its own first and then
+        // renamed over the destination.
+        const std::string self = "/proc/self/fd/" + std::to_string(file.fd);
+        if (!file.replace) {
+            LD_THROW_LAST_ERROR_IF(::linkat(AT_FDCWD, self.c_str(), file.folder, name, AT_SYMLINK_FOLLOW) != 0,
+                                   ::linkat, "linkat(" << destination_ << ") failed");
         } else {
             std::random_device random;
-            for (int attempt = 0; native_->namedPath.empty(); ++attempt) {
-                const std::string name = uniqueName(native_->directory, random);
-                if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-                    native_->namedPath = name;
+            for (int attempt = 0; file.partial.empty(); ++attempt) {
+                const std::string partial = partialName(random);
+                if (::linkat(AT_FDCWD, self.c_str(), file.folder, partial.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                    file.partial = partial;
                 }
-                LD_THROW_LAST_ERROR_IF(native_->namedPath.empty() && (errno != EEXIST || attempt >= kNameAttempts),
-                                       ::linkat, "linkat(" << native_->directory << ") failed");
+                LD_THROW_LAST_ERROR_IF(file.partial.empty() && (errno != EEXIST || attempt >= kNameAttempts), ::linkat,
+                                       "linkat(" << destination_ << ".partial) failed");
             }
+            file.publishing = Publishing::Rename;
         }
     }
-    if (!native_->namedPath.empty()) {
-        if (replace) {
-            LD_THROW_LAST_ERROR_IF(::rename(native_->namedPath.c_str(), destination.c_str()) != 0, ::rename,
-                                   "rename(" << native_->namedPath << ", " << destination_ << ") failed");
-        } else {
-            // link() fails where the destination exists: it is never replaced unasked.
-            LD_THROW_LAST_ERROR_IF(::link(native_->namedPath.c_str(), destination.c_str()) != 0, ::link,
-                                   "link(" << native_->namedPath << ", " << destination_ << ") failed");
-            ::unlink(native_->namedPath.c_str());
-        }
+    const char* partial = file.partial.c_str();
+    switch (file.publishing) {
+        case Publishing::LinkUnnamed:
+            break;
+        case Publishing::LinkNamed:
+            // linkat() fails where the destination exists: it is never replaced unasked.
+            LD_THROW_LAST_ERROR_IF(::linkat(file.folder, partial, file.folder, name, 0) != 0, ::linkat,
+                                   "link(" << destination_ << ") failed");
+            ::unlinkat(file.folder, partial, 0);
+            break;
+        case Publishing::RenameNoReplace:
+            LD_THROW_LAST_ERROR_IF(::renameat2(file.folder, partial, file.folder, name, RENAME_NOREPLACE) != 0,
+                                   ::renameat2, "rename(" << destination_ << ", RENAME_NOREPLACE) failed");
+            break;
+        case Publishing::Rename:
+            LD_THROW_LAST_ERROR_IF(::renameat(file.folder, partial, file.folder, name) != 0, ::renameat,
+                                   "rename(" << destination_ << ") failed");
+            break;
     }
-    native_->published = true;
-    // The new name is durable once its directory is.
-    const int directory = ::open(native_->directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directory >= 0) {
-        ::fsync(directory);
-        ::close(directory);
-    }
+    file.published = true;
+    // The new name is durable once its folder is.
+    ::fsync(file.folder);
     LOG_TRACE("Created [" << destination_ << "] file");
 }

@@ -8,6 +8,7 @@
 #include "Log.h"
 #include "UniqueResource.h"
 #include "WinApi.h"
+#include "WinFileUtils.h"
 
 namespace {
 
@@ -29,15 +30,102 @@ OVERLAPPED at(std::uint64_t offset) {
 
 }  // namespace
 
+// Held as itself, never what a link there points to, and with deletion denied: nobody can rename
+// it away and put a link in its place while files are made in it.
+struct OutputFolder::Native {
+    UniqueHandle handle;
+};
+
+namespace {
+
+DWORD attributesOf(HANDLE handle, const tstring& path) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    LD_THROW_LAST_ERROR_IF(!GetFileInformationByHandle(handle, &info), GetFileInformationByHandle,
+                           "GetFileInformationByHandle(" << path << ") failed");
+    return info.dwFileAttributes;
+}
+
+// Listing is data access for a folder: only with it does the share mode keep others from
+// renaming or deleting the folder. Wine opens a Linux symbolic link as what it points to and marks
+// only the path's attributes, so both are asked.
+UniqueHandle holdFolder(const tstring& path, bool followLinks) {
+    UniqueHandle folder(CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT),
+                                    nullptr));
+    LD_THROW_LAST_ERROR_IF(!folder, CreateFileW, "CreateFile(" << path << ") failed");
+    const DWORD attributes = attributesOf(folder.get(), path);
+    const DWORD pathAttributes = GetFileAttributesW(path.c_str());
+    const bool pathIsLink =
+        pathAttributes != INVALID_FILE_ATTRIBUTES && (pathAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (!followLinks && (pathIsLink || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
+        LD_THROW(FileUtils::linkBelowTargetRefusal(path));
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        LD_THROW(tstrings::MessageBuilder() << path << " is a file, not a folder");
+    }
+    return folder;
+}
+
+}  // namespace
+
+OutputFolder::OutputFolder(const tstring& path, std::unique_ptr<Native> native)
+    : path_(path), native_(std::move(native)) {}
+
+OutputFolder::OutputFolder(const tstring& path, tstring_array& made)
+    : path_(path), native_(std::make_unique<Native>()) {
+    FileUtils::createDirectory(path, &made);
+    // The folder as given resolves as usual, links and all.
+    native_->handle = holdFolder(path, true);
+}
+
+OutputFolder::~OutputFolder() = default;
+OutputFolder::OutputFolder(OutputFolder&& other) noexcept = default;
+OutputFolder& OutputFolder::operator=(OutputFolder&& other) noexcept = default;
+
+tstring OutputFolder::pathOf(const tstring& name) const {
+    return FileUtils::PathBuilder() << path_ << name;
+}
+
+OutputFolder::Entry OutputFolder::entry(const tstring& name) const {
+    const DWORD attributes = GetFileAttributesW(pathOf(name).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return Entry::None;
+    }
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return Entry::Link;
+    }
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Entry::Folder : Entry::File;
+}
+
+OutputFolder OutputFolder::child(const tstring& name, tstring_array& made) const {
+    const tstring path = pathOf(name);
+    if (CreateDirectoryW(path.c_str(), nullptr)) {
+        made.push_back(path);
+    } else {
+        const DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS) {
+            LD_THROW_SYSTEM_ERROR(CreateDirectoryW, error, "CreateDirectory(" << path << ") failed");
+        }
+    }
+    auto native = std::make_unique<Native>();
+    native->handle = holdFolder(path, false);
+    return OutputFolder(path, std::move(native));
+}
+
 struct OutputFile::Native {
     UniqueHandle file;
     tstring temporaryPath;
+    bool replace = false;
     bool deleteByName = false;  // where the file system keeps no delete disposition
     bool published = false;
 };
 
-OutputFile::OutputFile(const tstring& destination) : destination_(destination), native_(std::make_unique<Native>()) {
-    const tstring directory = FileUtils::dirname(destination);
+// Windows renames without replacing wherever it renames at all: nothing to find out first.
+OutputFile::OutputFile(const OutputFolder& folder, const tstring& name, bool replace)
+    : destination_(folder.pathOf(name)), native_(std::make_unique<Native>()) {
+    native_->replace = replace;
+    const tstring& directory = folder.path();
     std::random_device random;
     for (int attempt = 0; attempt < kNameAttempts && !native_->file; ++attempt) {
         native_->temporaryPath = FileUtils::PathBuilder()
@@ -114,7 +202,8 @@ std::size_t OutputFile::readAt(std::uint64_t offset, void* buffer, std::size_t s
 
 void OutputFile::startSync() {}
 
-void OutputFile::publish(bool replace) {
+void OutputFile::publish() {
+    const bool replace = native_->replace;
     HANDLE file = native_->file.get();
     LD_THROW_LAST_ERROR_IF(!FlushFileBuffers(file), FlushFileBuffers,
                            "FlushFileBuffers(" << native_->temporaryPath << ") failed");

@@ -25,6 +25,7 @@ void refuseStrayOptions(const PackOptions& options, const char* command) {
     };
     stray(options.mode != PackMode::Pack && !options.icon.empty(), "--icon");
     stray(options.mode != PackMode::Pack && options.productCode.has_value(), "--product-code");
+    stray(options.mode != PackMode::Pack && options.followLinks, "--follow-links");
     stray(options.mode != PackMode::Info && options.json, "--json");
     stray(options.mode == PackMode::Info && !options.output.empty(), "-o");
     stray(options.mode == PackMode::Info && options.force, "--force");
@@ -62,6 +63,8 @@ PackOptions parsePackOptions(const tstring_array& args) {
             extract = true;
         } else if (arg == L"--json") {
             options.json = true;
+        } else if (arg == L"--follow-links") {
+            options.followLinks = true;
         } else if (arg == L"--force" || arg == L"-f") {
             options.force = true;
         } else if (arg == L"--help" || arg == L"-h" || arg == L"/?") {
@@ -104,6 +107,7 @@ PackOptions parsePackOptions(const tstring_array& args) {
 
 tstring packUsage() {
     return L"Usage: lodestar-pack PACKAGE.msi -o OUTPUT.exe [--icon FILE.ico] [--product-code GUID] [--force]\n"
+           L"                     [--follow-links]\n"
            L"       lodestar-pack --info SETUP.exe [--json]\n"
            L"       lodestar-pack --extract SETUP.exe -o DIR [--force]\n"
            L"\n"
@@ -123,6 +127,10 @@ tstring packUsage() {
            L"  --icon FILE           an .ico file for the launcher's icon\n"
            L"  --product-code GUID   fail unless the package's ProductCode is GUID\n"
            L"  -f, --force           replace OUTPUT.exe if it exists (with --extract: files in DIR)\n"
+           L"  --follow-links        follow symbolic links (on Windows also junctions) below the\n"
+           L"                        package's folder, as a build's tree of links needs; without it a\n"
+           L"                        link there is refused, so a tree others can write cannot make the\n"
+           L"                        launcher carry what lies outside it\n"
            L"  --info SETUP.exe      describe a launcher: ProductCode, UpgradeCode, ProductName,\n"
            L"                        ProductVersion, Manufacturer, installation scope, the package and\n"
            L"                        every file beside it with size and SHA-256, the launcher's own\n"
@@ -132,7 +140,9 @@ tstring packUsage() {
            L"                        an Intune detection rule (the schema: info.schema.json)\n"
            L"  --extract SETUP.exe   write the package under its own name and every file beside it\n"
            L"                        into DIR (made when missing), as the launcher's extract verb does;\n"
-           L"                        nothing is written when a file exists there and --force is not given\n"
+           L"                        nothing is written when a file exists there and --force is not given,\n"
+           L"                        nor when a folder or file below DIR is a link: nothing is written\n"
+           L"                        through a link\n"
            L"  -h, --help            show this text\n"
            L"  --version             show the version\n"
            L"\n"

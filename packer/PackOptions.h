@@ -19,6 +19,7 @@ struct PackOptions {
     std::optional<tstring> productCode;  // the code the package must have, as given
     bool json = false;                   // Info: JSON instead of text
     bool force = false;
+    bool followLinks = false;  // Pack: follow links below the package's folder
     bool help = false;
     bool version = false;
 };

@@ -123,22 +123,25 @@ void confirmProductCode(const PackageDescription& package, const tstring& given,
 }
 
 // A file the package names beside it, opened (not read: the launcher's size is judged first).
-InputFile openFileBeside(const tstring& packagePath, const FileBesidePackage& file) {
+InputFile openFileBeside(FilesBelow& packageFolder, const tstring& packagePath, const FileBesidePackage& file) {
     const tstring packageName = host::fileNameOf(packagePath);
-    const tstring path = classifyFailure(
-        kInputError, [&] { return host::findBelow(host::parentOf(packagePath), file.name); },
-        [&](const LdErrorBase& e) {
-            return tstrings::MessageBuilder() << file.name << ", which " << file.askedBy << " of " << packageName
-                                              << " names, cannot be found: " << rawMessageOf(e);
-        });
     return classifyFailure(
-        kInputError, [&] { return InputFile(path); },
+        kInputError, [&] { return packageFolder.open(file.name); },
         [&](const LdErrorBase& e) {
             const auto* error = dynamic_cast<const InputFileError*>(&e);
             tstrings::MessageBuilder message;
-            message << path << ", which " << file.askedBy << " of " << packageName << " names, ";
-            if (error != nullptr && error->missing()) {
+            const tstring asked = L", which " + file.askedBy + L" of " + packageName + L" names, ";
+            if (error == nullptr) {
+                return message << file.name << asked << "cannot be found: " << rawMessageOf(e);
+            }
+            message << error->path() << asked;
+            if (error->missing()) {
                 return message << "is missing: the package cannot be installed without it";
+            }
+            if (error->link()) {
+                return message << "is not read: " << rawMessageOf(e)
+                               << ", and lodestar-pack follows no link below the package's folder unless "
+                                  "--follow-links is given";
             }
             return message << "cannot be read (" << rawMessageOf(e) << ")";
         });
@@ -296,8 +299,12 @@ PackResult pack(const PackOptions& options, const LauncherParts& parts, const Pa
                                                        << contract::kLastCarriedFileId);
     }
     std::vector<InputFile> beside;
+    std::optional<FilesBelow> packageFolder;
+    if (!files.empty()) {
+        packageFolder.emplace(host::parentOf(packagePath), options.followLinks);
+    }
     for (const FileBesidePackage& file : files) {
-        beside.push_back(openFileBeside(packagePath, file));
+        beside.push_back(openFileBeside(*packageFolder, packagePath, file));
         result.besideCount += 1;
         result.besideSize += beside.back().size();
     }
@@ -341,8 +348,8 @@ PackResult pack(const PackOptions& options, const LauncherParts& parts, const Pa
         }
     });
     const auto writeLauncher = [&] {
-        madeDirectories = host::makeDirectories(host::parentOf(result.outputPath));
-        OutputFile output(result.outputPath);
+        const OutputFolder folder(host::parentOf(result.outputPath), madeDirectories);
+        OutputFile output(folder, host::fileNameOf(result.outputPath), options.force);
         const StubImage::Written written = stub.writeWith(resources, output, progress);
         payload::Index packed = index;
         for (std::size_t i = 0; i < packed.entries.size(); ++i) {
@@ -359,7 +366,7 @@ PackResult pack(const PackOptions& options, const LauncherParts& parts, const Pa
                                                   << " did not read back whole: " << rawMessageOf(e);
             });
         result.outputSize = written.size;
-        output.publish(options.force);
+        output.publish();
         removeDirectories.release();
     };
     classifyFailure(kOutputError, writeLauncher, [&](const LdErrorBase& e) {

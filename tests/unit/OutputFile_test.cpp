@@ -14,8 +14,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <numeric>
+#include <optional>
 #include <regex>
 
+#include "FileUtils.h"
 #include "TestSupport.h"
 
 namespace {
@@ -116,15 +118,25 @@ protected:
             GTEST_SKIP() << "the file system of " << utf8(scratch.path()) << " keeps no unnamed files";
         }
     }
+    // The folder the files go to, held as the packer holds it.
+    const OutputFolder& folder() {
+        if (!folder_) {
+            tstring_array made;
+            folder_.emplace(scratch.path(), made);
+        }
+        return *folder_;
+    }
+
     ScratchDirectory scratch;
     OutputKind kind{GetParam()};
+    std::optional<OutputFolder> folder_;
 };
 
 TEST_P(OutputFileTest, IsInvisibleUntilPublishedAndReadsBackThroughItself) {
     const tstring destination = scratch / L"setup \u00e9.exe";
     const std::string head = bytes(100000, 1);
     {
-        OutputFile file(destination);
+        OutputFile file(folder(), L"setup \u00e9.exe", false);
         file.write(head.data(), head.size());
         file.write("tail", 4);
         file.writeAt(10, "ABC", 3);
@@ -144,7 +156,7 @@ TEST_P(OutputFileTest, IsInvisibleUntilPublishedAndReadsBackThroughItself) {
         EXPECT_EQ(reader.read(read, 3), 3u);
         EXPECT_EQ(std::string(read, 3), "ABC");
 
-        file.publish(false);
+        file.publish();
         EXPECT_EQ(listNames(scratch.path()), std::vector<tstring>{L"setup \u00e9.exe"});
     }
     const std::string written = readFile(destination);
@@ -158,18 +170,18 @@ TEST_P(OutputFileTest, ReplacesOnlyWhenAsked) {
     const tstring destination = scratch / L"setup.exe";
     writeFile(destination, "the old launcher");
     {
-        OutputFile file(destination);
+        OutputFile file(folder(), L"setup.exe", false);
         file.write("new", 3);
         expectNothingButStaging(GetParam(), scratch.path(), {L"setup.exe"});
-        const std::string refusal = rawMessageOf([&] { file.publish(false); });
+        const std::string refusal = rawMessageOf([&] { file.publish(); });
         EXPECT_NE(refusal, "(nothing thrown)");
         EXPECT_EQ(readFile(destination), "the old launcher");
     }
     EXPECT_EQ(listNames(scratch.path()), std::vector<tstring>{L"setup.exe"}) << "the refused file is gone";
     {
-        OutputFile file(destination);
+        OutputFile file(folder(), L"setup.exe", true);
         file.write("new", 3);
-        file.publish(true);
+        file.publish();
     }
     EXPECT_EQ(readFile(destination), "new");
     EXPECT_EQ(listNames(scratch.path()), std::vector<tstring>{L"setup.exe"});
@@ -177,28 +189,53 @@ TEST_P(OutputFileTest, ReplacesOnlyWhenAsked) {
 
 TEST_P(OutputFileTest, AnUnpublishedFileLeavesNothing) {
     // Destroyed after writing, after a refused replacement of a folder, and without a byte.
-    const tstring destination = scratch / L"setup.exe";
     {
-        OutputFile file(destination);
+        OutputFile file(folder(), L"setup.exe", false);
         const std::string content = bytes(1 << 20, 7);
         file.write(content.data(), content.size());
     }
     EXPECT_TRUE(listNames(scratch.path()).empty());
     std::filesystem::create_directories(fsPath(scratch / L"folder") / "inside");
     {
-        OutputFile file(scratch / L"folder");
+        OutputFile file(folder(), L"folder", true);
         file.write("x", 1);
-        EXPECT_NE(rawMessageOf([&] { file.publish(true); }), "(nothing thrown)");
+        EXPECT_NE(rawMessageOf([&] { file.publish(); }), "(nothing thrown)");
     }
     EXPECT_EQ(listNames(scratch.path()), std::vector<tstring>{L"folder"});
     EXPECT_EQ(listNames(scratch / L"folder"), std::vector<tstring>{L"inside"});
-    { OutputFile file(destination); }
+    { OutputFile file(folder(), L"setup.exe", false); }
     EXPECT_EQ(listNames(scratch.path()), std::vector<tstring>{L"folder"});
 }
 
-TEST_P(OutputFileTest, ADirectoryThatIsNotThereIsAnError) {
-    EXPECT_NE(rawMessageOf([&] { OutputFile file(scratch / L"missing/setup.exe"); }), "(nothing thrown)");
-    EXPECT_TRUE(listNames(scratch.path()).empty());
+// Folders are made as they are asked for, each reported once, and a link or a file where a
+// folder should be is refused, never gone through.
+TEST_P(OutputFileTest, FoldersAreMadeAndNeverReachedThroughALink) {
+    tstring_array made;
+    const OutputFolder out(scratch / L"out/a", made);
+    EXPECT_EQ(made, (tstring_array{scratch / L"out", scratch / L"out/a"}));
+    const OutputFolder child = out.child(L"\u00e9", made);
+    EXPECT_EQ(made.back(), out.pathOf(L"\u00e9"));
+    out.child(L"\u00e9", made);
+    EXPECT_EQ(made.size(), 3u) << "an existing folder serves and is not reported";
+    {
+        OutputFile file(child, L"x.txt", false);
+        file.write("x", 1);
+        file.publish();
+    }
+    EXPECT_EQ(readFile(out.pathOf(L"\u00e9") + L"/x.txt"), "x");
+    EXPECT_EQ(out.entry(L"\u00e9"), OutputFolder::Entry::Folder);
+    EXPECT_EQ(child.entry(L"x.txt"), OutputFolder::Entry::File);
+    EXPECT_EQ(child.entry(L"missing"), OutputFolder::Entry::None);
+    EXPECT_NE(rawMessageOf([&] { child.child(L"x.txt", made); }), "(nothing thrown)");
+#ifndef _WIN32
+    std::filesystem::create_directory_symlink(fsPath(scratch.path()), fsPath(out.pathOf(L"link")));
+    EXPECT_EQ(out.entry(L"link"), OutputFolder::Entry::Link);
+    EXPECT_EQ(rawMessageOf([&] { out.child(L"link", made); }),
+              utf8(FileUtils::linkBelowTargetRefusal(out.pathOf(L"link"))));
+    // The folder as given resolves as usual, even through a link.
+    const OutputFolder throughLink(out.pathOf(L"link"), made);
+    EXPECT_EQ(throughLink.entry(L"out"), OutputFolder::Entry::Folder);
+#endif
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, OutputFileTest, ::testing::ValuesIn(kinds()),

@@ -83,4 +83,8 @@ PathBuilder& PathBuilder::operator<<(const tstring& component) {
     return *this;
 }
 
+tstring linkBelowTargetRefusal(const tstring& path) {
+    return path + L" is a link, and nothing is extracted through a link";
+}
+
 }  // namespace FileUtils

@@ -36,6 +36,10 @@ tstring removeTrailingSeparators(const tstring& path);
 // Backslashes and lower-case ASCII letters, so that equal paths compare equal as text.
 tstring normalizePath(const tstring& path);
 
+// What an extraction says of a link it finds below the folder it writes into: the launcher's
+// extract verb and lodestar-pack --extract write nothing through one, and say so alike.
+tstring linkBelowTargetRefusal(const tstring& path);
+
 // Joins any number of components with combinePath:
 //     tstring package = PathBuilder() << workDir << L"main.msi";
 class PathBuilder {

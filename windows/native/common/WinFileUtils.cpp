@@ -128,10 +128,48 @@ bool isDirectoryNotEmpty(const tstring& path) {
     return isDirectory(path) && !LD_SYSTEM_FUNCTION(shlwapi, PathIsDirectoryEmptyW)(path.c_str());
 }
 
+namespace {
+
+// The end of the component at `start`: the next separator, or the end of `path`.
+std::size_t componentEnd(const tstring& path, std::size_t start) {
+    std::size_t end = start;
+    while (end < path.size() && !isDirSeparator(path[end])) {
+        ++end;
+    }
+    return end;
+}
+
+// How much of `path` names where its folders start, which is not made but must exist: a drive
+// ("C:\"), a share ("\\server\share\", "\\?\UNC\server\share\"), a volume
+// ("\\?\Volume{...}\", "\\?\C:\"), the current drive's root ("\"); nothing for a relative path.
+std::size_t rootLength(const tstring& path) {
+    const auto separatorAt = [&](std::size_t i) { return i < path.size() && isDirSeparator(path[i]); };
+    if (separatorAt(0) && separatorAt(1)) {
+        std::size_t start = 2;
+        if (path.size() > 3 && (path[2] == L'?' || path[2] == L'.') && separatorAt(3)) {
+            start = 4;  // \\?\ or \\.\: what follows is a drive, a volume, or UNC\server\share
+            const std::size_t first = componentEnd(path, start);
+            if (tstrings::toLower(path.substr(start, first - start)) != L"unc") {
+                return std::min(first + 1, path.size());
+            }
+            start = first + 1;
+        }
+        const std::size_t server = componentEnd(path, start);
+        const std::size_t share = componentEnd(path, std::min(server + 1, path.size()));
+        return std::min(share + 1, path.size());
+    }
+    if (path.size() >= 2 && path[1] == L':') {
+        return separatorAt(2) ? 3 : 2;
+    }
+    return separatorAt(0) ? 1 : 0;
+}
+
+}  // namespace
+
 void createDirectory(const tstring& path, tstring_array* created) {
-    // Every prefix that ends at a separator is one level, drive root included.
+    // Every prefix that ends at a separator after the root is one level.
     const tstring levels = removeTrailingSeparators(path) + L'\\';
-    for (size_t pos = 0; pos < levels.size(); ++pos) {
+    for (size_t pos = rootLength(levels); pos < levels.size(); ++pos) {
         if (isDirSeparator(levels[pos])) {
             createDir(levels.substr(0, pos + 1), nullptr, created);
         }

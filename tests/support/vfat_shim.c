@@ -1,0 +1,106 @@
+/* A file system the test machine does not have, played for a process through LD_PRELOAD: what
+ * vfat and exFAT answer (no unnamed files, no hard links, but renames that refuse to replace), or,
+ * with LODESTAR_SHIM_NO_RENAME_FLAGS set, what some shared-folder and network mounts answer (no
+ * rename flag at all). Only the calls whose answers differ are taken over; everything else goes
+ * to the C library. */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+/* The C library's own function of that name (ISO C has no cast from dlsym's pointer to a function). */
+static void* nextSymbol(const char* name, void* function, size_t size) {
+    void* address = dlsym(RTLD_NEXT, name);
+    memcpy(function, &address, size);
+    return address;
+}
+
+static int renameFlagsRefused(void) {
+    return getenv("LODESTAR_SHIM_NO_RENAME_FLAGS") != NULL;
+}
+
+static int openatWithoutTmpfile(const char* symbol, int dirfd, const char* path, int flags, mode_t mode) {
+    if ((flags & O_TMPFILE) == O_TMPFILE) {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    int (*real)(int, const char*, int, ...) = NULL;
+    nextSymbol(symbol, &real, sizeof real);
+    return real(dirfd, path, flags, mode);
+}
+
+int openat(int dirfd, const char* path, int flags, ...) {
+    mode_t mode = 0;
+    if (flags & (O_CREAT | O_TMPFILE)) {
+        va_list args;
+        va_start(args, flags);
+        mode = va_arg(args, mode_t);
+        va_end(args);
+    }
+    return openatWithoutTmpfile("openat", dirfd, path, flags, mode);
+}
+
+int openat64(int dirfd, const char* path, int flags, ...) {
+    mode_t mode = 0;
+    if (flags & (O_CREAT | O_TMPFILE)) {
+        va_list args;
+        va_start(args, flags);
+        mode = va_arg(args, mode_t);
+        va_end(args);
+    }
+    return openatWithoutTmpfile("openat64", dirfd, path, flags, mode);
+}
+
+int open(const char* path, int flags, ...) {
+    mode_t mode = 0;
+    if (flags & (O_CREAT | O_TMPFILE)) {
+        va_list args;
+        va_start(args, flags);
+        mode = va_arg(args, mode_t);
+        va_end(args);
+    }
+    return openatWithoutTmpfile("openat", AT_FDCWD, path, flags, mode);
+}
+
+int open64(const char* path, int flags, ...) {
+    mode_t mode = 0;
+    if (flags & (O_CREAT | O_TMPFILE)) {
+        va_list args;
+        va_start(args, flags);
+        mode = va_arg(args, mode_t);
+        va_end(args);
+    }
+    return openatWithoutTmpfile("openat64", AT_FDCWD, path, flags, mode);
+}
+
+int link(const char* from, const char* to) {
+    (void)from;
+    (void)to;
+    errno = EPERM;
+    return -1;
+}
+
+int linkat(int fromDir, const char* from, int toDir, const char* to, int flags) {
+    (void)fromDir;
+    (void)from;
+    (void)toDir;
+    (void)to;
+    (void)flags;
+    errno = EPERM;
+    return -1;
+}
+
+int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned int flags) {
+    if (flags != 0 && renameFlagsRefused()) {
+        errno = EINVAL;
+        return -1;
+    }
+    int (*real)(int, const char*, int, const char*, unsigned int) = NULL;
+    nextSymbol("renameat2", &real, sizeof real);
+    return real(fromDir, from, toDir, to, flags);
+}
