@@ -743,7 +743,16 @@ UniqueHandle lockFileContent(const tstring& path, const void* data, std::size_t 
     // Read sharing only: from here on nobody else can open the file to write, rename or delete it.
     UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    LD_THROW_LAST_ERROR_IF(!file, CreateFileW, "CreateFile(" << path << ") failed");
+    if (!file) {
+        const DWORD error = GetLastError();
+        // Only this process wrote the file, and it has closed it: whoever holds it open to write
+        // it, rename it or delete it is another program, and what it did cannot be known.
+        if (error == ERROR_SHARING_VIOLATION) {
+            LD_THROW(tstrings::MessageBuilder()
+                     << "[" << path << "] was opened by another program after it was written");
+        }
+        LD_THROW_SYSTEM_ERROR(CreateFileW, error, "CreateFile(" << path << ") failed");
+    }
     // Before the handle was open anybody could have written to the file: only the bytes tell.
     ContentHash hash;
     if (!holdsExactly(file.get(), path, data, size, contentHash != nullptr ? &hash : nullptr)) {
