@@ -54,6 +54,7 @@ void refuseDamagedSetup(const tstring& name) {
 CarriedPayload::CarriedPayload(HMODULE module) : module_(module), index_(readIndex(module)) {
     if (!index_) {
         files_.push_back(CarriedFile{tstring(), 0, payload::IndexEntry{}});
+        find(files_.front());
         return;
     }
     if (index_->entries.size() - 1 > resources::kLastCarriedFileId) {
@@ -62,6 +63,20 @@ CarriedPayload::CarriedPayload(HMODULE module) : module_(module), index_(readInd
     checkNames(*index_);
     for (std::size_t i = 0; i < index_->entries.size(); ++i) {
         files_.push_back(CarriedFile{index_->entries[i].name, static_cast<std::uint16_t>(i), index_->entries[i]});
+        find(files_.back());
+    }
+}
+
+void CarriedPayload::find(CarriedFile& file) const {
+    const Resource resource = carriedResource(file.resourceId, module_);
+    if (!indexed()) {
+        // Packed before indexes: a missing package is the resource's own error.
+        file.data = resource.getPtr(file.size);
+        return;
+    }
+    file.data = resource.getPtr(file.size, std::nothrow);
+    if (file.data == nullptr || file.size != file.packed.size) {
+        refuseDamagedSetup(file.name);
     }
 }
 
@@ -69,30 +84,23 @@ std::vector<CarriedFile> CarriedPayload::besideThePackage() const {
     return std::vector<CarriedFile>(files_.begin() + 1, files_.end());
 }
 
-void CarriedPayload::checkSize(const CarriedFile& file, const Resource& resource) const {
-    if (indexed() && (!resource.available() || resource.size() != file.packed.size)) {
-        refuseDamagedSetup(file.name);
-    }
-}
-
-UniqueHandle CarriedPayload::lockChecked(const CarriedFile& file, const tstring& path, const Resource& resource) const {
+UniqueHandle CarriedPayload::lockChecked(const CarriedFile& file, const tstring& path) const {
     if (!indexed()) {
         // Packed before indexes: the carried bytes are all there is to compare with.
-        return FileUtils::lockFileContent(path, resource.rawData(), resource.size());
+        return FileUtils::lockFileContent(path, file.data, file.size);
     }
     std::uint64_t hash = 0;
-    UniqueHandle lock = FileUtils::lockFileContent(path, resource.rawData(), resource.size(), &hash);
+    UniqueHandle lock = FileUtils::lockFileContent(path, file.data, file.size, &hash);
     if (hash != file.packed.hash) {
         refuseDamagedSetup(file.name);
     }
     return lock;
 }
 
+// saveToFile finds the resource again itself: the package's way to disk is the resource's own.
 UniqueHandle CarriedPayload::writeChecked(const CarriedFile& file, const tstring& path) const {
-    const Resource resource = carriedResource(file.resourceId, module_);
-    checkSize(file, resource);
-    resource.saveToFile(path);
-    return lockChecked(file, path, resource);
+    carriedResource(file.resourceId, module_).saveToFile(path);
+    return lockChecked(file, path);
 }
 
 namespace {
@@ -114,13 +122,16 @@ void refuseLinksOnTheWay(const tstring& root, const tstring& name) {
 }  // namespace
 
 void CarriedPayload::extractTo(const tstring& directory, const tstring& packageFileName) const {
+    // Every file with its name relative to `directory`, checked before anything is written.
     std::vector<std::pair<const CarriedFile*, tstring>> targets;
-    targets.emplace_back(&package(), FileUtils::PathBuilder() << directory << packageFileName);
+    targets.emplace_back(&package(), packageFileName);
     for (std::size_t i = 1; i < files_.size(); ++i) {
-        targets.emplace_back(&files_[i], FileUtils::PathBuilder() << directory << files_[i].name);
+        targets.emplace_back(&files_[i], files_[i].name);
     }
-    for (const auto& [file, path] : targets) {
-        refuseLinksOnTheWay(directory, file == &package() ? packageFileName : file->name);
+    for (const auto& [file, name] : targets) {
+        static_cast<void>(file);
+        refuseLinksOnTheWay(directory, name);
+        const tstring path = FileUtils::PathBuilder() << directory << name;
         if (FileUtils::pathExists(path)) {
             LD_THROW(tstrings::MessageBuilder() << path << " exists already: nothing was extracted");
         }
@@ -142,18 +153,14 @@ void CarriedPayload::extractTo(const tstring& directory, const tstring& packageF
         const auto keepTrack = ld::scopeExit([&] {
             madeDirectories.insert(madeDirectories.end(), directories.made().begin(), directories.made().end());
         });
-        for (const auto& [file, path] : targets) {
-            directories.prepare(file == &package() ? packageFileName : file->name);
-            const Resource resource = carriedResource(file->resourceId, module_);
-            checkSize(*file, resource);
+        for (const auto& [target, name] : targets) {
+            const CarriedFile& file = *target;
+            const tstring path = directories.prepare(name);
             // Checked under its temporary name and only then named: a run killed in between leaves
             // no damaged file under a name of the setup's. Never over a file that appeared
             // meanwhile: the move into place fails instead.
-            FileUtils::StagedFileWriter writer(path);
-            writer.write(resource.rawData(), resource.size());
-            writer.close();
-            lockChecked(*file, writer.temporaryPath(), resource);
-            writer.finalize(true);
+            FileUtils::writeStagedFile(path, file.data, file.size, FileUtils::Existing::Kept,
+                                       [&](const tstring& temporaryPath) { lockChecked(file, temporaryPath); });
             written.appendFile(path);
         }
     }

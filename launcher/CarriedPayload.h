@@ -26,11 +26,16 @@ struct CarriedFile {
     tstring name;                // relative to the package's folder; the package's own file name first
     std::uint16_t resourceId;    // the RCDATA number of a carried file; 0 for the package
     payload::IndexEntry packed;  // size and hash as packed
+    // The carried bytes in the launcher's mapped image, found once.
+    const void* data = nullptr;
+    std::uint32_t size = 0;
 };
 
 class CarriedPayload {
 public:
-    // Reads the index of `module`, if it has one, and checks it: a damaged index is refused here.
+    // Reads the index of `module`, if it has one, and checks it, and finds every carried file: a
+    // damaged index, or a carried file missing or of another size than the index says, is
+    // refused here, before anything is written.
     explicit CarriedPayload(HMODULE module);
 
     // False for a launcher packed before payload indexes: it carries the package alone, and
@@ -52,11 +57,11 @@ public:
     void extractTo(const tstring& directory, const tstring& packageFileName) const;
 
 private:
-    // Refuses the setup as damaged when the index says otherwise of the carried bytes' size.
-    void checkSize(const CarriedFile& file, const Resource& resource) const;
-    // Holds `path`, just written from `resource`, read-only and compares it with the carried bytes
+    // Finds the carried bytes of `file` in the module, one lookup.
+    void find(CarriedFile& file) const;
+    // Holds `path`, just written from `file`, read-only and compares it with the carried bytes
     // and, with an index, with the hash the index records.
-    UniqueHandle lockChecked(const CarriedFile& file, const tstring& path, const Resource& resource) const;
+    UniqueHandle lockChecked(const CarriedFile& file, const tstring& path) const;
 
     HMODULE module_;
     std::optional<payload::Index> index_;

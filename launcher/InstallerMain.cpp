@@ -1,7 +1,5 @@
 #include "InstallerMain.h"
 
-#include <algorithm>
-#include <iterator>
 #include <new>
 #include <optional>
 #include <string>
@@ -11,6 +9,7 @@
 #include "Executor.h"
 #include "FileUtils.h"
 #include "Guid.h"
+#include "LauncherCommand.h"
 #include "LauncherResources.h"
 #include "Log.h"
 #include "MsiLogSwitch.h"
@@ -26,28 +25,14 @@ namespace {
 // Written only by the flow; -1 (0xFFFFFFFF to the parent) means the launcher itself failed.
 int processExitCode = -1;
 
-constexpr const wchar_t* kUninstallSwitch = L"uninstall";
 constexpr const wchar_t* kPackageFileName = L"main.msi";
 constexpr int kSilentUiLevel = 2;  // INSTALLUILEVEL_NONE
-
-bool asksForUninstall(const tstring_array& args) {
-    return std::find(args.begin(), args.end(), tstring(kUninstallSwitch)) != args.end();
-}
-
-// Whether an argument could be "uninstall": its letters would stand together in the arguments'
-// text once the quotes the splitting removes are gone. Most runs install, and they then need not
-// split the command line at all: the system's splitter lives in shell32, whose load (with user32
-// and gdi32) is the largest part of a launcher's start-up.
-bool mayAskForUninstall(const tstring& argsText) {
-    tstring unquoted;
-    std::remove_copy(argsText.begin(), argsText.end(), std::back_inserter(unquoted), L'"');
-    return unquoted.find(kUninstallSwitch) != tstring::npos;
-}
 
 Guid carriedProductCode() {
     const std::vector<std::uint8_t> bytes =
         Resource(resources::kProductCodeLookupName, MAKEINTRESOURCEW(resources::kCarriedType),
-                 SysInfo::getCurrentModuleHandle()).binary();
+                 SysInfo::getCurrentModuleHandle())
+            .binary();
     // Exactly the resource's bytes: the text carries no terminator.
     return Guid(std::string(bytes.begin(), bytes.end()));
 }
@@ -117,8 +102,8 @@ tstring launcherFileName() {
     return FileUtils::basename(SysInfo::getProcessModulePath());
 }
 
-void extractCarriedPayload(const tstring_array& args) {
-    if (args.size() != 2) {
+void extractCarriedPayload(const tstring_array& operands) {
+    if (operands.size() != 1) {
         LD_THROW(tstrings::MessageBuilder() << "Usage: " << launcherFileName()
                                             << " extract DIR\nwrites the package and the files it needs beside it "
                                                "into DIR, without installing anything.");
@@ -127,7 +112,7 @@ void extractCarriedPayload(const tstring_array& args) {
     // A launcher packed before indexes does not know its package's name: it goes by the launcher's.
     const tstring packageFileName =
         payload.indexed() ? payload.package().name : FileUtils::stripSuffix(launcherFileName()) + L".msi";
-    payload.extractTo(FileUtils::toAbsolutePath(args[1]), packageFileName);
+    payload.extractTo(FileUtils::toAbsolutePath(operands.front()), packageFileName);
     processExitCode = 0;
 }
 
@@ -158,33 +143,6 @@ void showUsage() {
     processExitCode = 0;
 }
 
-bool isBlank(wchar_t c) {
-    return c == L' ' || c == L'\t';
-}
-
-// The verb the arguments' text starts with, as typed, followed by a blank or nothing. Only such a
-// command line is split: an ordinary installation loads no shell32.
-std::optional<tstring> leadingVerb(const tstring& argsText) {
-    std::size_t start = 0;
-    while (start < argsText.size() && isBlank(argsText[start])) {
-        ++start;
-    }
-    for (const wchar_t* verb : {L"extract", L"repair", L"/?", L"-?", L"/help", L"--help"}) {
-        const tstring word(verb);
-        const std::size_t end = start + word.size();
-        if (argsText.compare(start, word.size(), word) == 0 && (end == argsText.size() || isBlank(argsText[end]))) {
-            return word;
-        }
-    }
-    return std::nullopt;
-}
-
-// What follows the leading verb, as typed.
-tstring textAfterVerb(const tstring& argsText, const tstring& verb) {
-    const std::size_t verbStart = argsText.find(verb);
-    return tstrings::trim(argsText.substr(verbStart + verb.size()));
-}
-
 }  // namespace
 
 int exitCode() {
@@ -192,25 +150,24 @@ int exitCode() {
 }
 
 void installerMain() {
-    const tstring argsText = SysInfo::getCommandArgsText();
-    const std::optional<tstring> verb = leadingVerb(argsText);
-    if (!verb && !mayAskForUninstall(argsText)) {
-        installCarriedPackage({}, argsText);
-        return;
-    }
-    const tstring_array args = SysInfo::getCommandArgs(SysInfo::ExcludeProgramName);
-    if (asksForUninstall(args)) {
-        uninstallCarriedProduct(args);
-    } else if (verb && args.front() == *verb) {
-        if (*verb == L"extract") {
-            extractCarriedPayload(args);
-        } else if (*verb == L"repair") {
-            repairCarriedProduct(textAfterVerb(argsText, *verb));
-        } else {
+    // Read and split once; an ordinary installation loads no shell32 for it.
+    const LauncherCommand command = parseLauncherCommand(SysInfo::getCommandArgsText());
+    switch (command.action) {
+        case LauncherAction::Uninstall:
+            uninstallCarriedProduct(command.arguments);
+            return;
+        case LauncherAction::Extract:
+            extractCarriedPayload(command.operands);
+            return;
+        case LauncherAction::Repair:
+            repairCarriedProduct(command.installerText);
+            return;
+        case LauncherAction::Help:
             showUsage();
-        }
-    } else {
-        installCarriedPackage({}, argsText);
+            return;
+        case LauncherAction::Install:
+            installCarriedPackage({}, command.installerText);
+            return;
     }
 }
 

@@ -69,18 +69,26 @@ std::vector<std::uint8_t> Resource::binary() const {
 void Resource::saveToFile(const tstring& path) const {
     std::uint32_t size = 0;
     const void* data = getPtr(size);
-    FileUtils::StagedFileWriter writer(path);
-    writer.write(data, size);
-    writer.finalize();
+    FileUtils::writeStagedFile(path, data, size, FileUtils::Existing::Replaced);
+}
+
+const void* Resource::getPtr(std::uint32_t& size, const std::nothrow_t&) const {
+    size = 0;
+    const HRSRC found = find();
+    return found == nullptr ? nullptr : dataOf(found, size);
+}
+
+tstring Resource::describe(const char* reason) const {
+    return (tstrings::MessageBuilder() << reason << " (name='" << nameText_ << "', type='" << typeText_ << "')").tstr();
 }
 
 const void* Resource::getPtr(std::uint32_t& size) const {
-    const auto describe = [this](const char* reason) {
-        return (tstrings::MessageBuilder() << reason << " (name='" << nameText_ << "', type='" << typeText_ << "')")
-            .tstr();
-    };
     const HRSRC found = find();
     LD_THROW_LAST_ERROR_IF(found == nullptr, FindResourceW, describe("cannot find resource"));
+    return dataOf(found, size);
+}
+
+const void* Resource::dataOf(HRSRC found, std::uint32_t& size) const {
     const HGLOBAL loaded = LoadResource(module_, found);
     LD_THROW_LAST_ERROR_IF(loaded == nullptr, LoadResource, describe("cannot load resource"));
     const void* locked = LockResource(loaded);

@@ -29,9 +29,14 @@ public:
 
     // The data inside the loaded module and its size in bytes; the base of everything above.
     const void* getPtr(std::uint32_t& size) const;
+    // The same, found with one lookup; nullptr (size 0) where the module has no such resource.
+    const void* getPtr(std::uint32_t& size, const std::nothrow_t&) const;
 
 private:
     HRSRC find() const;
+    // getPtr's work once the resource is found.
+    const void* dataOf(HRSRC found, std::uint32_t& size) const;
+    tstring describe(const char* reason) const;
     bool isStringTable() const;
 
     tstring nameText_;

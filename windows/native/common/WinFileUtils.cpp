@@ -843,6 +843,17 @@ void StagedFileWriter::close() {
     closeFile();
 }
 
+void writeStagedFile(const tstring& path, const void* data, std::size_t size, Existing existing,
+                     const std::function<void(const tstring& temporaryPath)>& checkBeforeNaming) {
+    StagedFileWriter writer(path);
+    writer.write(data, size);
+    if (checkBeforeNaming) {
+        writer.close();
+        checkBeforeNaming(writer.temporaryPath());
+    }
+    writer.finalize(existing == Existing::Kept);
+}
+
 void StagedFileWriter::finalize(bool failIfExists) {
     // A caller that caught a failed write, close or move must not publish the file by trying
     // again: only the first finalize() of a complete file may move it.

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <new>
 #include <vector>
 
@@ -213,5 +214,13 @@ private:
     bool incomplete_ = false;
     bool finalizeCalled_ = false;
 };
+
+// The one way a whole file is written from memory: `size` bytes at `data` go to `path` through a
+// StagedFileWriter. `checkBeforeNaming`, when given, is called with the complete temporary file,
+// closed, before it takes its name, and may throw to keep it from being named; an existing `path`
+// is replaced or, with Existing::Kept, is an error and stays as it was.
+enum class Existing { Replaced, Kept };
+void writeStagedFile(const tstring& path, const void* data, std::size_t size, Existing existing,
+                     const std::function<void(const tstring& temporaryPath)>& checkBeforeNaming = nullptr);
 
 }  // namespace FileUtils

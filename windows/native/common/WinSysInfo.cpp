@@ -88,10 +88,19 @@ tstring getModulePath(HMODULE module) {
 
 }  // namespace
 
+namespace {
+
+// The process's command line, the one place it is read.
+const wchar_t* processCommandLine() {
+    return GetCommandLineW();
+}
+
+}  // namespace
+
 tstring_array getCommandArgs(ProgramNameMode mode) {
     int count = 0;
     const auto commandLineToArgv = LD_SYSTEM_FUNCTION(shell32, CommandLineToArgvW);
-    const LocalMemory<LPWSTR*> argv(commandLineToArgv(GetCommandLineW(), &count));
+    const LocalMemory<LPWSTR*> argv(commandLineToArgv(processCommandLine(), &count));
     LD_THROW_LAST_ERROR_IF(!argv, commandLineToArgv, "CommandLineToArgvW failed");
     tstring_array result;
     for (int i = (mode == ExcludeProgramName ? 1 : 0); i < count; ++i) {
@@ -101,7 +110,7 @@ tstring_array getCommandArgs(ProgramNameMode mode) {
 }
 
 tstring getCommandArgsText() {
-    const tstring commandLine = GetCommandLineW();
+    const tstring commandLine = processCommandLine();
     // The program name follows a rule of its own: no escapes; a quoted name ends at the next
     // quote, an unquoted one at the first blank.
     size_t nameEnd = 0;
