@@ -135,7 +135,8 @@ TEST(HostPaths, NamesThatAreTwoFilesForWindowsAreRefused) {
     };
     FilesBelow below(root, false);
     for (const auto& [name, start] : refusals) {
-        const std::string message = rawMessageOf<LdError<host::AmbiguousName>>([&] { below.open(name); });
+        const tstring& asked = name;  // a lambda captures no structured binding before clang 16
+        const std::string message = rawMessageOf<LdError<host::AmbiguousName>>([&] { below.open(asked); });
         EXPECT_EQ(message.substr(0, message.find(':')),
                   utf8(start) + " is more than one file for Windows, which does not tell case apart");
         // Both entries named, whichever order the directory lists them in.
