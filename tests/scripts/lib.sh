@@ -19,6 +19,10 @@ runwin=$tests/runwin.exe
 # The Wine prefix the test programs run in (the build tree's own unless the caller names another).
 prefix=${LODESTAR_WINEPREFIX:-$build/wineprefix}
 
+# Test packages (tests/packages), and the prefix the packer's Wine wrapper runs in: the tests' own.
+packages=$tests/packages
+export LODESTAR_WINEPREFIX=$prefix
+
 # Wine's Z: drive is the Linux root; a path that already names a drive is left alone.
 windows_path() {
   if [[ $1 =~ ^[A-Za-z]: ]]; then printf '%s' "$1"; else printf 'Z:%s' "${1//\//\\}"; fi
@@ -113,18 +117,35 @@ property() {
 }
 
 # The value at a dotted PATH of the JSON document FILE: null as "null", booleans as true/false, a
-# key that is not there as "(absent)".
-json_field() {
-  "$python" - "$1" "$2" <<'EOF'
+# key that is not there as "(absent)", a list or an object as its JSON text. json_load FILE reads
+# the document once, by one interpreter, for every json_field of it that follows (in command
+# substitutions too); json_field of a document not loaded loads it itself.
+declare -A json_fields=()
+json_document=""
+json_load() {
+  json_fields=()
+  local path value
+  while IFS=$'\t' read -r -d '' path value; do
+    json_fields[$path]=$value
+  done < <("$python" - "$1" <<'EOF_PY'
 import json, sys
-value = json.load(open(sys.argv[1], encoding="utf-8"))
-for key in sys.argv[2].split("."):
-    if isinstance(value, list):
-        value = value[int(key)] if int(key) < len(value) else "(absent)"
-    elif isinstance(value, dict):
-        value = value.get(key, "(absent)")
-print("null" if value is None else str(value).lower() if isinstance(value, bool) else value)
-EOF
+def emit(path, value):
+    if path:
+        text = "null" if value is None else str(value).lower() if isinstance(value, bool) else value
+        if isinstance(value, (list, dict)):
+            text = json.dumps(value, ensure_ascii=False)
+        sys.stdout.write(path + "\t" + str(text) + "\0")
+    items = enumerate(value) if isinstance(value, list) else value.items() if isinstance(value, dict) else []
+    for key, item in items:
+        emit((path + "." if path else "") + str(key), item)
+emit("", json.load(open(sys.argv[1], encoding="utf-8")))
+EOF_PY
+  )
+  json_document="$1@$(stat -c %Y.%s "$1")"
+}
+json_field() {
+  [[ $json_document == "$1@$(stat -c %Y.%s "$1")" ]] || json_load "$1"
+  if [[ -v json_fields[$2] ]]; then printf '%s\n' "${json_fields[$2]}"; else echo "(absent)"; fi
 }
 
 schema_valid() {
@@ -153,7 +174,7 @@ fail() {
 # check WHAT COMMAND...: COMMAND is the check. A failure counts WHAT, then says what was expected
 # and what was got for the comparisons below (is, has, contains, matches), shows the end of
 # $check_log when the script sends the commands' output there, and what the script's own
-# check_details function prints, or else the standard error the last program left in $scratch.
+# check_details function prints, or else the output the last program left in $scratch.
 check() {
   local what=$1 status=0
   shift
@@ -190,9 +211,10 @@ show_comparison() {
   esac
 }
 
+# What the last program run left in $scratch: its standard output and error.
 show_standard_error() {
   local file
-  for file in "${scratch-}/stderr" "${scratch-}/err"; do
+  for file in "${scratch-}/out" "${scratch-}/stdout" "${scratch-}/err" "${scratch-}/stderr"; do
     [[ -s $file ]] && sed "s/^/  $(basename "$file"): /" "$file" | head -n 20
   done
   return 0

@@ -8,12 +8,9 @@
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 pack=$build/bin/lodestar-pack
-packages=$tests/packages
-export LODESTAR_WINEPREFIX=$prefix
 
 make_scratch "packer beside"
 out="$scratch/out"
-check_details() { sed 's/^/  output: /' "$scratch/stdout" "$scratch/stderr" 2>/dev/null | head -20; }
 
 # copy_case NAME PACKAGE: a copy of the test package PACKAGE's folder at $scratch/NAME; sets
 # `dir` (its Windows path, as messages show it) and `package`.

@@ -6,7 +6,6 @@ set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 projects=$source_dir/tests/projects
 # The wrapper's prefix is the tests' one.
-export LODESTAR_WINEPREFIX=$prefix
 
 make_scratch "packer consumer"
 check_log="$scratch/log"

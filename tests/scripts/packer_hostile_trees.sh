@@ -11,14 +11,8 @@ set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 native=$LODESTAR_NATIVE_PACK
 shim=$LODESTAR_VFAT_SHIM
-packages=$tests/packages
-export LODESTAR_WINEPREFIX=$prefix
 
 make_scratch "hostile trees"
-check_details() {
-  sed 's/^/  stdout: /' "$scratch/out" 2>/dev/null | head -10
-  sed 's/^/  stderr: /' "$scratch/err" 2>/dev/null | head -10
-}
 # pack_with PACKER ARGS...: `code`, $scratch/out and $scratch/err, carriage returns removed.
 pack_with() {
   "$@" >"$scratch/out" 2>"$scratch/err"

@@ -9,11 +9,8 @@
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 pack=$build/bin/lodestar-pack
-packages=$tests/packages
-export LODESTAR_WINEPREFIX=$prefix
 
 make_scratch "packer info"
-check_details() { sed 's/^/  output: /' "$scratch/out" "$scratch/err" 2>/dev/null | head -20; }
 
 size_of() { stat -c %s "$1"; }
 listing() { (cd "$1" && find . -type f | sort); }
@@ -23,6 +20,7 @@ info_json() {
   pack_run --info "$1" --json
   json=$scratch/$2.json
   cp "$scratch/out" "$json"
+  json_load "$json"
 }
 
 # expect_file WHAT JSON PATH FILE [NAME]: the entry at PATH describes FILE (under NAME).

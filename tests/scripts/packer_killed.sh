@@ -9,10 +9,8 @@
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 native=$LODESTAR_NATIVE_PACK
-export LODESTAR_WINEPREFIX=$prefix
 
 make_scratch "packer killed"
-check_details() { sed 's/^/  output: /' "$scratch/stdout" "$scratch/stderr" 2>/dev/null | head -20; }
 
 input="$scratch/input"
 cp -r "$tests/packages/cabinet" "$input"

@@ -9,11 +9,8 @@ set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 native=$LODESTAR_NATIVE_PACK
 windows=$build/bin/lodestar-pack  # lodestar-pack.exe through its Wine wrapper
-packages=$tests/packages
-export LODESTAR_WINEPREFIX=$prefix
 
 make_scratch "native identity"
-check_details() { sed 's/^/  output: /' "$scratch/out" "$scratch/err" 2>/dev/null | head -20; }
 
 # both NAME PACKAGE [OPTIONS...]: packs PACKAGE with each packer into native/NAME/setup.exe and
 # windows/NAME/setup.exe below the scratch directory, and compares the two.

@@ -6,10 +6,8 @@
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 pack=$LODESTAR_NATIVE_PACK
-packages=$tests/packages
 
 make_scratch "native install"
-check_details() { sed 's/^/  output: /' "$scratch/stdout" "$scratch/stderr" 2>/dev/null | head -20; }
 temp="$scratch/temp"
 mkdir -p "$temp"
 program_files="$prefix/drive_c/Program Files"

@@ -6,8 +6,6 @@
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 pack=$build/bin/lodestar-pack
-# The wrapper's prefix is the tests' one, where the launcher installs.
-export LODESTAR_WINEPREFIX=$prefix
 
 make_scratch "packer signing"
 cd "$scratch"

@@ -24,7 +24,9 @@ static int renameFlagsRefused(void) {
     return getenv("LODESTAR_SHIM_NO_RENAME_FLAGS") != NULL;
 }
 
-static int openatWithoutTmpfile(const char* symbol, int dirfd, const char* path, int flags, mode_t mode) {
+/* openat() as the C library's `symbol` does it, but for unnamed files. */
+static int openatLike(const char* symbol, int dirfd, const char* path, int flags, va_list args) {
+    const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? va_arg(args, mode_t) : 0;
     if ((flags & O_TMPFILE) == O_TMPFILE) {
         errno = EOPNOTSUPP;
         return -1;
@@ -35,47 +37,19 @@ static int openatWithoutTmpfile(const char* symbol, int dirfd, const char* path,
 }
 
 int openat(int dirfd, const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (flags & (O_CREAT | O_TMPFILE)) {
-        va_list args;
-        va_start(args, flags);
-        mode = va_arg(args, mode_t);
-        va_end(args);
-    }
-    return openatWithoutTmpfile("openat", dirfd, path, flags, mode);
+    va_list args;
+    va_start(args, flags);
+    const int fd = openatLike("openat", dirfd, path, flags, args);
+    va_end(args);
+    return fd;
 }
 
 int openat64(int dirfd, const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (flags & (O_CREAT | O_TMPFILE)) {
-        va_list args;
-        va_start(args, flags);
-        mode = va_arg(args, mode_t);
-        va_end(args);
-    }
-    return openatWithoutTmpfile("openat64", dirfd, path, flags, mode);
-}
-
-int open(const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (flags & (O_CREAT | O_TMPFILE)) {
-        va_list args;
-        va_start(args, flags);
-        mode = va_arg(args, mode_t);
-        va_end(args);
-    }
-    return openatWithoutTmpfile("openat", AT_FDCWD, path, flags, mode);
-}
-
-int open64(const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (flags & (O_CREAT | O_TMPFILE)) {
-        va_list args;
-        va_start(args, flags);
-        mode = va_arg(args, mode_t);
-        va_end(args);
-    }
-    return openatWithoutTmpfile("openat64", AT_FDCWD, path, flags, mode);
+    va_list args;
+    va_start(args, flags);
+    const int fd = openatLike("openat64", dirfd, path, flags, args);
+    va_end(args);
+    return fd;
 }
 
 int link(const char* from, const char* to) {
