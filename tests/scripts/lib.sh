@@ -226,8 +226,23 @@ matches() { [[ $1 =~ $2 ]]; }
 empty_dir() { [[ -d "$1" && -z "$(ls -A "$1")" ]]; }
 
 # pack_run ARGS...: the packer the script names in `pack`, its output in $scratch/out and
-# $scratch/err, its exit code in `code`. has out|err TEXT: that output holds TEXT.
-pack_run() { "$pack" "$@" >"$scratch/out" 2>"$scratch/err"; code=$?; }
+# $scratch/err (carriage returns removed), its exit code in `code`. has out|err TEXT: that output
+# holds TEXT.
+#
+# lodestar-pack writes a line for every outcome. Under Wine (its wrapper), a run that wrote nothing
+# at all and failed is a run Wine never started: on a loaded machine Wine now and then fails a
+# process start before the program runs (runwin tries its children again for the same), and the
+# wrapper can only hand on Wine's status. Such a run is tried again, twice at most, and said so.
+pack_run() {
+  local attempt
+  for attempt in 1 2 3; do
+    "$pack" "$@" >"$scratch/out" 2>"$scratch/err"
+    code=$?
+    [[ $code -eq 0 || -s $scratch/out || -s $scratch/err || $pack != "$build/bin/lodestar-pack" ]] && break
+    echo "note: lodestar-pack.exe wrote nothing and Wine ended with $code: it never ran; trying again"
+  done
+  sed -i 's/\r$//' "$scratch/out" "$scratch/err"
+}
 has() { grep -qF -- "$2" "$scratch/$1"; }
 
 # expect_eq WHAT EXPECTED ACTUAL

@@ -10,7 +10,7 @@ source "$(dirname "$0")/lib.sh"
 pack=$build/bin/lodestar-pack
 
 make_scratch "packer beside"
-out="$scratch/out"
+out="$scratch/packed"
 
 # copy_case NAME PACKAGE: a copy of the test package PACKAGE's folder at $scratch/NAME; sets
 # `dir` (its Windows path, as messages show it) and `package`.
@@ -30,16 +30,15 @@ query() {  # QUERY...: run on $package
 pack_case() {
   rm -rf "$out"
   mkdir -p "$out"
-  "$pack" "$package" -o "$out/setup.exe" >"$scratch/stdout" 2>"$scratch/stderr"
-  code=$?
+  pack_run "$package" -o "$out/setup.exe"
 }
 
 # expect_refusal WHAT MESSAGE: exit code 2, exactly "lodestar-pack: MESSAGE" on stderr, nothing
 # on stdout, nothing in the output folder (not even a staged file).
 expect_refusal() {
   check "$1: exit code 2" is "$code" 2
-  check "$1: the message is [$2]" is "$(text_of "$scratch/stderr")" "lodestar-pack: $2"
-  check "$1: nothing on stdout" test ! -s "$scratch/stdout"
+  check "$1: the message is [$2]" is "$(text_of "$scratch/err")" "lodestar-pack: $2"
+  check "$1: nothing on stdout" test ! -s "$scratch/out"
   check "$1: nothing written" empty_dir "$out"
 }
 
@@ -183,9 +182,9 @@ largest_image=2147479552  # pe::kLargestImage
 # CARRIED bytes.
 expect_too_large() {
   local size
-  size=$(sed -n 's/.* would make a launcher of \(more than \)\{0,1\}\([0-9]*\) bytes in memory.*/\2/p' "$scratch/stderr")
+  size=$(sed -n 's/.* would make a launcher of \(more than \)\{0,1\}\([0-9]*\) bytes in memory.*/\2/p' "$scratch/err")
   local more=""
-  grep -q ' would make a launcher of more than ' "$scratch/stderr" && more="more than "
+  grep -q ' would make a launcher of more than ' "$scratch/err" && more="more than "
   expect_refusal "$1" "$(windows_path "$package") and the files beside it would make a launcher of $more${size:-?} bytes in memory; Windows loads no executable over $largest_image bytes (2 GiB)"
   check "$1: the launcher's size [${size:-?}] counts every carried byte" test "${size:-0}" -ge "$2"
 }
@@ -229,7 +228,7 @@ expect_unread "a package of 2 GiB + 1" "$package"
 sparse "$package" 2G
 pack_case
 check "a package of exactly 2 GiB: refused as no package, not for its size" \
-  contains "$(text_of "$scratch/stderr")" "lodestar-pack: $(windows_path "$package") is not a Windows Installer package ("
+  contains "$(text_of "$scratch/err")" "lodestar-pack: $(windows_path "$package") is not a Windows Installer package ("
 check "a package of exactly 2 GiB: nothing written" empty_dir "$out"
 rm -f "$package"
 

@@ -17,12 +17,6 @@ shown() { if native; then printf '%s' "$1"; else windows_path "$1"; fi; }
 
 make_scratch "packer cli"
 no_drive_letters() { ! grep -q 'Z:' "$scratch/out" "$scratch/err"; }
-# pack_run, carriage returns removed (lodestar-pack.exe writes text-mode lines).
-pack_run() {
-  "$pack" "$@" >"$scratch/out" 2>"$scratch/err"
-  code=$?
-  sed -i 's/\r$//' "$scratch/out" "$scratch/err"
-}
 
 # ---------------------------------------------------------------------------------------------
 # Help, version, usage errors: exit codes 0 and 1
@@ -80,11 +74,7 @@ large_package_installs() {
 work="$scratch/My Setup Jérôme"
 mkdir -p "$work"
 cp "$packages/sample.msi" "$work/app.msi"
-in_work() {
-  (cd "$work" && "$pack" "$@" >"$scratch/out" 2>"$scratch/err")
-  code=$?
-  sed -i 's/\r$//' "$scratch/out" "$scratch/err"
-}
+in_work() { pushd "$work" >/dev/null && pack_run "$@" && popd >/dev/null; }
 
 in_work app.msi -o "dist/app setup.exe"
 check "relative paths: exit code 0" is "$code" 0
@@ -128,9 +118,8 @@ package=$scratch/cabinets/cabinets.msi
 launcher=$scratch/cabinets-setup.exe
 pack_run "$package" -o "$launcher"
 check "cabinets: packed" is "$code" 0
-(cd "$scratch" && "$pack" --info cabinets-setup.exe >"$scratch/out" 2>"$scratch/err")
-check "--info: exit code 0" is "$?" 0
-sed -i 's/\r$//' "$scratch/out" "$scratch/err"
+pushd "$scratch" >/dev/null && pack_run --info cabinets-setup.exe && popd >/dev/null
+check "--info: exit code 0" is "$code" 0
 check "--info: the product code" has out "ProductCode     $(property "$package" ProductCode)"
 check "--info: the launcher's own hash" has out "setup.exe, $(stat -c %s "$launcher") bytes, SHA-256 $(sha256_of "$launcher")"
 check "--info: a cabinet with a non-ASCII name" \
@@ -148,9 +137,8 @@ expect_eq "--info --json: the package's hash" "$(sha256_of "$package")" "$(json_
 expect_eq "--info --json: the second cabinet" "second é.cab $(sha256_of "$scratch/cabinets/second é.cab")" \
   "$(json_field "$json" files.1.name) $(json_field "$json" files.1.sha256)"
 
-(cd "$scratch" && "$pack" --extract cabinets-setup.exe -o "extracted here" >"$scratch/out" 2>"$scratch/err")
-check "--extract: exit code 0" is "$?" 0
-sed -i 's/\r$//' "$scratch/out" "$scratch/err"
+pushd "$scratch" >/dev/null && pack_run --extract cabinets-setup.exe -o "extracted here" && popd >/dev/null
+check "--extract: exit code 0" is "$code" 0
 check "--extract: the summary counts the files" has out "Extracted 3 files"
 check "--extract: the summary names the directory" has out "into $(shown "$scratch/extracted here")"
 for file in cabinets.msi first.cab "second é.cab"; do

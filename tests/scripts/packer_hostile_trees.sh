@@ -13,11 +13,11 @@ native=$LODESTAR_NATIVE_PACK
 shim=$LODESTAR_VFAT_SHIM
 
 make_scratch "hostile trees"
-# pack_with PACKER ARGS...: `code`, $scratch/out and $scratch/err, carriage returns removed.
+# pack_with PACKER ARGS...: pack_run with PACKER.
 pack_with() {
-  "$@" >"$scratch/out" 2>"$scratch/err"
-  code=$?
-  sed -i 's/\r$//' "$scratch/out" "$scratch/err"
+  local pack=$1
+  shift
+  pack_run "$@"
 }
 # The path as the packer in use prints it: Linux paths natively, Z:\ paths under Wine.
 shown() { if [[ $1 == "$native" ]]; then printf '%s' "$2"; else windows_path "$2"; fi; }
