@@ -124,9 +124,10 @@ void refuseLinksOnTheWay(const tstring& root, const tstring& name) {
 void CarriedPayload::extractTo(const tstring& directory, const tstring& packageFileName) const {
     // Every file with its name relative to `directory`, checked before anything is written.
     std::vector<std::pair<const CarriedFile*, tstring>> targets;
+    // '\' between components: a \\?\ path takes no '/' for one.
     targets.emplace_back(&package(), packageFileName);
     for (std::size_t i = 1; i < files_.size(); ++i) {
-        targets.emplace_back(&files_[i], files_[i].name);
+        targets.emplace_back(&files_[i], tstrings::replace(files_[i].name, L"/", L"\\"));
     }
     for (const auto& [file, name] : targets) {
         static_cast<void>(file);
@@ -202,7 +203,8 @@ tstring CarriedDirectories::prepare(const tstring& name) {
         locks_.emplace_back(directory);
         seen_.insert(std::lower_bound(seen_.begin(), seen_.end(), key), key);
     }
-    return FileUtils::PathBuilder() << root_ << name;
+    // '\' between components: a \\?\ path takes no '/' for one.
+    return FileUtils::PathBuilder() << root_ << tstrings::replace(name, L"/", L"\\");
 }
 
 }  // namespace launcher

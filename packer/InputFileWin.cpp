@@ -48,8 +48,10 @@ DWORD attributesOf(HANDLE handle, const tstring& path, const tstring& asked) {
 }
 
 // What was opened is a junction, a symbolic link or another reparse point: not followed. The
-// handle tells on Windows; Wine opens a Linux symbolic link as what it points to and marks only
-// the path's attributes (while the folder above is held, nobody can swap the entry in between).
+// handle tells on Windows, where the open itself does not follow the link. Wine opens a Linux
+// symbolic link as what it points to, marks a link to a folder only in the path's attributes, and
+// a link to a file nowhere: under Wine only links to folders can be refused, and the native
+// packer is the one to pack a tree others can write on Linux.
 void refuseLink(HANDLE handle, const tstring& path, bool followLinks, const tstring& asked) {
     if (followLinks) {
         return;

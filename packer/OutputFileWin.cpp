@@ -45,9 +45,9 @@ DWORD attributesOf(HANDLE handle, const tstring& path) {
     return info.dwFileAttributes;
 }
 
-// Listing is data access for a folder: only with it does the share mode keep others from
-// renaming or deleting the folder. Wine opens a Linux symbolic link as what it points to and marks
-// only the path's attributes, so both are asked.
+// Listing is data access for a folder: only with it does the share mode keep other Windows
+// programs from renaming or deleting the folder. Wine opens a Linux symbolic link to a folder as
+// the folder and marks the link only in the path's attributes, so both are asked.
 UniqueHandle holdFolder(const tstring& path, bool followLinks) {
     UniqueHandle folder(CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,

@@ -301,7 +301,12 @@ PackResult pack(const PackOptions& options, const LauncherParts& parts, const Pa
     std::vector<InputFile> beside;
     std::optional<FilesBelow> packageFolder;
     if (!files.empty()) {
-        packageFolder.emplace(host::parentOf(packagePath), options.followLinks);
+        classifyFailure(
+            kInputError, [&] { packageFolder.emplace(host::parentOf(packagePath), options.followLinks); },
+            [&](const LdErrorBase& e) {
+                return tstrings::MessageBuilder()
+                       << "The files " << packagePath << " names beside it cannot be read: " << rawMessageOf(e);
+            });
     }
     for (const FileBesidePackage& file : files) {
         beside.push_back(openFileBeside(*packageFolder, packagePath, file));

@@ -200,7 +200,7 @@ check() {
   return 0
 }
 
-# What a failed comparison expected and got.
+# What a failed comparison expected and got; for `test`, the values it was given.
 show_comparison() {
   case $1 in
     is) printf '  expected: [%s]\n  got:      [%s]\n' "$3" "$2" ;;
@@ -208,6 +208,7 @@ show_comparison() {
     matches) printf '  expected [%s] to match [%s]\n' "$2" "$3" ;;
     has) printf '  expected %s to hold [%s]; it holds:\n' "$2" "$3"
       sed 's/^/    /' "$scratch/$2" 2>/dev/null | head -n 20 ;;
+    test) printf '  failed, with the values it got: test%s\n' "$(printf ' [%s]' "${@:2}")" ;;
   esac
 }
 

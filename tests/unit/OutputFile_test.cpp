@@ -2,7 +2,9 @@
 // itself, put in place with or without replacing what is there, and gone without a trace when it
 // is not published. On Linux both ways the file is made: unnamed (O_TMPFILE), and named (where the
 // file system refuses unnamed files; LODESTAR_PACK_NAMED_OUTPUT takes that path on any file
-// system). On Windows the file has a name from the start and a delete disposition until publish.
+// system). The native build runs these once more as on vfat (a shim preloaded: no unnamed files,
+// no hard links), where a named file is published by a rename that refuses to replace. On Windows
+// the file has a name from the start and a delete disposition until publish.
 #include "OutputFile.h"
 
 #include <gtest/gtest.h>
@@ -66,7 +68,7 @@ bool unnamedFilesKept(const tstring& directory) {
     (void)directory;
     return false;
 #else
-    const int fd = ::open(utf8(directory).c_str(), O_TMPFILE | O_RDWR, 0600);
+    const int fd = ::openat(AT_FDCWD, utf8(directory).c_str(), O_TMPFILE | O_RDWR, 0600);
     if (fd < 0) {
         return false;
     }
@@ -166,11 +168,13 @@ TEST_P(OutputFileTest, IsInvisibleUntilPublishedAndReadsBackThroughItself) {
     EXPECT_EQ(listNames(scratch.path()), std::vector<tstring>{L"setup \u00e9.exe"});
 }
 
+// Without being asked to, it never replaces a file, not even one that appeared after it was
+// started: what lies at the name is somebody else's.
 TEST_P(OutputFileTest, ReplacesOnlyWhenAsked) {
     const tstring destination = scratch / L"setup.exe";
-    writeFile(destination, "the old launcher");
     {
         OutputFile file(folder(), L"setup.exe", false);
+        writeFile(destination, "the old launcher");
         file.write("new", 3);
         expectNothingButStaging(GetParam(), scratch.path(), {L"setup.exe"});
         const std::string refusal = rawMessageOf([&] { file.publish(); });
