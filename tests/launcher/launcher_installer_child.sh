@@ -7,7 +7,7 @@
 #
 # Whether a console program gets a window shows only where there is a display, and only when no
 # console is handed down to it: the test brings an Xvfb server, and the launcher starts as from a
-# desktop shortcut (frame_run --detached), not from runwin, whose console Wine would pass on.
+# desktop shortcut (runwin --detached): with no console of its own to pass on.
 set -uo pipefail
 source "$(dirname "$0")/../scripts/lib.sh"
 
@@ -34,7 +34,7 @@ temp="$scratch/temp"
 mkdir -p "$temp"
 report="$scratch/report.bin"
 set_temp_options "$temp"
-"$wine" "$frame_run" --detached --timeout 60 "${temp_options[@]}" \
+"$wine" "$runwin" --detached --timeout 60 "${temp_options[@]}" \
   --env "PROC_CHILD_REPORT=$(windows_path "$report")" --env PROC_CHILD_EXIT_CODE=0x2BADC0DE \
   -- "$(windows_path "$tests/launcher/sample-setup.exe")" /qn "PROP=a b" 'TARGETDIR=C:\x' >"$scratch/stdout"
 code=$(exit_code_of "$scratch/stdout")

@@ -1,15 +1,38 @@
-// Test runner: starts a Windows program with a changed environment and reports its full 32-bit
-// exit code, which a Linux shell would see only as the low 8 bits.
+// The tests' Windows parent: starts a Windows program with a changed environment, where the test
+// needs it (a desktop, a hidden window station, a console or none), watches what it shows, and
+// reports its full 32-bit exit code, which a Linux shell would see only as the low 8 bits. Text
+// goes to standard output as UTF-8; the last line is "exit code: <signed decimal>". The child
+// inherits the standard streams.
 //
-//   runwin [--env NAME=VALUE]... [--unset NAME]... [--cmdline RAW | --cmdline-file FILE] -- PROGRAM [ARGS...]
-//
-// --cmdline-file reads the raw command line from a UTF-8 file, for command lines too long to
-// pass through runwin's own.
-// The child inherits standard streams. The last line on standard output is
-// "exit code: <signed decimal>". runwin exits 0 when the child ran, 2 on bad usage, 3 when the
-// child could not be started.
+//   runwin [OPTIONS] -- PROGRAM [ARGS...]
+//     --env NAME=VALUE   set NAME in the child's environment
+//     --unset NAME       remove NAME from the child's environment
+//     --cmdline RAW      the child's command line exactly as given, instead of PROGRAM and ARGS
+//                        quoted as the system splits them
+//     --cmdline-file FILE  the same, read from a UTF-8 file (for command lines too long to pass
+//                        through the runner's own)
+//     --desktop NAME     run the child on desktop NAME of the interactive window station. Under
+//                        Wine a desktop draws on the X display of the first program that opened
+//                        it, so every test display needs a desktop of its own.
+//     --hidden-station   run the child on a new window station that nobody can see, as a service
+//                        or deployment agent runs in session 0
+//     --own-console      start the child from a new console of this runner, as from a command
+//                        prompt; when it has ended, print each line of that console as
+//                        "console: <line>" (needs a display under Wine)
+//     --detached         start the child without any console, as from a desktop shortcut
+//     --report-boxes     print "box: <caption>", then "box text: <text>" and "box icon" for
+//                        every dialog box the child shows; with --detached, then report the
+//                        console the child made for itself: "console window: visible|hidden", or
+//                        "console window: none" when it has none, and its lines as "console: <line>"
+//     --timeout SECONDS  kill the child after SECONDS and say so (by default it may take its time)
+// Exits 0 when the child ended by itself, 2 on bad usage, 3 when the child could not be started,
+// 4 when the watchdog killed it.
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdio>
-#include <map>
+#include <cwchar>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,34 +41,39 @@
 
 namespace {
 
-struct CaseInsensitiveLess {
-    bool operator()(const std::wstring& a, const std::wstring& b) const { return _wcsicmp(a.c_str(), b.c_str()) < 0; }
+struct Options {
+    std::wstring desktop;
+    bool hiddenStation = false;
+    bool ownConsole = false;
+    bool detached = false;
+    bool reportBoxes = false;
+    DWORD timeoutMs = INFINITE;
+    std::wstring rawCommandLine;
+    std::wstring program;
+    std::vector<std::wstring> args;
 };
-using Environment = std::map<std::wstring, std::wstring, CaseInsensitiveLess>;
 
-Environment currentEnvironment() {
-    Environment env;
-    wchar_t* block = GetEnvironmentStringsW();
-    for (const wchar_t* entry = block; *entry != L'\0'; entry += wcslen(entry) + 1) {
-        const std::wstring text(entry);
-        const size_t eq = text.find(L'=', 1);  // "=C:=C:\..." entries start with '='
-        if (eq != std::wstring::npos) {
-            env[text.substr(0, eq)] = text.substr(eq + 1);
-        }
+void printLine(const std::wstring& text) {
+    std::string utf8;
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    if (size > 0) {
+        utf8.resize(static_cast<size_t>(size));
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), size, nullptr,
+                            nullptr);
     }
-    FreeEnvironmentStringsW(block);
-    return env;
+    utf8.push_back('\n');
+    std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+    std::fflush(stdout);
 }
 
-std::vector<wchar_t> environmentBlock(const Environment& env) {
-    std::vector<wchar_t> block;
-    for (const auto& [name, value] : env) {
-        const std::wstring entry = name + L"=" + value;
-        block.insert(block.end(), entry.begin(), entry.end());
-        block.push_back(L'\0');
-    }
-    block.push_back(L'\0');
-    return block;
+int usage() {
+    std::fputs(
+        "usage: runwin [--env NAME=VALUE]... [--unset NAME]... [--cmdline RAW | --cmdline-file FILE]\n"
+        "              [--desktop NAME] [--hidden-station] [--own-console] [--detached] [--report-boxes]\n"
+        "              [--timeout SECONDS] -- PROGRAM [ARGS...]\n",
+        stderr);
+    return 2;
 }
 
 std::wstring readUtf8File(const std::wstring& path) {
@@ -66,19 +94,7 @@ std::wstring readUtf8File(const std::wstring& path) {
     return text;
 }
 
-int usage() {
-    std::fputs(
-        "usage: runwin [--env NAME=VALUE]... [--unset NAME]... [--cmdline RAW | --cmdline-file FILE] -- PROGRAM "
-        "[ARGS...]\n",
-        stderr);
-    return 2;
-}
-
-}  // namespace
-
-int wmain(int argc, wchar_t** argv) {
-    Environment env = currentEnvironment();
-    std::wstring rawCommandLine;
+bool parseOptions(int argc, wchar_t** argv, Options& options) {
     int i = 1;
     for (; i < argc; ++i) {
         const std::wstring option = argv[i];
@@ -86,54 +102,256 @@ int wmain(int argc, wchar_t** argv) {
             ++i;
             break;
         }
-        if (i + 1 >= argc) {
-            return usage();
-        }
-        const std::wstring value = argv[++i];
-        if (option == L"--env") {
+        if (option == L"--hidden-station") {
+            options.hiddenStation = true;
+        } else if (option == L"--own-console") {
+            options.ownConsole = true;
+        } else if (option == L"--detached") {
+            options.detached = true;
+        } else if (option == L"--report-boxes") {
+            options.reportBoxes = true;
+        } else if (i + 1 >= argc) {
+            return false;
+        } else if (option == L"--env") {
+            const std::wstring value = argv[++i];
             const size_t eq = value.find(L'=');
             if (eq == std::wstring::npos || eq == 0) {
-                return usage();
+                return false;
             }
-            env[value.substr(0, eq)] = value.substr(eq + 1);
+            SetEnvironmentVariableW(value.substr(0, eq).c_str(), value.substr(eq + 1).c_str());
         } else if (option == L"--unset") {
-            env.erase(value);
+            SetEnvironmentVariableW(argv[++i], nullptr);
         } else if (option == L"--cmdline") {
-            rawCommandLine = value;
+            options.rawCommandLine = argv[++i];
         } else if (option == L"--cmdline-file") {
-            rawCommandLine = readUtf8File(value);
-            if (rawCommandLine.empty()) {
-                return usage();
+            options.rawCommandLine = readUtf8File(argv[++i]);
+            if (options.rawCommandLine.empty()) {
+                return false;
             }
+        } else if (option == L"--desktop") {
+            options.desktop = argv[++i];
+        } else if (option == L"--timeout") {
+            options.timeoutMs = static_cast<DWORD>(std::wcstoul(argv[++i], nullptr, 10) * 1000);
         } else {
-            return usage();
+            return false;
         }
     }
-    if (i >= argc) {
+    if (i >= argc || (options.hiddenStation && !options.desktop.empty())) {
+        return false;
+    }
+    options.program = argv[i];
+    options.args.assign(argv + i + 1, argv + argc);
+    return true;
+}
+
+// A window station of our own, which no one can see: Windows makes only WinSta0 visible.
+std::wstring makeHiddenStation() {
+    const std::wstring name = L"lodestar-hidden-" + std::to_wstring(GetCurrentProcessId());
+    HWINSTA station = CreateWindowStationW(name.c_str(), 0, WINSTA_ALL_ACCESS, nullptr);
+    if (station == nullptr) {
+        const DWORD error = GetLastError();
+        std::fprintf(stderr, "runwin: CreateWindowStation failed (error %lu)\n", error);
+        return std::wstring();
+    }
+    // The child's desktop must exist on the station before the child can be started on it.
+    HWINSTA ours = GetProcessWindowStation();
+    SetProcessWindowStation(station);
+    HDESK desktop = CreateDesktopW(L"Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    SetProcessWindowStation(ours);
+    if (desktop == nullptr) {
+        const DWORD error = GetLastError();
+        std::fprintf(stderr, "runwin: CreateDesktop failed (error %lu)\n", error);
+        return std::wstring();
+    }
+    return name + L"\\Default";  // the station and desktop live as long as this runner
+}
+
+std::wstring windowText(HWND window) {
+    wchar_t text[4096] = {};
+    GetWindowTextW(window, text, 4096);
+    return text;
+}
+
+std::wstring className(HWND window) {
+    wchar_t name[256] = {};
+    GetClassNameW(window, name, 256);
+    return name;
+}
+
+void reportControls(HWND box) {
+    EnumChildWindows(
+        box,
+        [](HWND control, LPARAM) -> BOOL {
+            if (_wcsicmp(className(control).c_str(), L"Static") != 0) {
+                return TRUE;
+            }
+            // Which icon it is cannot be told from here (icon handles are private to their
+            // process), only whether the box has one: its icon control exists either way.
+            if ((GetWindowLongW(control, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+                if (SendMessageW(control, STM_GETICON, 0, 0) != 0) {
+                    printLine(L"box icon");
+                }
+            } else {
+                printLine(L"box text: " + windowText(control));
+            }
+            return TRUE;
+        },
+        0);
+}
+
+std::vector<std::wstring> consoleLines() {
+    std::vector<std::wstring> lines;
+    HANDLE output = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (output == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(output, &info)) {
+        const DWORD error = GetLastError();
+        std::fprintf(stderr, "runwin: cannot read the console (error %lu)\n", error);
+        if (output != INVALID_HANDLE_VALUE) {
+            CloseHandle(output);
+        }
+        return lines;
+    }
+    std::vector<wchar_t> row(static_cast<size_t>(info.dwSize.X));
+    for (SHORT y = 0; y <= info.dwCursorPosition.Y; ++y) {
+        DWORD read = 0;
+        ReadConsoleOutputCharacterW(output, row.data(), static_cast<DWORD>(row.size()), COORD{0, y}, &read);
+        std::wstring line(row.data(), read);
+        line.erase(line.find_last_not_of(L' ') + 1);
+        if (!line.empty()) {
+            lines.push_back(line);
+        }
+    }
+    CloseHandle(output);
+    return lines;
+}
+
+void printConsole(const std::vector<std::wstring>& lines) {
+    for (const std::wstring& line : lines) {
+        printLine(L"console: " + line);
+    }
+}
+
+// Out of the way of boxes, which appear in the middle of the screen, as a user would drag it: the
+// tests must see and click the box.
+void moveAsideFromBoxes(HWND consoleWindow) {
+    if (consoleWindow != nullptr) {
+        SetWindowPos(consoleWindow, nullptr, 0, GetSystemMetrics(SM_CYSCREEN) / 2 + 100, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+// A console wide and long enough that no record wraps or scrolls away.
+bool makeOwnConsole() {
+    FreeConsole();
+    if (!AllocConsole()) {
+        const DWORD error = GetLastError();
+        std::fprintf(stderr, "runwin: AllocConsole failed (error %lu)\n", error);
+        return false;
+    }
+    HANDLE output = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    SetConsoleScreenBufferSize(output, COORD{1000, 500});
+    CloseHandle(output);
+    moveAsideFromBoxes(GetConsoleWindow());
+    return true;
+}
+
+struct BoxSearch {
+    DWORD processId;
+    std::set<HWND>* reported;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK collectNewBoxes(HWND window, LPARAM param) {
+    BoxSearch& search = *reinterpret_cast<BoxSearch*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search.processId && IsWindowVisible(window) && className(window) == L"#32770" &&
+        search.reported->insert(window).second) {
+        search.found.push_back(window);
+    }
+    return TRUE;
+}
+
+// Reports dialog boxes that appeared since the last call; true when there was one.
+bool reportNewBoxes(DWORD processId, std::set<HWND>& reported) {
+    BoxSearch search{processId, &reported, {}};
+    EnumWindows(collectNewBoxes, reinterpret_cast<LPARAM>(&search));
+    for (HWND box : search.found) {
+        printLine(L"box: " + windowText(box));
+        reportControls(box);
+    }
+    return !search.found.empty();
+}
+
+// Windows count as visible, and are enumerated, only on the desktop of the thread that asks: this
+// thread moves to the child's desktop (creating it, so that it exists before the child starts).
+bool joinDesktop(const std::wstring& name) {
+    HDESK desktop = CreateDesktopW(name.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    if (desktop == nullptr || !SetThreadDesktop(desktop)) {
+        const DWORD error = GetLastError();
+        std::fprintf(stderr, "runwin: cannot use desktop %ls (error %lu)\n", name.c_str(), error);
+        return false;
+    }
+    return true;  // the desktop lives as long as this runner
+}
+
+// The console a detached child made for itself: whether it has a window, and what it holds.
+void reportChildConsole(DWORD processId) {
+    FreeConsole();
+    if (!AttachConsole(processId)) {
+        printLine(L"console window: none");
+        return;
+    }
+    const HWND window = GetConsoleWindow();
+    printLine(std::wstring(L"console window: ") + (window == nullptr         ? L"none"
+                                                   : IsWindowVisible(window) ? L"visible"
+                                                                             : L"hidden"));
+    moveAsideFromBoxes(window);
+    printConsole(consoleLines());
+    FreeConsole();
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    _setmode(_fileno(stdout), _O_BINARY);  // UTF-8 lines ending in "\n" only, for the scripts
+    Options options;
+    if (!parseOptions(argc, argv, options)) {
         return usage();
     }
-    const std::wstring program = argv[i];
-    std::wstring commandLine = rawCommandLine;
-    if (commandLine.empty()) {
-        commandLine = quoteForArgv(program);
-        for (int k = i + 1; k < argc; ++k) {
-            commandLine += L" " + quoteForArgv(argv[k]);
-        }
+    std::wstring desktop = options.desktop.empty() ? std::wstring() : L"WinSta0\\" + options.desktop;
+    if (options.hiddenStation && (desktop = makeHiddenStation()).empty()) {
+        return 3;
+    }
+    if (!options.desktop.empty() && !joinDesktop(options.desktop)) {
+        return 3;
+    }
+    if (options.ownConsole && !makeOwnConsole()) {
+        return 3;
     }
 
-    std::vector<wchar_t> block = environmentBlock(env);
+    std::wstring commandLine = options.rawCommandLine;
+    if (commandLine.empty()) {
+        commandLine = quoteForArgv(options.program);
+        for (const std::wstring& arg : options.args) {
+            commandLine += L" " + quoteForArgv(arg);
+        }
+    }
     std::vector<wchar_t> mutableCommandLine(commandLine.begin(), commandLine.end());
     mutableCommandLine.push_back(L'\0');
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
+    startup.lpDesktop = desktop.empty() ? nullptr : desktop.data();
     PROCESS_INFORMATION process{};
     // Wine, on a loaded machine, now and then fails a process start with ERROR_INTERNAL_ERROR
     // before the program runs at all; that is the harness's problem, not the program's, so it is
     // tried again a few times. Every other failure is reported at once.
     DWORD error = ERROR_SUCCESS;
     for (int attempt = 0; attempt < 4; ++attempt) {
-        if (CreateProcessW(program.c_str(), mutableCommandLine.data(), nullptr, nullptr, TRUE,
-                           CREATE_UNICODE_ENVIRONMENT, block.data(), nullptr, &startup, &process)) {
+        if (CreateProcessW(options.program.c_str(), mutableCommandLine.data(), nullptr, nullptr, TRUE,
+                           options.detached ? DETACHED_PROCESS : 0, nullptr, nullptr, &startup, &process)) {
             error = ERROR_SUCCESS;
             break;
         }
@@ -144,16 +362,35 @@ int wmain(int argc, wchar_t** argv) {
         Sleep(250);
     }
     if (error != ERROR_SUCCESS) {
-        std::fprintf(stderr, "runwin: cannot start %ls (error %lu)\n", program.c_str(), error);
+        std::fprintf(stderr, "runwin: cannot start %ls (error %lu)\n", options.program.c_str(), error);
         return 3;
     }
     CloseHandle(process.hThread);
-    WaitForSingleObject(process.hProcess, INFINITE);
+
+    constexpr DWORD kPollMs = 100;
+    std::set<HWND> reported;
+    bool killed = false;
+    for (DWORD waited = 0; WaitForSingleObject(process.hProcess, kPollMs) == WAIT_TIMEOUT; waited += kPollMs) {
+        if (options.reportBoxes && reportNewBoxes(process.dwProcessId, reported) && options.detached) {
+            reportChildConsole(process.dwProcessId);
+        }
+        if (options.timeoutMs != INFINITE && waited >= options.timeoutMs) {
+            TerminateProcess(process.hProcess, 0xDEAD);
+            WaitForSingleObject(process.hProcess, INFINITE);
+            std::fprintf(stderr, "runwin: watchdog killed %ls after %lu s\n", options.program.c_str(),
+                         options.timeoutMs / 1000);
+            killed = true;
+            break;
+        }
+    }
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hProcess);
+    if (options.ownConsole) {
+        printConsole(consoleLines());
+    }
     std::fflush(stderr);
     std::printf("exit code: %ld\n", static_cast<long>(code));
     std::fflush(stdout);
-    return 0;
+    return killed ? 4 : 0;
 }

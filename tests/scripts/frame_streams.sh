@@ -72,12 +72,12 @@ expect_eq "debug runtime error: message for the user" "No such file or directory
   "$(text_of "$scratch/debug_runtime.err" | sed -n 3p)"
 
 # A window station nobody can see: no box, the message on standard error, -1, and no watchdog.
-run_case hidden "$frame_run" --hidden-station --timeout 30 --unset LODESTAR_DEBUG -- "$program" lderror "$message"
+run_case hidden "$runwin" --hidden-station --timeout 30 --unset LODESTAR_DEBUG -- "$program" lderror "$message"
 expect_eq "hidden station: runner ended without its watchdog" 0 "$runner_status"
 expect_eq "hidden station: exit code" -1 "$exit_code"
 expect_eq "hidden station: standard error" "$message" "$(text_of "$scratch/hidden.err")"
 
-run_case hidden_debug "$frame_run" --hidden-station --timeout 30 --env LODESTAR_DEBUG=true -- "$program" unknown
+run_case hidden_debug "$runwin" --hidden-station --timeout 30 --env LODESTAR_DEBUG=true -- "$program" unknown
 expect_eq "hidden station, debug: runner ended without its watchdog" 0 "$runner_status"
 expect_eq "hidden station, debug: exit code" -1 "$exit_code"
 expect_eq "hidden station, debug: message for the user" "Unknown error" \
@@ -85,7 +85,7 @@ expect_eq "hidden station, debug: message for the user" "Unknown error" \
 
 # The control: a box on that station (the debug break prompt, which does not look at the station)
 # never returns, and only the watchdog ends the process.
-run_case hidden_control "$frame_run" --hidden-station --timeout 5 --env 'LODESTAR_TEST_BREAK=*' -- \
+run_case hidden_control "$runwin" --hidden-station --timeout 5 --env 'LODESTAR_TEST_BREAK=*' -- \
   "$program" debugbreak key
 expect_eq "hidden station control: killed by the watchdog" 4 "$runner_status"
 

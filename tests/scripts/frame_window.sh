@@ -7,7 +7,7 @@
 # from a command prompt and from a desktop shortcut, and the debug break prompt.
 #
 # Under Wine a desktop draws on the display of the first program that opened it, so every case
-# runs on a desktop of its own (frame_run --desktop). Every runner has a watchdog that kills the
+# runs on a desktop of its own (runwin --desktop). Every runner has a watchdog that kills the
 # program it started; `timeout` kills a runner that hangs itself.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"

@@ -31,7 +31,7 @@ windows_path() {
 # A Windows program's text without the carriage returns of its text-mode streams.
 text_of() { tr -d '\r' <"$1"; }
 
-# The last "exit code: N" line a Windows runner (runwin, frame_run) wrote to FILE: the child's
+# The last "exit code: N" line a Windows runner (runwin) wrote to FILE: the child's
 # full 32-bit exit status, which a Linux shell would see only as the low 8 bits.
 exit_code_of() { text_of "$1" | sed -n 's/^exit code: //p' | tail -n 1; }
 
@@ -71,7 +71,7 @@ mount_tmpfs() {
 # Windows programs
 
 # run [--temp DIR] [RUNWIN OPTIONS...] PROGRAM [ARGS...]
-# Sets `temp_options` to the runner options (runwin, frame_run) that make DIR a Windows program's
+# Sets `temp_options` to the runner options (runwin) that make DIR a Windows program's
 # TEMP and TMP: Wine takes them from the Windows environment, not from Linux's.
 set_temp_options() {  # DIR
   temp_options=(--env "TEMP=$(windows_path "$1")" --env "TMP=$(windows_path "$1")")
@@ -265,7 +265,6 @@ finish() {
 # their screenshots.
 
 payload="$tests/frame_payload.exe"
-frame_run="$tests/frame_run.exe"
 
 # The message of the located error most cases raise: blanks, guillemets, a check mark.
 message='Paket «main.msi» fehlt: ✓'
@@ -362,7 +361,7 @@ run_gui() {
   local name=$1 caption=$2
   shift 2
   local out="$scratch/$name.out"
-  LODESTAR_DISPLAY="$display" timeout 120 "$wine" "$frame_run" --desktop "lodestar-$name-$$-${run_gui_attempt:-1}" \
+  LODESTAR_DISPLAY="$display" timeout 120 "$wine" "$runwin" --desktop "lodestar-$name-$$-${run_gui_attempt:-1}" \
     --report-boxes --timeout 45 "$@" >"$out" 2>"$scratch/$name.err" &
   runner=$!
   local -a boxes=()
