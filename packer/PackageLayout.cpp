@@ -138,7 +138,7 @@ private:
     }
 
     void add(const tstring& name, const tstring& askedBy, bool cabinet) {
-        const tstring problem = payload::relativeNameProblem(name);
+        const tstring problem = payload::carriedNameProblem(name);
         if (!problem.empty()) {
             refuseName(name, askedBy, problem);
         }
