@@ -123,7 +123,8 @@ TEST(HostPaths, NamesThatAreTwoFilesForWindowsAreRefused) {
              L"/Data is more than one file for Windows, which does not tell case apart:"},
     };
     for (const auto& [name, start] : refusals) {
-        const std::string message = rawMessageOf<LdError<host::AmbiguousName>>([&] { host::findBelow(root, name); });
+        const tstring& asked = name;  // a lambda captures no structured binding before clang 16
+        const std::string message = rawMessageOf<LdError<host::AmbiguousName>>([&] { host::findBelow(root, asked); });
         EXPECT_TRUE(message.starts_with(utf8(start))) << message;
         // Both entries named, whichever order the directory lists them in.
         const bool dir = name.starts_with(L"dir");
