@@ -110,15 +110,22 @@ private:
         }
     }
 
+    // One pass that keeps the running files in order: a launcher may start and end tens of
+    // thousands of (empty) files in one piece, and erasing each from the middle would take a
+    // time that grows with their square.
     void finishThoseBy(std::uint64_t end) {
-        for (auto item = running_.begin(); item != running_.end();) {
+        auto kept = running_.begin();
+        for (auto item = running_.begin(); item != running_.end(); ++item) {
             if (item->span.end > end) {
-                ++item;
+                if (kept != item) {
+                    *kept = std::move(*item);
+                }
+                ++kept;
                 continue;
             }
             finished_.push_back(FinishedItem{item->span.item, item->contentHash.digest(), item->sha256.finish()});
-            item = running_.erase(item);
         }
+        running_.erase(kept, running_.end());
     }
 
     std::vector<Span> waiting_;  // latest first

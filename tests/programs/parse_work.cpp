@@ -6,14 +6,21 @@
 //   parse_work name UNITS     an index whose second name, "a\a\...\a", is UNITS units long
 //                                                                             -> payload::indexNameProblem
 //   parse_work entries COUNT  an index of COUNT names below a few folders     -> payload::indexNameProblem
+//   parse_work carried COUNT  a launcher of COUNT empty files beside its package, all hashed
+//                                                                             -> LauncherContents::digests
 //
 // Exit code 0 when the reader took the record, 1 when it refused it, 2 on bad usage.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <algorithm>
 
+#include "ContentHash.h"
+#include "LauncherContents.h"
 #include "LauncherFacts.h"
+#include "LauncherResources.h"
+#include "MemorySource.h"
+#include "MinimalImage.h"
 #include "PayloadIndex.h"
 
 namespace {
@@ -52,11 +59,30 @@ payload::Index indexOfEntries(std::size_t count) {
     return index;
 }
 
+minimal_image::Bytes launcherOfEmptyFiles(std::size_t count) {
+    namespace contract = launcher::resources;
+    const ResourceId carried = ResourceId::number(contract::kCarriedType);
+    ResourceSection resources;
+    resources.add(carried, ResourceId::text(contract::kPackageStoredName), {1, 2, 3});
+    resources.add(carried, ResourceId::text(contract::kProductCodeStoredName),
+                  {'{', '8', '7', '7', 'E', 'F', '5', '8', '2', '-', '7', '8', 'A', 'F', '-', '4', 'D', '8', '4',
+                   '-', '8', '8', '8', 'B', '-', '1', '6', '7', 'F', 'D', 'C', '3', 'B', 'C', 'C', '1', '1', '}'});
+    payload::Index index;
+    const std::uint8_t package[] = {1, 2, 3};
+    index.entries.push_back({L"app.msi", 3, ContentHash().update(package, 3).digest()});
+    for (std::size_t i = 1; i <= count; ++i) {
+        resources.add(carried, ResourceId::number(static_cast<std::uint16_t>(i)), {});
+        index.entries.push_back({L"file" + sixDigits(i) + L".txt", 0, ContentHash().digest()});
+    }
+    resources.add(carried, ResourceId::text(contract::kIndexStoredName), payload::serializeIndex(index));
+    return minimal_image::imageWith(resources);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: parse_work facts|name|entries SIZE\n");
+        std::fprintf(stderr, "usage: parse_work facts|name|entries|carried SIZE\n");
         return 2;
     }
     const std::string what = argv[1];
@@ -69,6 +95,12 @@ int main(int argc, char** argv) {
         const payload::Index index = what == "name" ? indexWithLongName(size) : indexOfEntries(size);
         return payload::indexNameProblem(index) ? 1 : 0;
     }
-    std::fprintf(stderr, "usage: parse_work facts|name|entries SIZE\n");
+    if (what == "carried") {
+        const minimal_image::Bytes image = launcherOfEmptyFiles(size);
+        MemorySource file(image.data(), image.size());
+        LauncherContents contents(file);
+        return contents.digests().items.size() == size + 1 ? 0 : 1;
+    }
+    std::fprintf(stderr, "usage: parse_work facts|name|entries|carried SIZE\n");
     return 2;
 }

@@ -20,6 +20,7 @@ cases=(
   "facts 4000 facts::parseFacts*"
   "name 8000 payload::indexNameProblem*"
   "entries 4000 payload::indexNameProblem*"
+  "carried 4000 LauncherContents::digests*"
 )
 for case in "${cases[@]}"; do
   read -r kind size function <<<"$case"
