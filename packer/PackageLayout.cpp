@@ -125,7 +125,7 @@ private:
     tstring sourceName(const tstring& defaultDir) const { return directorySourceName(defaultDir, shortNames_); }
 
     void add(const tstring& name, const tstring& askedBy, bool cabinet) {
-        const tstring problem = payload::carriedNameProblem(name);
+        const tstring problem = payload::relativeNameProblem(name);
         if (!problem.empty()) {
             refuseName(name, askedBy, problem);
         }
@@ -135,6 +135,9 @@ private:
                 LD_THROW_PACK_FAILURE(kInputError, packageFileName_ << ": " << askedBy << " names '" << name
                                                                     << "', which is where the package itself goes");
             }
+        }
+        if (const tstring part = payload::carriedNameProblem(name); !part.empty()) {
+            refuseName(name, askedBy, part);  // main.msi as a folder on its way
         }
         // Found by their case-folded names: a package may name tens of thousands of files.
         const auto [taken, isNew] = byFoldedName_.emplace(key, files_.size());
