@@ -90,6 +90,18 @@ expect_eq "a file name of controls: escaped in the message" \
   "lodestar-pack: $scratch/\\x1b[2Jnotes.msi is not a compound file; lodestar-pack takes installation packages (.msi)" \
   "$(cat "$scratch/err")"
 
+# Two carried files on the same bytes (a launcher no packer writes): --info and --extract refuse
+# it, so that what --extract writes never exceeds what the launcher holds.
+"$(dirname "$pack")/../tests/native/craft_launcher" shared "$scratch/shared.exe"
+shared="lodestar-pack: $scratch/shared.exe is damaged: data.cab and copy.cab share their bytes, which a packer never does"
+pack_run --info "$scratch/shared.exe"
+expect_eq "--info, two files on the same bytes: exit code" 2 "$code"
+expect_eq "--info, two files on the same bytes: the message" "$shared" "$(cat "$scratch/err")"
+pack_run --extract "$scratch/shared.exe" -o "$scratch/extracted"
+expect_eq "--extract, two files on the same bytes: exit code" 2 "$code"
+expect_eq "--extract, two files on the same bytes: the message" "$shared" "$(cat "$scratch/err")"
+check "--extract, two files on the same bytes: nothing written" test ! -e "$scratch/extracted"
+
 # Intune's return codes, each with its type, and the schema's hold on them and on the GUIDs.
 expect_eq "intune.returnCodes" '[[0, "success"], [1707, "success"], [3010, "softReboot"], [1641, "hardReboot"], [1618, "retry"]]' \
   "$("$python" -c 'import json, sys; print([[c["returnCode"], c["type"]] for c in json.load(open(sys.argv[1]))["intune"]["returnCodes"]])' "$json" | tr "'" '"')"
