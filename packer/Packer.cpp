@@ -6,6 +6,7 @@
 
 #include "ContentHash.h"
 #include "ErrorHandling.h"
+#include "FileKind.h"
 #include "HostPaths.h"
 #include "IconFile.h"
 #include "InputFile.h"
@@ -13,7 +14,6 @@
 #include "LauncherFacts.h"
 #include "LauncherResources.h"
 #include "OutputFile.h"
-#include "FileKind.h"
 #include "PackageDatabase.h"
 #include "PackageLayout.h"
 #include "PayloadIndex.h"
