@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 
 #include "ErrorHandling.h"
 #include "LittleEndian.h"
@@ -28,6 +29,96 @@ bool isDeviceName(const tstring& component) {
     }
     return stem.size() == 4 && (stem.compare(0, 3, L"com") == 0 || stem.compare(0, 3, L"lpt") == 0) &&
            stem[3] >= L'1' && stem[3] <= L'9';
+}
+
+// The names as a tree of folders, built in one pass over them: each folder's name is stored once,
+// as its own last part under a number for the folder above it, so that neither work nor memory
+// grows faster than the names do (copying every folder prefix of a name of 65,535 units would
+// take gigabytes). A node is a file, a folder, or, in a damaged index, both.
+class NameTree {
+public:
+    struct Clash {
+        std::size_t first;   // a file
+        std::size_t second;  // the same name again, or a name below a folder of that name
+        bool twice;
+    };
+
+    explicit NameTree(std::size_t names) {
+        nodes_.reserve(names);
+        byPart_.reserve(2 * names);  // few parts share a bucket: each found at the first look
+    }
+
+    // Adds `key` (folded to one case), the name at `position`; the first clash with a name added
+    // before, if there is one.
+    std::optional<Clash> add(const tstring& key, std::size_t position) {
+        std::size_t node = kRoot;
+        std::size_t start = 0;
+        for (std::size_t i = 0; i <= key.size(); ++i) {
+            if (i < key.size() && !isSeparator(key[i])) {
+                continue;
+            }
+            if (node != kRoot && nodes_[node].file != kNone) {
+                return Clash{nodes_[node].file, position, false};  // a file on the way
+            }
+            node = child(node, key, start, i - start, position);
+            start = i + 1;
+        }
+        Node& end = nodes_[node];
+        if (end.file != kNone) {
+            return Clash{end.file, position, true};
+        }
+        if (end.firstBelow != kNone) {
+            return Clash{position, end.firstBelow, false};  // a folder already
+        }
+        end.file = position;
+        return std::nullopt;
+    }
+
+private:
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    static constexpr std::size_t kRoot = static_cast<std::size_t>(-2);
+    struct Node {
+        std::size_t file = kNone;        // the name that is this node, a file
+        std::size_t firstBelow = kNone;  // the first name that goes through this node to another
+    };
+
+    // The node for the part of `key` at `start` below `parent`, made when missing.
+    std::size_t child(std::size_t parent, const tstring& key, std::size_t start, std::size_t length,
+                      std::size_t position) {
+        if (parent != kRoot && nodes_[parent].firstBelow == kNone) {
+            nodes_[parent].firstBelow = position;
+        }
+        tstring part;  // the parent's number in four 8-bit units, then the part itself
+        part.reserve(4 + length);
+        for (int shift = 0; shift < 32; shift += 8) {
+            part.push_back(static_cast<wchar_t>((static_cast<std::uint64_t>(parent) >> shift) & 0xFF));
+        }
+        part.append(key, start, length);
+        const auto [found, isNew] = byPart_.emplace(std::move(part), nodes_.size());
+        if (isNew) {
+            nodes_.emplace_back();
+        }
+        return found->second;
+    }
+
+    std::vector<Node> nodes_;
+    std::unordered_map<tstring, std::size_t> byPart_;
+};
+
+// Whether `name` has a component equal to `component` as Windows compares names (case aside).
+bool hasComponent(const tstring& name, const tstring& component) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= name.size(); ++i) {
+        if (i < name.size() && !isSeparator(name[i])) {
+            continue;
+        }
+        if (i - start == component.size() &&
+            tstrings::equals(name.substr(start, i - start), component, tstrings::IgnoreCase)) {
+            return true;
+        }
+        start = i + 1;
+    }
+    return false;
 }
 
 }  // namespace
@@ -128,58 +219,41 @@ tstring relativeNameProblem(const tstring& name) {
     return tstring();
 }
 
+tstring carriedNameProblem(const tstring& name) {
+    tstring problem = relativeNameProblem(name);
+    if (problem.empty() && hasComponent(name, kInstallersCopyName)) {
+        problem = tstring(L"a part of it is ") + kInstallersCopyName + L", where the launcher puts its copy of the package";
+    }
+    return problem;
+}
+
 std::optional<NameProblem> indexNameProblem(const Index& index) {
-    tstring_array keys;  // one spelling of each name: lower case, '\' between components
+    NameTree tree(index.entries.size());
     for (std::size_t i = 0; i < index.entries.size(); ++i) {
         const tstring& name = index.entries[i].name;
-        tstring problem = relativeNameProblem(name);
+        tstring problem = i == 0 ? relativeNameProblem(name) : carriedNameProblem(name);
         if (problem.empty() && i == 0 && name.find_first_of(L"\\/") != tstring::npos) {
             problem = L"the package's own name holds a folder";
-        }
-        if (problem.empty() && i > 0 && tstrings::equals(name, kInstallersCopyName, tstrings::IgnoreCase)) {
-            problem = L"it is where the launcher puts its copy of the package";
         }
         if (!problem.empty()) {
             return NameProblem{name, problem};
         }
-        keys.push_back(tstrings::toLower(tstrings::replace(name, L"/", L"\\")));
-    }
-    // Sorted with their places, a name twice stands next to itself: no pair of tens of thousands
-    // is compared. The later of the two is the one named.
-    std::vector<std::pair<tstring, std::size_t>> sorted;
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        sorted.emplace_back(keys[i], i);
-    }
-    std::sort(sorted.begin(), sorted.end());
-    for (std::size_t i = 1; i < sorted.size(); ++i) {
-        if (sorted[i].first == sorted[i - 1].first) {
-            return NameProblem{index.entries[sorted[i].second].name, L"it is listed twice"};
+        if (const auto clash = tree.add(tstrings::toLower(name), i)) {
+            if (clash->twice) {
+                return NameProblem{name, L"it is listed twice"};
+            }
+            return NameProblem{index.entries[clash->first].name,
+                               L"it is a file where " + index.entries[clash->second].name + L" needs a folder"};
         }
-    }
-    if (const auto clash = fileWhereFolderIs(keys)) {
-        return NameProblem{index.entries[clash->first].name,
-                           L"it is a file where " + index.entries[clash->second].name + L" needs a folder"};
     }
     return std::nullopt;
 }
 
 std::optional<std::pair<std::size_t, std::size_t>> fileWhereFolderIs(const tstring_array& keys) {
-    // Every folder on the way to a name, with the name's position, sorted: a payload may carry
-    // tens of thousands of files, and no pair of them is compared.
-    std::vector<std::pair<tstring, std::size_t>> folders;
+    NameTree tree(keys.size());
     for (std::size_t i = 0; i < keys.size(); ++i) {
-        for (std::size_t at = 0; at < keys[i].size(); ++at) {
-            if (isSeparator(keys[i][at])) {
-                folders.emplace_back(tstrings::replace(keys[i].substr(0, at), L"/", L"\\"), i);
-            }
-        }
-    }
-    std::sort(folders.begin(), folders.end());
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        const tstring key = tstrings::replace(keys[i], L"/", L"\\");
-        const auto folder = std::lower_bound(folders.begin(), folders.end(), std::make_pair(key, std::size_t{0}));
-        if (folder != folders.end() && folder->first == key) {
-            return std::make_pair(i, folder->second);
+        if (const auto clash = tree.add(keys[i], i); clash && !clash->twice) {
+            return std::make_pair(clash->first, clash->second);
         }
     }
     return std::nullopt;

@@ -56,6 +56,11 @@ Index parseIndex(const void* data, std::size_t size);
 // when it can. Both separators count.
 tstring relativeNameProblem(const tstring& name);
 
+// Why `name` cannot stand for a file carried beside the package: relativeNameProblem's reasons,
+// and a part of it named kInstallersCopyName (in any case), which the launcher's own copy of the
+// package takes. An empty string when it can.
+tstring carriedNameProblem(const tstring& name);
+
 // A name of an index that cannot be written below a folder beside the others, and why.
 struct NameProblem {
     tstring name;
@@ -63,13 +68,15 @@ struct NameProblem {
 };
 
 // What a sound packer writes: the package's own name a file name, every other name below the
-// folder and not kInstallersCopyName, no name twice (in any case, with either separator), no file
-// where another needs a folder. The first problem found, or nothing.
+// folder and no part of it kInstallersCopyName, no name twice (in any case, with either
+// separator), no file where another needs a folder. The first problem found, or nothing. Work and
+// memory grow in step with the index's size: no folder's name is copied.
 std::optional<NameProblem> indexNameProblem(const Index& index);
 
 // Two carried names of which Windows could hold only one: the first, a file, is a folder on the
 // way to the second ("data" and "data\x.txt"). Positions in `keys`, the names as the caller
-// compares them (folded to one case); either separator counts.
+// compares them (folded to one case, no name twice); either separator counts. One pass over the
+// keys: no folder's name is copied.
 std::optional<std::pair<std::size_t, std::size_t>> fileWhereFolderIs(const tstring_array& keys);
 
 }  // namespace payload

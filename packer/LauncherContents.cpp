@@ -22,6 +22,10 @@ ResourceId carriedType() {
     return ResourceId::number(contract::kCarriedType);
 }
 
+std::uint64_t end(const CarriedItem& item) {
+    return item.location.offset + item.location.size;
+}
+
 tstring asciiText(const std::vector<std::uint8_t>& bytes) {
     return tstring(bytes.begin(), bytes.end());
 }
@@ -106,15 +110,22 @@ private:
         }
     }
 
+    // One pass that keeps the running files in order: a launcher may start and end tens of
+    // thousands of (empty) files in one piece, and erasing each from the middle would take a
+    // time that grows with their square.
     void finishThoseBy(std::uint64_t end) {
-        for (auto item = running_.begin(); item != running_.end();) {
+        auto kept = running_.begin();
+        for (auto item = running_.begin(); item != running_.end(); ++item) {
             if (item->span.end > end) {
-                ++item;
+                if (kept != item) {
+                    *kept = std::move(*item);
+                }
+                ++kept;
                 continue;
             }
             finished_.push_back(FinishedItem{item->span.item, item->contentHash.digest(), item->sha256.finish()});
-            item = running_.erase(item);
         }
+        running_.erase(kept, running_.end());
     }
 
     std::vector<Span> waiting_;  // latest first
@@ -266,6 +277,29 @@ void LauncherContents::readItems(const ResourceLocation& package) {
                                                      << " bytes, the index says " << entry.size << ")");
         }
         items_.push_back(CarriedItem{entry.name, *location, entry.hash});
+    }
+    refuseSharedBytes();
+}
+
+void LauncherContents::refuseSharedBytes() const {
+    // Sorted by where they start, an item that begins before the one before it ends shares its bytes.
+    std::vector<const CarriedItem*> byOffset;
+    for (const CarriedItem& item : items_) {
+        if (item.location.size > 0) {
+            byOffset.push_back(&item);
+        }
+    }
+    std::sort(byOffset.begin(), byOffset.end(),
+              [](const CarriedItem* a, const CarriedItem* b) { return a->location.offset < b->location.offset; });
+    const CarriedItem* reachesFurthest = nullptr;
+    for (const CarriedItem* item : byOffset) {
+        if (reachesFurthest != nullptr && item->location.offset < end(*reachesFurthest)) {
+            refuseDamaged(tstrings::MessageBuilder() << describe(*reachesFurthest) << " and " << describe(*item)
+                                                     << " share their bytes, which a packer never does");
+        }
+        if (reachesFurthest == nullptr || end(*item) > end(*reachesFurthest)) {
+            reachesFurthest = item;
+        }
     }
 }
 

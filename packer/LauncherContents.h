@@ -39,7 +39,8 @@ public:
     // Reads the launcher's description from `file` (not owned) and checks it. Throws LauncherError
     // (located) for a file that is no launcher, is cut short or has a damaged description: an
     // index or facts whose own hash fails, a carried file missing or of another size than its
-    // index says, a name that would leave the folder it is written into.
+    // index says, two carried files on the same bytes, a name that would leave the folder it is
+    // written into.
     explicit LauncherContents(ByteSource& file);
 
     const tstring& path() const { return file_.path(); }
@@ -74,6 +75,8 @@ private:
     void readItems(const ResourceLocation& package);
     void readFacts();
     void checkNames(const payload::Index& index) const;
+    // No two carried items may share bytes: what --extract writes never exceeds the launcher.
+    void refuseSharedBytes() const;
     void checkAgainstIndex(const CarriedItem& item, std::uint64_t hash) const;
     // Reads the whole launcher front to back, hands each piece to `take` and returns the SHA-256
     // of the whole, computed on a second thread while `take` works on the same bytes.

@@ -1,7 +1,5 @@
 #include "LauncherFacts.h"
 
-#include <algorithm>
-
 #include "ErrorHandling.h"
 #include "LittleEndian.h"
 
@@ -16,20 +14,20 @@ constexpr const char* kCutShort = "the launcher's facts are cut short";
 }  // namespace
 
 void LauncherFacts::set(const tstring& name, const tstring& value) {
-    const auto same = std::find_if(facts_.begin(), facts_.end(), [&](const Fact& fact) { return fact.name == name; });
-    if (same != facts_.end()) {
-        same->value = value;
-    } else {
+    const auto [place, isNew] = byName_.emplace(name, facts_.size());
+    if (isNew) {
         facts_.push_back(Fact{name, value});
+    } else {
+        facts_[place->second].value = value;
     }
 }
 
 std::optional<tstring> LauncherFacts::get(const tstring& name) const {
-    const auto found = std::find_if(facts_.begin(), facts_.end(), [&](const Fact& fact) { return fact.name == name; });
-    if (found == facts_.end()) {
+    const auto found = byName_.find(name);
+    if (found == byName_.end()) {
         return std::nullopt;
     }
-    return found->value;
+    return facts_[found->second].value;
 }
 
 std::vector<std::uint8_t> serializeFacts(const LauncherFacts& facts) {
@@ -75,7 +73,7 @@ LauncherFacts parseFacts(const void* data, std::size_t size) {
     for (std::uint32_t i = 0; i < count; ++i) {
         const tstring name = in.getText(in.get16());
         const tstring value = in.getText(in.get32());
-        if (name.empty() || facts.get(name)) {
+        if (name.empty() || facts.has(name)) {
             LD_THROW(FactsError("the launcher's facts name one fact twice, or one without a name"));
         }
         facts.set(name, value);

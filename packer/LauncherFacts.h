@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <unordered_map>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -41,17 +42,20 @@ struct Fact {
     tstring value;
 };
 
-// Facts in the order they were recorded, each name once.
+// Facts in the order they were recorded, each name once, found by name without a search: a
+// launcher someone else made may record a million.
 class LauncherFacts {
 public:
     // Records `value` under `name`, replacing an earlier value of that name.
     void set(const tstring& name, const tstring& value);
     // The value of `name`; none when it was not recorded.
     std::optional<tstring> get(const tstring& name) const;
+    bool has(const tstring& name) const { return byName_.count(name) != 0; }
     const std::vector<Fact>& all() const { return facts_; }
 
 private:
     std::vector<Fact> facts_;
+    std::unordered_map<tstring, std::size_t> byName_;  // name -> its place in facts_
 };
 
 // Facts whose bytes are not what was written: cut short, changed, or of a later version.

@@ -4,6 +4,7 @@
 
 #include "HostPaths.h"
 #include "LauncherContents.h"
+#include "ProductCode.h"
 
 namespace {
 
@@ -58,12 +59,14 @@ const wchar_t* scopeName(Context context) {
     return context == Context::Machine ? L"machine" : L"user";
 }
 
+// Every text the launcher gives is shown through tstrings::printable: it is someone else's.
 tstring orNotRecorded(const std::optional<tstring>& value) {
-    return value.value_or(L"(not recorded)");
+    return value ? tstrings::printable(*value) : L"(not recorded)";
 }
 
 tstring fileLine(const CarriedFileInfo& file) {
-    return (tstrings::MessageBuilder() << file.name.value_or(L"(name not recorded)") << ", " << file.size
+    return (tstrings::MessageBuilder() << (file.name ? tstrings::printable(*file.name) : L"(name not recorded)")
+                                       << ", " << file.size
                                        << " bytes, SHA-256 " << file.sha256)
         .tstr();
 }
@@ -87,6 +90,12 @@ json textOrNull(const std::optional<tstring>& value) {
     return value ? text(*value) : json(nullptr);
 }
 
+// The UpgradeCode as the package spells it (real packages carry lower-case ones too), when it is a
+// GUID in braces: deployment tools match products by it, and anything else would match nothing.
+std::optional<tstring> bracedGuid(const std::optional<tstring>& value) {
+    return value && canonicalBracedProductCode(*value) ? value : std::nullopt;
+}
+
 json fileJson(const CarriedFileInfo& file) {
     return json{{"name", textOrNull(file.name)}, {"size", file.size}, {"sha256", text(file.sha256)}};
 }
@@ -96,8 +105,8 @@ json fileJson(const CarriedFileInfo& file) {
 // publisher's to add.
 json wingetInstaller(const LauncherInfo& info) {
     json appsAndFeatures{{"ProductCode", text(info.productCode)}, {"InstallerType", "msi"}};
-    if (info.upgradeCode) {
-        appsAndFeatures["UpgradeCode"] = text(*info.upgradeCode);
+    if (const std::optional<tstring> upgradeCode = bracedGuid(info.upgradeCode)) {
+        appsAndFeatures["UpgradeCode"] = text(*upgradeCode);
     }
     const auto returnCode = [](int code, const char* response) {
         return json{{"InstallerReturnCode", code}, {"ReturnResponse", response}};
@@ -120,12 +129,17 @@ json wingetInstaller(const LauncherInfo& info) {
 }
 
 // An Intune (Microsoft Graph) detection rule for a Win32 app: the product is installed at this
-// version or a later one. Without a recorded version, the product code alone.
+// version or a later one. Without a recorded version, the product code alone. With it, the return
+// codes of a Win32 app that runs the launcher, which ends with the installer's own exit code.
 json intuneDetectionRule(const LauncherInfo& info) {
+    const auto returnCode = [](int code, const char* type) { return json{{"returnCode", code}, {"type", type}}; };
     return json{{"@odata.type", "#microsoft.graph.win32LobAppProductCodeDetection"},
                 {"productCode", text(info.productCode)},
                 {"productVersionOperator", info.productVersion ? "greaterThanOrEqual" : "notConfigured"},
-                {"productVersion", textOrNull(info.productVersion)}};
+                {"productVersion", textOrNull(info.productVersion)},
+                {"returnCodes", json::array({returnCode(0, "success"), returnCode(1707, "success"),
+                                             returnCode(3010, "softReboot"), returnCode(1641, "hardReboot"),
+                                             returnCode(1618, "retry")})}};
 }
 
 }  // namespace
@@ -156,7 +170,7 @@ tstring infoText(const LauncherInfo& info) {
         text << "Beside it       " << fileLine(file) << "\n";
     }
     text << "Packed by       "
-         << (info.packerVersion ? L"lodestar-pack " + *info.packerVersion : tstring(L"(not recorded)")) << "\n"
+         << (info.packerVersion ? L"lodestar-pack " + tstrings::printable(*info.packerVersion) : tstring(L"(not recorded)")) << "\n"
          << "Signed          " << (info.carriesSignature ? "yes" : "no");
     return text.tstr();
 }
@@ -170,7 +184,7 @@ std::string infoJson(const LauncherInfo& info) {
         {"schemaVersion", kInfoSchemaVersion},
         {"launcher", fileJson(info.launcher)},
         {"productCode", text(info.productCode)},
-        {"upgradeCode", textOrNull(info.upgradeCode)},
+        {"upgradeCode", textOrNull(bracedGuid(info.upgradeCode))},
         {"productName", textOrNull(info.productName)},
         {"productVersion", textOrNull(info.productVersion)},
         {"manufacturer", textOrNull(info.manufacturer)},

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "ErrorHandling.h"
+#include "Log.h"
 #include "PackageDatabase.h"
 
 namespace {
@@ -49,6 +50,38 @@ tstring fieldText(const LibmsiRecord* record, guint field) {
     return value;
 }
 
+// libmsi reports through GLib's logging what it makes of odd tables ("table not found", "Couldn't
+// find id for Property"), often for files the packer then refuses with a message of its own. GLib
+// would print it on the user's terminal; it goes into the packer's trace (LODESTAR_DEBUG) instead.
+void traceLibraryMessage(const gchar* domain, GLogLevelFlags, const gchar* message, gpointer) {
+    LOG_TRACE((domain != nullptr ? domain : "GLib")
+              << ": " << tstrings::printable(tstrings::fromUtf8(message != nullptr ? message : "")));
+}
+
+GLogWriterOutput traceStructuredLibraryMessage(GLogLevelFlags level, const GLogField* fields, gsize count, gpointer) {
+    const gchar* domain = nullptr;
+    const gchar* message = nullptr;
+    for (gsize i = 0; i < count; ++i) {
+        if (g_strcmp0(fields[i].key, "GLIB_DOMAIN") == 0 && fields[i].length < 0) {
+            domain = static_cast<const gchar*>(fields[i].value);
+        } else if (g_strcmp0(fields[i].key, "MESSAGE") == 0 && fields[i].length < 0) {
+            message = static_cast<const gchar*>(fields[i].value);
+        }
+    }
+    traceLibraryMessage(domain, level, message, nullptr);
+    return G_LOG_WRITER_HANDLED;
+}
+
+// Once per process, before libmsi is first called: GLib takes a writer only once.
+void routeLibraryLogging() {
+    static const bool routed = [] {
+        g_log_set_default_handler(traceLibraryMessage, nullptr);
+        g_log_set_writer_func(traceStructuredLibraryMessage, nullptr, nullptr);
+        return true;
+    }();
+    (void)routed;
+}
+
 }  // namespace
 
 struct PackageDatabase::Native {
@@ -58,6 +91,7 @@ struct PackageDatabase::Native {
 namespace {
 
 GOwned<LibmsiDatabase> openReadOnly(const tstring& openedAs, const tstring& path) {
+    routeLibraryLogging();
     CallError error;
     GOwned<LibmsiDatabase> database(
         libmsi_database_new(tstrings::toUtf8(openedAs).c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, error.receive()));

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "HostPaths.h"
+#include "PackageNames.h"
 #include "PackFailure.h"
 #include "PayloadIndex.h"
 
@@ -14,15 +15,6 @@ constexpr std::int32_t kCompressed = 2;                  // Word Count bit 1
 constexpr long kFileNoncompressed = 0x2000;              // msidbFileAttributesNoncompressed
 constexpr long kFileCompressed = 0x4000;                 // msidbFileAttributesCompressed
 constexpr const wchar_t* kInstallersCopy = L"main.msi";  // what the launcher names the package
-
-// "short|long": the one the package's Word Count asks for; a single name serves as both.
-tstring pickName(const tstring& names, bool shortNames) {
-    const std::size_t bar = names.find(L'|');
-    if (bar == tstring::npos) {
-        return names;
-    }
-    return shortNames ? names.substr(0, bar) : names.substr(bar + 1);
-}
 
 long integerField(const tstring& text) {
     return text.empty() ? 0 : std::wcstol(text.c_str(), nullptr, 10);
@@ -130,12 +122,7 @@ private:
         }
     }
 
-    // DefaultDir is "target[:source]", each "[short|]long"; without a source part the target
-    // names the source too.
-    tstring sourceName(const tstring& defaultDir) const {
-        const std::size_t colon = defaultDir.find(L':');
-        return pickName(colon == tstring::npos ? defaultDir : defaultDir.substr(colon + 1), shortNames_);
-    }
+    tstring sourceName(const tstring& defaultDir) const { return directorySourceName(defaultDir, shortNames_); }
 
     void add(const tstring& name, const tstring& askedBy, bool cabinet) {
         const tstring problem = payload::relativeNameProblem(name);
@@ -148,6 +135,9 @@ private:
                 LD_THROW_PACK_FAILURE(kInputError, packageFileName_ << ": " << askedBy << " names '" << name
                                                                     << "', which is where the package itself goes");
             }
+        }
+        if (const tstring part = payload::carriedNameProblem(name); !part.empty()) {
+            refuseName(name, askedBy, part);  // main.msi as a folder on its way
         }
         // Found by their case-folded names: a package may name tens of thousands of files.
         const auto [taken, isNew] = byFoldedName_.emplace(key, files_.size());

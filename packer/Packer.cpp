@@ -6,6 +6,7 @@
 
 #include "ContentHash.h"
 #include "ErrorHandling.h"
+#include "FileKind.h"
 #include "HostPaths.h"
 #include "IconFile.h"
 #include "InputFile.h"
@@ -61,6 +62,19 @@ struct PackageDescription {
     tstring text(const wchar_t* name) const { return recorded.get(name).value_or(tstring()); }
 };
 
+[[noreturn]] void refuseKind(const tstring& path, FileKind kind) {
+    LD_THROW_PACK_FAILURE(kInputError,
+                          path << " is " << describeKind(kind) << "; lodestar-pack takes installation packages (.msi)");
+}
+
+// A patch, a transform or any other file is told for what it is, in one line, before a table is read.
+void refuseAllButPackages(InputFile& package) {
+    const FileKind kind = fileKindOf(package);
+    if (kind != FileKind::Package) {
+        refuseKind(package.path(), kind);
+    }
+}
+
 // What Windows Installer cannot open as a database it cannot install either.
 std::unique_ptr<PackageDatabase> openDatabase(const InputFile& package) {
     const tstring& path = package.path();
@@ -70,6 +84,18 @@ std::unique_ptr<PackageDatabase> openDatabase(const InputFile& package) {
             return tstrings::MessageBuilder()
                    << path << " is not a Windows Installer package (" << rawMessageOf(e) << ")";
         });
+}
+
+// A merge module has a package's class; its ModuleSignature table tells it apart.
+void refuseMergeModule(const PackageDatabase& database, const tstring& path) {
+    const bool isModule = classifyFailure(
+        kInputError, [&] { return database.hasTable(L"ModuleSignature"); },
+        [&](const LdErrorBase& e) {
+            return tstrings::MessageBuilder() << "Cannot read the tables of " << path << " (" << rawMessageOf(e) << ")";
+        });
+    if (isModule) {
+        refuseKind(path, FileKind::MergeModule);
+    }
 }
 
 // The properties a deployment tool asks for are recorded when the package has them, and only
@@ -263,7 +289,9 @@ void verifyLauncher(const OutputFile& output, const PackageDescription& descript
 PackResult pack(const PackOptions& options, const LauncherParts& parts, const PackProgress& progress) {
     InputFile package = openPackage(options.package);
     const tstring packagePath = package.path();
+    refuseAllButPackages(package);
     const std::unique_ptr<PackageDatabase> database = openDatabase(package);
+    refuseMergeModule(*database, packagePath);
     const PackageDescription description = describePackage(*database, packagePath);
     if (options.productCode) {
         confirmProductCode(description, *options.productCode, packagePath);

@@ -29,8 +29,10 @@ void printResult(const tstring& text) {
     }
 }
 
+// Every message shows names, tables and texts of files someone else made: none reaches the
+// terminal with a control character in it.
 void complain(const std::exception& error) {
-    writeLine(ConsoleStream::Error, L"lodestar-pack: " + tstrings::fromUtf8(messageOf(error)));
+    writeLine(ConsoleStream::Error, L"lodestar-pack: " + tstrings::printable(tstrings::fromUtf8(messageOf(error))));
 }
 
 // Every tenth of a large package, one line on standard error.
@@ -62,10 +64,11 @@ int describeLauncher(const PackOptions& options) {
 int extractFromLauncher(const PackOptions& options) {
     const ExtractionResult result =
         extractLauncher(host::absolutePath(options.launcher), host::absolutePath(options.output), options.force);
-    writeLine(ConsoleStream::Output, tstrings::formatPrintf(L"Extracted %llu file%s (%s) into %s",
-                                                            static_cast<unsigned long long>(result.names.size()),
-                                                            result.names.size() == 1 ? L"" : L"s",
-                                                            formatSize(result.bytes), result.directory));
+    writeLine(ConsoleStream::Output,
+              tstrings::printable(tstrings::formatPrintf(L"Extracted %llu file%s (%s) into %s",
+                                                         static_cast<unsigned long long>(result.names.size()),
+                                                         result.names.size() == 1 ? L"" : L"s",
+                                                         formatSize(result.bytes), result.directory)));
     return kPacked;
 }
 
@@ -78,10 +81,11 @@ int packPackage(const PackOptions& options, const LauncherParts& parts) {
             ? tstring()
             : tstrings::formatPrintf(L" with %llu file%s beside it (%s)", result.besideCount,
                                      result.besideCount == 1 ? L"" : L"s", formatSize(result.besideSize));
-    writeLine(ConsoleStream::Output, tstrings::formatPrintf(L"Packed %s (%s, ProductCode %s)%s into %s (%s) in %.1f s",
-                                                            host::fileNameOf(result.packagePath),
-                                                            formatSize(result.packageSize), result.productCode, beside,
-                                                            result.outputPath, formatSize(result.outputSize), seconds));
+    writeLine(ConsoleStream::Output,
+              tstrings::printable(tstrings::formatPrintf(
+                  L"Packed %s (%s, ProductCode %s)%s into %s (%s) in %.1f s", host::fileNameOf(result.packagePath),
+                  formatSize(result.packageSize), result.productCode, beside, result.outputPath,
+                  formatSize(result.outputSize), seconds)));
     return kPacked;
 }
 

@@ -75,12 +75,14 @@ done
 # ---------------------------------------------------------------------------------------------
 # Names that cannot lie below the package's folder
 
-# bad_cabinet_name NAME PROBLEM: the cabinet package naming the cabinet NAME.
+# bad_cabinet_name NAME PROBLEM [SHOWN]: the cabinet package naming the cabinet NAME, which the
+# message shows as SHOWN (its control characters escaped) when given.
 bad_cabinet_name() {
+  local shown=${3:-$1}
   copy_case bad-name cabinet
   query "UPDATE Media SET Cabinet='$1'"
   pack_case
-  expect_refusal "Cabinet '$1'" "cabinet.msi: the Media table's row 1 (Cabinet '$1') names '$1', which cannot lie below the package's folder: $2"
+  expect_refusal "Cabinet '$shown'" "cabinet.msi: the Media table's row 1 (Cabinet '$shown') names '$shown', which cannot lie below the package's folder: $2"
 }
 bad_cabinet_name '..\cabinet.cab' 'one of its parts is ..'
 bad_cabinet_name 'sub\..\..\cabinet.cab' 'one of its parts is ..'
@@ -93,8 +95,8 @@ bad_cabinet_name '\\server\share\cabinet.cab' 'it is absolute'
 bad_cabinet_name 'C:\cabinet.cab' 'it holds a colon (a drive or a stream)'
 bad_cabinet_name 'C:cabinet.cab' 'it holds a colon (a drive or a stream)'
 bad_cabinet_name 'cabinet.cab:stream' 'it holds a colon (a drive or a stream)'
-bad_cabinet_name $'cabinet\t.cab' 'it holds a control character'
-bad_cabinet_name $'sub\x1f\\cabinet.cab' 'it holds a control character'
+bad_cabinet_name $'cabinet\t.cab' 'it holds a control character' 'cabinet\x09.cab'
+bad_cabinet_name $'sub\x1f\\cabinet.cab' 'it holds a control character' 'sub\x1f\cabinet.cab'
 for character in '<' '>' '"' '|' '?' '*'; do
   bad_cabinet_name "cab${character}inet.cab" "it holds the character $character"
 done
@@ -228,7 +230,7 @@ expect_unread "a package of 2 GiB + 1" "$package"
 sparse "$package" 2G
 pack_case
 check "a package of exactly 2 GiB: refused as no package, not for its size" \
-  contains "$(text_of "$scratch/err")" "lodestar-pack: $(windows_path "$package") is not a Windows Installer package ("
+  contains "$(text_of "$scratch/err")" "lodestar-pack: $(windows_path "$package") is not a compound file; lodestar-pack takes"
 check "a package of exactly 2 GiB: nothing written" empty_dir "$out"
 rm -f "$package"
 

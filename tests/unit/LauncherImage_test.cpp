@@ -443,6 +443,12 @@ TEST(LauncherContents, RefusesEveryDamagedOrHostileDescription) {
          "is damaged: its index names [SUB\\Empty.dat], which cannot be written below a folder: it is listed twice"},
         {"one name twice, with the other separator", rename(2, L"sub/empty.dat"),
          "is damaged: its index names [sub/empty.dat], which cannot be written below a folder: it is listed twice"},
+        {"a file where another needs a folder", rename(2, L"SUB"),
+         "is damaged: its index names [SUB], which cannot be written below a folder: it is a file where "
+         "sub\\empty.dat needs a folder"},
+        {"a folder named as the launcher's copy of the package", rename(2, L"Main.MSI\\data.cab"),
+         "is damaged: its index names [Main.MSI\\data.cab], which cannot be written below a folder: a part of it "
+         "is main.msi, where the launcher puts its copy of the package"},
         {"a file beside it named as the package", rename(2, L"SETUP.MSI"),
          "is damaged: its index names [SETUP.MSI], which cannot be written below a folder: it is listed twice"},
         {"a listed file not carried", [](TestLauncher& l) { l.leftOut = {2}; },

@@ -68,6 +68,11 @@ TEST(PackageLayout, FindsEveryFileBesideThePackageWhereTheInstallerLooks) {
          L"layout.msi",
          {"refused (2): layout.msi: " + dataRow +
           " names the component 'Nothing', which the Component table does not have"}},
+        {testpackages::layout_main_msi_folder.path,
+         L"layout.msi",
+         {"refused (2): layout.msi: " + dataRow +
+          " names 'Lodestar Layout\\Main.MSI\\data.txt', which cannot lie below the package's folder: a part of "
+          "it is main.msi, where the launcher puts its copy of the package"}},
         {testpackages::layout_cycle.path,
          L"layout.msi",
          {"refused (2): layout.msi: the Directory table's rows form a cycle at 'DATADIR'"}},

@@ -219,7 +219,7 @@ TEST_F(PackerTest, EveryRefusalNamesItsCauseEndsWithItsExitCodeAndLeavesNothing)
          "There is no package at " + utf8(scratch / L"missing.msi")},
         {scratch.path(), scratch / L"out.exe", L"", L"", kInputError, utf8(scratch.path()) + " is a directory"},
         {notAPackage, scratch / L"out.exe", L"", L"", kInputError,
-         utf8(notAPackage) + " is not a Windows Installer package ("},
+         utf8(notAPackage) + " is not a compound file; lodestar-pack takes installation packages (.msi)"},
         {testpackages::noproductcode.path, scratch / L"out.exe", L"", L"", kInputError,
          utf8(testpackages::noproductcode.path) + " has no ProductCode property"},
         {testpackages::badproductcode.path, scratch / L"out.exe", L"", L"", kInputError,

@@ -215,3 +215,28 @@ TEST(PayloadIndex, FindsAFileWhereAnotherNeedsAFolder) {
         EXPECT_EQ(payload::fileWhereFolderIs(keys), clash) << utf8(keys.empty() ? tstring() : keys.front());
     }
 }
+
+TEST(PayloadIndex, NoPartOfACarriedNameIsTheLaunchersCopyOfThePackage) {
+    const tstring taken = L"a part of it is main.msi, where the launcher puts its copy of the package";
+    const std::vector<std::pair<tstring, tstring>> names = {
+        {L"main.msi", taken},
+        {L"MAIN.MSI\\data.cab", taken},
+        {L"sub/Main.Msi/data.cab", taken},
+        {L"sub\\main.msi", taken},
+        {L"main.msi.cab", L""},
+        {L"amain.msi\\x", L""},
+        {L"..\\main.msi", L"one of its parts is .."},
+    };
+    for (const auto& [name, problem] : names) {
+        EXPECT_EQ(payload::carriedNameProblem(name), problem) << utf8(name);
+    }
+    // The package itself may be called so; the launcher's copy of it is that very file.
+    Index index;
+    index.entries = {{L"main.msi", 1, 1}, {L"Data\\MAIN.msi\\a.cab", 1, 1}};
+    const auto problem = payload::indexNameProblem(index);
+    ASSERT_TRUE(problem.has_value());
+    EXPECT_EQ(utf8(problem->name), "Data\\MAIN.msi\\a.cab");
+    EXPECT_EQ(utf8(problem->problem), utf8(taken));
+    index.entries.pop_back();
+    EXPECT_FALSE(payload::indexNameProblem(index).has_value());
+}

@@ -176,3 +176,17 @@ TEST(TextFunctions, Replace) {
     EXPECT_EQ(replace(L"a.b.c", L".", L""), L"abc");
     EXPECT_EQ(replace(L"none", L"x", L"y"), L"none");
 }
+
+TEST(TextFunctions, PrintableEscapesEveryControlCharacterAndKeepsTheRest) {
+    const std::vector<std::pair<tstring, tstring>> cases = {
+        {L"\x1b]0;owned\x07\x1b[2J", L"\\x1b]0;owned\\x07\\x1b[2J"},
+        {tstring(L"a\0b", 3), L"a\\x00b"},
+        {L"tab\there\nline\r", L"tab\\x09here\\x0aline\\x0d"},
+        {L"del\x7f c1\x85\x9f", L"del\\x7f c1\\x85\\x9f"},
+        {L"C:\\Setup J\u00e9r\u00f4me \u6771\u4eac ~ \u00a0", L"C:\\Setup J\u00e9r\u00f4me \u6771\u4eac ~ \u00a0"},
+        {L"", L""},
+    };
+    for (const auto& [text, shown] : cases) {
+        EXPECT_EQ(tstrings::printable(text), shown) << tstrings::toUtf8(shown);
+    }
+}

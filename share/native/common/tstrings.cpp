@@ -132,6 +132,23 @@ tstring toLower(const tstring& s) {
     return lower;
 }
 
+tstring printable(const tstring& text) {
+    static const wchar_t digits[] = L"0123456789abcdef";
+    tstring shown;
+    shown.reserve(text.size());
+    for (const wchar_t c : text) {
+        const auto code = static_cast<std::uint32_t>(c);
+        if (code < 0x20 || (code >= 0x7F && code <= 0x9F)) {
+            shown += L"\\x";
+            shown += digits[code >> 4];
+            shown += digits[code & 0xF];
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
 tstring replace(const tstring& s, const tstring& search, const tstring& replacement) {
     if (search.empty()) {
         return s;

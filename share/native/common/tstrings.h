@@ -74,6 +74,11 @@ tstring decimal(unsigned long long value);
 tstring escapeNul(const tstring& text);
 std::string escapeNul(const std::string& text);
 
+// The text with every control character (U+0000-U+001F, U+007F-U+009F) written as \xNN: text
+// from a file someone else made, shown this way, cannot move a terminal's cursor, retitle its
+// window or clear its screen. What a message shows of such a file goes through here.
+tstring printable(const tstring& text);
+
 // Wide text composed by insertion, read back as tstring or UTF-8. Values are written as the
 // standard wide stream writes them with its default settings; the builder is not a stream, so
 // that a program that uses it carries none of the streams' locale machinery.
