@@ -51,16 +51,16 @@ bool readAt(ByteSource& file, std::uint64_t offset, std::uint8_t* buffer, std::s
 FileKind kindOfRootClass(ByteSource& file, const std::uint8_t* header) {
     const std::uint16_t sectorShift = little16(header + 0x1E);
     if (little16(header + 0x1C) != 0xFFFE || (sectorShift != 9 && sectorShift != 12)) {
-        return FileKind::OtherCompound;
+        return FileKind::DamagedCompound;
     }
     const std::uint32_t firstDirectorySector = little32(header + 0x30);
     if (firstDirectorySector >= 0xFFFFFFFA) {  // a special value: no directory
-        return FileKind::OtherCompound;
+        return FileKind::DamagedCompound;
     }
     std::array<std::uint8_t, kDirectoryEntrySize> root{};
     if (!readAt(file, (std::uint64_t{firstDirectorySector} + 1) << sectorShift, root.data(), root.size()) ||
         root[0x42] != kRootStorageType) {
-        return FileKind::OtherCompound;
+        return FileKind::DamagedCompound;
     }
     ClassId rootClass{};
     std::memcpy(rootClass.data(), root.data() + 0x50, rootClass.size());
@@ -81,7 +81,7 @@ FileKind fileKindOf(ByteSource& file) {
     if (readAt(file, 0, header.data(), kSignature.size()) &&
         std::memcmp(header.data(), kSignature.data(), kSignature.size()) == 0) {
         kind = readAt(file, 0, header.data(), header.size()) ? kindOfRootClass(file, header.data())
-                                                              : FileKind::OtherCompound;
+                                                              : FileKind::DamagedCompound;
     }
     file.seek(0);
     return kind;
@@ -99,6 +99,8 @@ const wchar_t* describeKind(FileKind kind) {
             return L"a transform (.mst)";
         case FileKind::OtherCompound:
             return L"a compound file of another kind";
+        case FileKind::DamagedCompound:
+            return L"a compound file cut short or damaged";
         case FileKind::NotCompound:
             break;
     }

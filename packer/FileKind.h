@@ -13,13 +13,14 @@ enum class FileKind {
     MergeModule,     // a package's class and a ModuleSignature table: told by its tables, not here
     Patch,           // .msp
     Transform,       // .mst
-    OtherCompound,   // a compound file of another class (a document, a damaged container)
+    OtherCompound,   // a compound file of another class (a document, say)
+    DamagedCompound, // the signature, then a header or root storage that cannot be read
     NotCompound,     // the first 8 bytes are not the compound-file signature
 };
 
 // Reads the kind of `file` from its first bytes and its first directory sector, and leaves the
 // file at its first byte again. Throws what the file's reads throw; a file cut short is no
-// package (NotCompound when the signature is not all there, OtherCompound after it).
+// package (NotCompound when the signature is not all there, DamagedCompound after it).
 FileKind fileKindOf(ByteSource& file);
 
 // "a patch (.msp)", "a transform (.mst)", ...: the words a refusal uses.

@@ -54,8 +54,11 @@ tstring fieldText(const LibmsiRecord* record, guint field) {
 // find id for Property"), often for files the packer then refuses with a message of its own. GLib
 // would print it on the user's terminal; it goes into the packer's trace (LODESTAR_DEBUG) instead.
 void traceLibraryMessage(const gchar* domain, GLogLevelFlags, const gchar* message, gpointer) {
-    LOG_TRACE((domain != nullptr ? domain : "GLib")
-              << ": " << tstrings::printable(tstrings::fromUtf8(message != nullptr ? message : "")));
+    tstring text = tstrings::fromUtf8(message != nullptr ? message : "");
+    while (!text.empty() && text.back() == L'\n') {
+        text.pop_back();  // the record is a line of its own
+    }
+    LOG_TRACE((domain != nullptr ? domain : "GLib") << ": " << tstrings::printable(text));
 }
 
 GLogWriterOutput traceStructuredLibraryMessage(GLogLevelFlags level, const GLogField* fields, gsize count, gpointer) {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Files someone else made, given to the native lodestar-pack and to lodestar-pack.exe under Wine:
 # every file that is no installation package (a patch, transforms, a merge module, a compound file
-# of another kind, a text file, an empty file) is refused with one line that says what it is, exit
+# of another kind or cut short, a text file, an empty file) is refused with one line that says what it is, exit
 # code 2 and nothing written; a ProductName made of terminal controls reaches neither the
 # terminal nor the JSON raw; the JSON's Intune return codes and braced GUIDs are what the schema
 # requires, and the schema refuses what lacks them.
@@ -37,6 +37,7 @@ PY
 printf 'not a package\n' >"$scratch/notes.msi"
 : >"$scratch/empty.msi"
 head -c 8 "$samples/Example.msi" >"$scratch/signature-only.msi"
+head -c 1024 "$samples/Example.msi" >"$scratch/cut.msi"
 
 # FILE|WHAT IT IS
 kinds=(
@@ -45,7 +46,8 @@ kinds=(
   "$samples/Example.jpn.mst|a transform (.mst)"
   "$scratch/part.msm|a merge module (.msm)"
   "$scratch/document.doc|a compound file of another kind"
-  "$scratch/signature-only.msi|a compound file of another kind"
+  "$scratch/signature-only.msi|a compound file cut short or damaged"
+  "$scratch/cut.msi|a compound file cut short or damaged"
   "$scratch/notes.msi|not a compound file"
   "$scratch/empty.msi|not a compound file"
 )
