@@ -65,6 +65,26 @@ CarriedPayload::CarriedPayload(HMODULE module) : module_(module), index_(readInd
         files_.push_back(CarriedFile{index_->entries[i].name, static_cast<std::uint16_t>(i), index_->entries[i]});
         find(files_.back());
     }
+    refuseSharedBytes();
+}
+
+// A packer gives every carried file bytes of its own. Files that share theirs are a crafted
+// launcher's way to make the setup write more than it holds: refused as damage before anything
+// is written.
+void CarriedPayload::refuseSharedBytes() const {
+    std::vector<const CarriedFile*> byPlace;
+    for (const CarriedFile& file : files_) {
+        byPlace.push_back(&file);
+    }
+    const auto start = [](const CarriedFile* file) { return reinterpret_cast<std::uintptr_t>(file->data); };
+    std::sort(byPlace.begin(), byPlace.end(),
+              [&](const CarriedFile* a, const CarriedFile* b) { return start(a) < start(b); });
+    for (std::size_t i = 1; i < byPlace.size(); ++i) {
+        if (start(byPlace[i]) < start(byPlace[i - 1]) + byPlace[i - 1]->size) {
+            LOG_ERROR("[" << byPlace[i - 1]->name << "] and [" << byPlace[i]->name << "] share their bytes");
+            refuseDamagedSetup(byPlace[i]->name);
+        }
+    }
 }
 
 void CarriedPayload::find(CarriedFile& file) const {

@@ -59,6 +59,8 @@ public:
 private:
     // Finds the carried bytes of `file` in the module, one lookup.
     void find(CarriedFile& file) const;
+    // Refuses the setup as damaged when two carried files share bytes.
+    void refuseSharedBytes() const;
     // Holds `path`, just written from `file`, read-only and compares it with the carried bytes
     // and, with an index, with the hash the index records.
     UniqueHandle lockChecked(const CarriedFile& file, const tstring& path) const;

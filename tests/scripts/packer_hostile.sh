@@ -104,6 +104,53 @@ expect_eq "--extract, two files on the same bytes: exit code" 2 "$code"
 expect_eq "--extract, two files on the same bytes: the message" "$shared" "$(cat "$scratch/err")"
 check "--extract, two files on the same bytes: nothing written" test ! -e "$scratch/extracted"
 
+# The same in a launcher that runs: two cabinets of equal bytes packed, then the second's resource
+# pointed at the first's bytes. Its index still matches every byte it would write; the launcher's
+# extract refuses it as damaged all the same, before writing anything.
+cp -r "$packages/cabinets" "$scratch/twins"
+cp "$scratch/twins/first.cab" "$scratch/twins/second é.cab"
+pack_run "$scratch/twins/cabinets.msi" -o "$scratch/twins.exe"
+expect_eq "twin cabinets: packed" 0 "$code"
+"$python" - "$scratch/twins.exe" <<'PY'
+import struct, sys
+path = sys.argv[1]
+image = bytearray(open(path, "rb").read())
+nt = struct.unpack_from("<I", image, 0x3C)[0]
+sections = struct.unpack_from("<H", image, nt + 6)[0]
+optional = nt + 24
+resources_rva = struct.unpack_from("<I", image, optional + 112 + 2 * 8)[0]
+table = nt + 24 + struct.unpack_from("<H", image, nt + 20)[0]
+def offset(rva):
+    for i in range(sections):
+        size, address, _, raw = struct.unpack_from("<IIII", image, table + 40 * i + 8)
+        if address <= rva < address + max(size, 1):
+            return raw + rva - address
+    raise SystemExit("no section holds RVA %#x" % rva)
+base = offset(resources_rva)
+def entries(at):
+    named, numbered = struct.unpack_from("<HH", image, at + 12)
+    for i in range(named + numbered):
+        yield struct.unpack_from("<II", image, at + 16 + 8 * i)
+def data_entry(type_id, name_id):
+    for name, target in entries(base):
+        if name == type_id:
+            for inner, below in entries(base + (target & 0x7FFFFFFF)):
+                if inner == name_id:
+                    language = next(entries(base + (below & 0x7FFFFFFF)))[1]
+                    return base + language
+    raise SystemExit("no resource %d/%d" % (type_id, name_id))
+first, second = data_entry(10, 1), data_entry(10, 2)
+struct.pack_into("<I", image, second, struct.unpack_from("<I", image, first)[0])
+open(path, "wb").write(image)
+PY
+run --env LODESTAR_DEBUG=true "$scratch/twins.exe" extract "$(windows_path "$scratch/twins out")"
+expect_eq "the launcher's extract, two files on the same bytes: exit code" -1 "$code"
+check "the launcher's extract, two files on the same bytes: damaged" \
+  grep -q "This setup is damaged: .* is not what was packed" "$scratch/stderr"
+check "the launcher's extract, two files on the same bytes: nothing written" test ! -e "$scratch/twins out"
+pack_run --info "$scratch/twins.exe"
+expect_eq "--info of the running kind, two files on the same bytes: exit code" 2 "$code"
+
 # Intune's return codes, each with its type, and the schema's hold on them and on the GUIDs.
 expect_eq "intune.returnCodes" '[[0, "success"], [1707, "success"], [3010, "softReboot"], [1641, "hardReboot"], [1618, "retry"]]' \
   "$("$python" -c 'import json, sys; print([[c["returnCode"], c["type"]] for c in json.load(open(sys.argv[1]))["intune"]["returnCodes"]])' "$json" | tr "'" '"')"
