@@ -104,13 +104,13 @@ std::vector<CarriedFile> CarriedPayload::besideThePackage() const {
     return std::vector<CarriedFile>(files_.begin() + 1, files_.end());
 }
 
-UniqueHandle CarriedPayload::lockChecked(const CarriedFile& file, const tstring& path) const {
+UniqueHandle CarriedPayload::lockChecked(const CarriedFile& file, const tstring& path, bool renamable) const {
     if (!indexed()) {
         // Packed before indexes: the carried bytes are all there is to compare with.
-        return FileUtils::lockFileContent(path, file.data, file.size);
+        return FileUtils::lockFileContent(path, file.data, file.size, nullptr, renamable);
     }
     std::uint64_t hash = 0;
-    UniqueHandle lock = FileUtils::lockFileContent(path, file.data, file.size, &hash);
+    UniqueHandle lock = FileUtils::lockFileContent(path, file.data, file.size, &hash, renamable);
     if (hash != file.packed.hash) {
         refuseDamagedSetup(file.name);
     }
@@ -177,11 +177,13 @@ void CarriedPayload::extractTo(const tstring& directory, const tstring& packageF
         for (const auto& [target, name] : targets) {
             const CarriedFile& file = *target;
             const tstring path = directories.prepare(name);
-            // Checked under its temporary name and only then named: a run killed in between leaves
-            // no damaged file under a name of the setup's. Never over a file that appeared
-            // meanwhile: the move into place fails instead.
-            FileUtils::writeStagedFile(path, file.data, file.size, FileUtils::Existing::Kept,
-                                       [&](const tstring& temporaryPath) { lockChecked(file, temporaryPath); });
+            // Checked under its temporary name and only then named, through the handle that checked
+            // it: a run killed in between leaves no damaged file under a name of the setup's, and
+            // nobody can change it after the check. Never over a file that appeared meanwhile: the
+            // rename fails instead.
+            FileUtils::writeStagedFile(
+                path, file.data, file.size, FileUtils::Existing::Kept,
+                [&](const tstring& temporaryPath) { return lockChecked(file, temporaryPath, true); });
             written.appendFile(path);
         }
     }

@@ -62,8 +62,9 @@ private:
     // Refuses the setup as damaged when two carried files share bytes.
     void refuseSharedBytes() const;
     // Holds `path`, just written from `file`, read-only and compares it with the carried bytes
-    // and, with an index, with the hash the index records.
-    UniqueHandle lockChecked(const CarriedFile& file, const tstring& path) const;
+    // and, with an index, with the hash the index records; with `renamable`, the handle may rename
+    // the file (FileUtils::renameHeldFile).
+    UniqueHandle lockChecked(const CarriedFile& file, const tstring& path, bool renamable = false) const;
 
     HMODULE module_;
     std::optional<payload::Index> index_;

@@ -6,6 +6,7 @@
 #include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "Log.h"
+#include "ScopeExit.h"
 #include "UniqueResource.h"
 #include "WinApi.h"
 #include "WinFileUtils.h"
@@ -207,26 +208,19 @@ void OutputFile::publish() {
     HANDLE file = native_->file.get();
     LD_THROW_LAST_ERROR_IF(!FlushFileBuffers(file), FlushFileBuffers,
                            "FlushFileBuffers(" << native_->temporaryPath << ") failed");
-    // Renamed through its handle: what was checked is what lands at the destination.
-    std::vector<std::uint8_t> buffer(sizeof(FILE_RENAME_INFO) + destination_.size() * sizeof(wchar_t));
-    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    rename->ReplaceIfExists = replace ? TRUE : FALSE;
-    rename->RootDirectory = nullptr;
-    rename->FileNameLength = static_cast<DWORD>(destination_.size() * sizeof(wchar_t));
-    destination_.copy(rename->FileName, destination_.size());
     if (!native_->deleteByName) {
         LD_THROW_LAST_ERROR_IF(!setDeleteDisposition(file, false), SetFileInformationByHandle,
                                "SetFileInformationByHandle(" << native_->temporaryPath << ", keep) failed");
     }
-    if (!SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size()))) {
-        const DWORD error = GetLastError();
+    // Renamed through its handle: what was checked is what lands at the destination.
+    auto deleteOnFailure = ld::scopeExit([&] {
         if (!native_->deleteByName) {
             setDeleteDisposition(file, true);
         }
-        LD_THROW_SYSTEM_ERROR(SetFileInformationByHandle, error,
-                              "Renaming " << native_->temporaryPath << " to " << destination_ << " failed");
-    }
-    LOG_TRACE("Moved '" << native_->temporaryPath << "' file to '" << destination_ << "'");
+    });
+    FileUtils::renameHeldFile(file, native_->temporaryPath, destination_,
+                              replace ? FileUtils::Existing::Replaced : FileUtils::Existing::Kept);
+    deleteOnFailure.release();
     native_->published = true;
     native_->file.reset();
 }

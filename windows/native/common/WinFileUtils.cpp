@@ -739,10 +739,11 @@ bool holdsExactly(HANDLE file, const tstring& path, const void* data, std::size_
 
 }  // namespace
 
-UniqueHandle lockFileContent(const tstring& path, const void* data, std::size_t size, std::uint64_t* contentHash) {
+UniqueHandle lockFileContent(const tstring& path, const void* data, std::size_t size, std::uint64_t* contentHash,
+                             bool renamable) {
     // Read sharing only: from here on nobody else can open the file to write, rename or delete it.
-    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ | (renamable ? DELETE : 0), FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) {
         const DWORD error = GetLastError();
         // Only this process wrote the file, and it has closed it: whoever holds it open to write
@@ -843,15 +844,30 @@ void StagedFileWriter::close() {
     closeFile();
 }
 
+void renameHeldFile(HANDLE held, const tstring& from, const tstring& to, Existing existing) {
+    std::vector<std::uint8_t> buffer(sizeof(FILE_RENAME_INFO) + to.size() * sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = existing == Existing::Replaced ? TRUE : FALSE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(to.size() * sizeof(wchar_t));
+    to.copy(rename->FileName, to.size());
+    LD_THROW_LAST_ERROR_IF(!SetFileInformationByHandle(held, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())),
+                           SetFileInformationByHandle, "Renaming " << from << " to " << to << " failed");
+    LOG_TRACE("Moved '" << from << "' file to '" << to << "'");
+}
+
 void writeStagedFile(const tstring& path, const void* data, std::size_t size, Existing existing,
-                     const std::function<void(const tstring& temporaryPath)>& checkBeforeNaming) {
+                     const std::function<UniqueHandle(const tstring& temporaryPath)>& checkAndHold) {
     StagedFileWriter writer(path);
     writer.write(data, size);
-    if (checkBeforeNaming) {
-        writer.close();
-        checkBeforeNaming(writer.temporaryPath());
+    if (!checkAndHold) {
+        writer.finalize(existing == Existing::Kept);
+        return;
     }
-    writer.finalize(existing == Existing::Kept);
+    writer.close();
+    const UniqueHandle held = checkAndHold(writer.temporaryPath());
+    // Named through the handle that checked it; the writer then finds its temporary name gone.
+    renameHeldFile(held.get(), writer.temporaryPath(), path);
 }
 
 void StagedFileWriter::finalize(bool failIfExists) {

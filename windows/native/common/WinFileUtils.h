@@ -151,9 +151,10 @@ private:
 // Opens `path` for reading and keeps every other process from writing, renaming or deleting it
 // while the handle lives, after checking that the file holds exactly the `size` bytes at `data`:
 // whatever anybody did to it before the handle was open is caught here. With `contentHash`, the
-// ContentHash of the bytes read comes back through it, computed in the same pass.
+// ContentHash of the bytes read comes back through it, computed in the same pass. With
+// `renamable`, the handle may also rename the file itself (renameHeldFile).
 UniqueHandle lockFileContent(const tstring& path, const void* data, std::size_t size,
-                             std::uint64_t* contentHash = nullptr);
+                             std::uint64_t* contentHash = nullptr, bool renamable = false);
 
 // A new, empty file named prefix + number + suffix in `directory`; the number starts at an
 // unpredictable value (another process cannot take the names in advance) and grows by one for
@@ -216,11 +217,19 @@ private:
 };
 
 // The one way a whole file is written from memory: `size` bytes at `data` go to `path` through a
-// StagedFileWriter. `checkBeforeNaming`, when given, is called with the complete temporary file,
-// closed, before it takes its name, and may throw to keep it from being named; an existing `path`
-// is replaced or, with Existing::Kept, is an error and stays as it was.
+// StagedFileWriter, and an existing `path` is replaced or, with Existing::Kept, is an error and
+// stays as it was. `checkAndHold`, when given, is called with the complete temporary file, closed,
+// before it takes its name: it checks the file (throwing keeps it from being named) and returns
+// the handle lockFileContent(..., renamable) gave it, through which the file is then named, so
+// that nobody can change it between the check and the name. It goes with Existing::Kept.
 enum class Existing { Replaced, Kept };
+
+// Gives the file that `held` holds (a handle with DELETE access, such as lockFileContent's with
+// `renamable`) the name `to`, through the handle itself, so that what was checked is what gets the
+// name; an existing `to` is replaced or, with Existing::Kept, is an error and stays as it was.
+void renameHeldFile(HANDLE held, const tstring& from, const tstring& to, Existing existing = Existing::Kept);
+
 void writeStagedFile(const tstring& path, const void* data, std::size_t size, Existing existing,
-                     const std::function<void(const tstring& temporaryPath)>& checkBeforeNaming = nullptr);
+                     const std::function<UniqueHandle(const tstring& temporaryPath)>& checkAndHold = nullptr);
 
 }  // namespace FileUtils
