@@ -236,7 +236,8 @@ InputFile FilesBelow::open(const tstring& name) {
     Descriptor held;  // the folder below the root reached so far; the root is held by this object
     int folder = native_->root.get();
     tstring path = native_->rootPath;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
+    // Ends at the last part, which returns the file or refuses it.
+    for (std::size_t i = 0;; ++i) {
         const bool last = i + 1 == parts.size();
         const tstring entry = native_->entryFor(folder, path, parts[i]);
         path = host::join(path, entry);
@@ -265,5 +266,4 @@ InputFile FilesBelow::open(const tstring& name) {
         held = std::move(opened);
         folder = held.get();
     }
-    return InputFile(path);  // not reached: the last part returns or refuses
 }
