@@ -6,6 +6,7 @@
 #include "FileUtils.h"
 #include "LauncherResources.h"
 #include "Log.h"
+#include "MadeByThisRun.h"
 #include "Resources.h"
 #include "ScopeExit.h"
 
@@ -13,6 +14,14 @@ namespace launcher {
 namespace {
 
 constexpr const wchar_t* kIndexItself = L"its index";
+
+void removeFileQuietly(const tstring& path) noexcept {
+    FileUtils::deleteFile(path, std::nothrow);
+}
+
+void removeEmptyDirectoryQuietly(const tstring& directory) noexcept {
+    FileUtils::deleteDirectory(directory, std::nothrow);
+}
 
 LPCWSTR carriedType() {
     return MAKEINTRESOURCEW(resources::kCarriedType);
@@ -160,20 +169,16 @@ void CarriedPayload::extractTo(const tstring& directory, const tstring& packageF
 
     // What this run makes goes again if it cannot finish: its files, then its directories,
     // deepest first, once they are no longer held.
-    FileUtils::DeferredDeleter written;
-    tstring_array madeDirectories;
-    auto removeDirectories = ld::scopeExit([&] {
-        for (auto made = madeDirectories.rbegin(); made != madeDirectories.rend(); ++made) {
-            written.appendEmptyDirectory(*made);
-        }
-    });
-    // Recorded level by level, so a failure half-way still removes the levels made.
-    FileUtils::createDirectory(directory, &madeDirectories);
+    MadeByThisRun made(removeFileQuietly, removeEmptyDirectoryQuietly);
+    {
+        // Recorded level by level, so a failure half-way still removes the levels made.
+        tstring_array madeLevels;
+        const auto keepTrack = ld::scopeExit([&] { made.addDirectories(madeLevels); });
+        FileUtils::createDirectory(directory, &madeLevels);
+    }
     {
         CarriedDirectories directories(directory, CarriedDirectories::Existing::Used);
-        const auto keepTrack = ld::scopeExit([&] {
-            madeDirectories.insert(madeDirectories.end(), directories.made().begin(), directories.made().end());
-        });
+        const auto keepTrack = ld::scopeExit([&] { made.addDirectories(directories.made()); });
         for (const auto& [target, name] : targets) {
             const CarriedFile& file = *target;
             const tstring path = directories.prepare(name);
@@ -184,11 +189,10 @@ void CarriedPayload::extractTo(const tstring& directory, const tstring& packageF
             FileUtils::writeStagedFile(
                 path, file.data, file.size, FileUtils::Existing::Kept,
                 [&](const tstring& temporaryPath) { return lockChecked(file, temporaryPath, true); });
-            written.appendFile(path);
+            made.addFile(path);
         }
     }
-    removeDirectories.release();
-    written.cancel();
+    made.keep();
 }
 
 tstring CarriedDirectories::prepare(const tstring& name) {

@@ -5,7 +5,6 @@
 
 #include "HostPaths.h"
 #include "PackageNames.h"
-#include "PackFailure.h"
 #include "PayloadIndex.h"
 
 namespace {
@@ -71,7 +70,7 @@ private:
             const tstring askedBy = L"the File table's row '" + row.at(0) + L"'";
             const auto directory = componentDirectories.find(row.at(1));
             if (directory == componentDirectories.end()) {
-                LD_THROW_PACK_FAILURE(kInputError, packageFileName_ << ": " << askedBy << " names the component '"
+                LD_THROW_LAYOUT_ERROR(packageFileName_ << ": " << askedBy << " names the component '"
                                                                     << row.at(1)
                                                                     << "', which the Component table does not have");
             }
@@ -102,7 +101,7 @@ private:
         for (std::size_t depth = 0;; ++depth) {
             const auto found = directories_.find(current);
             if (found == directories_.end()) {
-                LD_THROW_PACK_FAILURE(kInputError, packageFileName_ << ": " << askedBy << " lies in the directory '"
+                LD_THROW_LAYOUT_ERROR(packageFileName_ << ": " << askedBy << " lies in the directory '"
                                                                     << current
                                                                     << "', which the Directory table does not have");
             }
@@ -111,7 +110,7 @@ private:
                 return path;  // the root: the source directory itself, whatever its name
             }
             if (depth > directories_.size()) {
-                LD_THROW_PACK_FAILURE(kInputError, packageFileName_ << ": the Directory table's rows form a cycle at '"
+                LD_THROW_LAYOUT_ERROR(packageFileName_ << ": the Directory table's rows form a cycle at '"
                                                                     << current << "'");
             }
             const tstring name = sourceName(directory.defaultDir);
@@ -132,7 +131,7 @@ private:
         const tstring key = host::caseKey(name);
         for (const tstring& taken : {packageFileName_, tstring(kInstallersCopy)}) {
             if (key == host::caseKey(taken)) {
-                LD_THROW_PACK_FAILURE(kInputError, packageFileName_ << ": " << askedBy << " names '" << name
+                LD_THROW_LAYOUT_ERROR(packageFileName_ << ": " << askedBy << " names '" << name
                                                                     << "', which is where the package itself goes");
             }
         }
@@ -146,7 +145,7 @@ private:
             if (other.name == name) {
                 return;  // the same file, named twice
             }
-            LD_THROW_PACK_FAILURE(kInputError, packageFileName_ << ": " << other.askedBy << " names '" << other.name
+            LD_THROW_LAYOUT_ERROR(packageFileName_ << ": " << other.askedBy << " names '" << other.name
                                                                 << "' and " << askedBy << " names '" << name
                                                                 << "': Windows cannot hold both, as the names "
                                                                    "differ only in case");
@@ -163,7 +162,7 @@ private:
         if (const auto clash = payload::fileWhereFolderIs(keys)) {
             const FileBesidePackage& file = files_[clash->first];
             const FileBesidePackage& below = files_[clash->second];
-            LD_THROW_PACK_FAILURE(kInputError, packageFileName_ << ": " << file.askedBy << " names '" << file.name
+            LD_THROW_LAYOUT_ERROR(packageFileName_ << ": " << file.askedBy << " names '" << file.name
                                                                 << "' and " << below.askedBy << " names '" << below.name
                                                                 << "' below a folder of that name: Windows "
                                                                    "cannot hold a file and a folder of one name");
@@ -171,7 +170,7 @@ private:
     }
 
     [[noreturn]] void refuseName(const tstring& name, const tstring& askedBy, const tstring& problem) const {
-        LD_THROW_PACK_FAILURE(kInputError, packageFileName_
+        LD_THROW_LAYOUT_ERROR(packageFileName_
                                                << ": " << askedBy << " names '" << name
                                                << "', which cannot lie below the package's folder: " << problem);
     }

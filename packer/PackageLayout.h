@@ -4,8 +4,10 @@
 // names, as the summary Word Count says). Portable: it reads the tables through PackageDatabase.
 #pragma once
 
+#include <stdexcept>
 #include <vector>
 
+#include "ErrorHandling.h"
 #include "PackageDatabase.h"
 #include "tstrings.h"
 
@@ -15,8 +17,16 @@ struct FileBesidePackage {
     bool cabinet = false;
 };
 
-// Every file the package needs beside it, each once, in table order (cabinets first). Throws a
-// PackFailure (kInputError) naming the table row for a name that cannot lie below the package's
+// A package whose tables name files that cannot be laid out beside it: the message names the
+// package and the table row.
+class PackageLayoutError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+#define LD_THROW_LAYOUT_ERROR(message) LD_THROW(PackageLayoutError((tstrings::MessageBuilder() << message).str()))
+
+// Every file the package needs beside it, each once, in table order (cabinets first). Throws
+// PackageLayoutError (located) naming the table row for a name that cannot lie below the package's
 // folder, for two names that differ only in case, for a name that clashes with `packageFileName`
 // or with the launcher's own copy of the package, and for tables that contradict themselves.
 std::vector<FileBesidePackage> filesBesidePackage(const PackageDatabase& package, const tstring& packageFileName);

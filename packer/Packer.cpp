@@ -1,5 +1,6 @@
 #include "Packer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -12,7 +13,9 @@
 #include "InputFile.h"
 #include "LauncherContents.h"
 #include "LauncherFacts.h"
+#include "LauncherPlan.h"
 #include "LauncherResources.h"
+#include "MadeByThisRun.h"
 #include "OutputFile.h"
 #include "PackageDatabase.h"
 #include "PackageLayout.h"
@@ -22,7 +25,6 @@
 #include "ScopeExit.h"
 #include "StubImage.h"
 #include "Version.h"
-#include "VersionInfo.h"
 
 namespace {
 
@@ -50,17 +52,6 @@ InputFile openPackage(const tstring& given) {
     }
     return package;
 }
-
-// The package as its launcher describes it: the product code every launcher carries, and the
-// facts recorded beside it for deployment tools.
-struct PackageDescription {
-    tstring productCode;  // braced, upper case
-    facts::LauncherFacts recorded;
-
-    // A recorded text, empty when the package does not have it: for the version block, which
-    // leaves empty strings out.
-    tstring text(const wchar_t* name) const { return recorded.get(name).value_or(tstring()); }
-};
 
 [[noreturn]] void refuseKind(const tstring& path, FileKind kind) {
     LD_THROW_PACK_FAILURE(kInputError,
@@ -149,8 +140,7 @@ void confirmProductCode(const PackageDescription& package, const tstring& given,
 }
 
 // A file the package names beside it, opened (not read: the launcher's size is judged first).
-InputFile openFileBeside(FilesBelow& packageFolder, const tstring& packagePath, const FileBesidePackage& file) {
-    const tstring packageName = host::fileNameOf(packagePath);
+InputFile openFileBeside(FilesBelow& packageFolder, const tstring& packageName, const FileBesidePackage& file) {
     return classifyFailure(
         kInputError, [&] { return packageFolder.open(file.name); },
         [&](const LdErrorBase& e) {
@@ -173,7 +163,7 @@ InputFile openFileBeside(FilesBelow& packageFolder, const tstring& packagePath, 
         });
 }
 
-void checkIsCabinet(InputFile& opened, const tstring& packagePath, const FileBesidePackage& file) {
+void checkIsCabinet(InputFile& opened, const tstring& packageName, const FileBesidePackage& file) {
     char signature[sizeof(kCabinetSignature)] = {};
     const std::size_t read = classifyFailure(
         kInputError, [&] { return opened.read(signature, sizeof(signature)); },
@@ -182,91 +172,27 @@ void checkIsCabinet(InputFile& opened, const tstring& packagePath, const FileBes
         });
     if (read != sizeof(signature) || std::memcmp(signature, kCabinetSignature, sizeof(signature)) != 0) {
         LD_THROW_PACK_FAILURE(kInputError, opened.path()
-                                               << ", which " << file.askedBy << " of " << host::fileNameOf(packagePath)
+                                               << ", which " << file.askedBy << " of " << packageName
                                                << " names, is no cabinet: it does not start with MSCF");
     }
     opened.rewind();
 }
 
-std::vector<std::uint8_t> bytesOf(const std::string& text) {
-    return std::vector<std::uint8_t>(text.begin(), text.end());
-}
-
-std::vector<std::uint8_t> bytesOf(const tstring& asciiText) {
-    std::vector<std::uint8_t> bytes;
-    for (const wchar_t c : asciiText) {
-        bytes.push_back(static_cast<std::uint8_t>(c));
-    }
-    return bytes;
-}
-
-// The index as it will be once the hashes are known: names and sizes now, hashes as the files
-// are streamed.
-payload::Index indexWithoutHashes(const tstring& packagePath, const InputFile& package,
-                                  const std::vector<FileBesidePackage>& files, const std::vector<InputFile>& opened) {
-    payload::Index index;
-    index.entries.push_back(payload::IndexEntry{host::fileNameOf(packagePath), package.size(), 0});
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        index.entries.push_back(payload::IndexEntry{files[i].name, opened[i].size(), 0});
-    }
-    return index;
-}
-
-ResourceSection launcherResources(const LauncherParts& parts, const PackageDescription& description, InputFile& package,
-                                  std::vector<InputFile>& beside, const payload::Index& index,
-                                  const std::optional<IconResources>& icon, const tstring& outputPath) {
-    ResourceSection resources;
-    resources.add(ResourceId::number(contract::kManifestType), ResourceId::number(contract::kManifestId),
-                  bytesOf(parts.manifest));
-    const tstring productName = description.text(facts::kProductName);
-    const tstring productVersion = description.text(facts::kProductVersion);
-    resources.add(ResourceId::number(contract::kVersionType), ResourceId::number(contract::kVersionId),
-                  buildVersionInfo(productVersion,
-                                   {{L"CompanyName", description.text(facts::kManufacturer)},
-                                    {L"FileDescription", productName.empty() ? L"Installer" : productName + L" Setup"},
-                                    {L"FileVersion", productVersion},
-                                    {L"InternalName", L"lodestar launcher"},
-                                    {L"OriginalFilename", host::fileNameOf(outputPath)},
-                                    {L"ProductName", productName},
-                                    {L"ProductVersion", productVersion}}));
-    if (icon) {
-        for (std::size_t i = 0; i < icon->images.size(); ++i) {
-            resources.add(ResourceId::number(contract::kIconType),
-                          ResourceId::number(static_cast<std::uint16_t>(i + 1)), icon->images[i]);
-        }
-        resources.add(ResourceId::number(contract::kIconGroupType), ResourceId::number(contract::kIconGroupId),
-                      icon->group);
-    }
-    const ResourceId carried = ResourceId::number(contract::kCarriedType);
-    resources.add(carried, ResourceId::text(contract::kProductCodeStoredName), bytesOf(description.productCode));
-    resources.add(carried, ResourceId::text(contract::kFactsStoredName), facts::serializeFacts(description.recorded));
-    resources.addFile(carried, ResourceId::text(contract::kPackageStoredName), package);
-    for (std::size_t i = 0; i < beside.size(); ++i) {
-        resources.addFile(carried, ResourceId::number(static_cast<std::uint16_t>(contract::kFirstCarriedFileId + i)),
-                          beside[i]);
-    }
-    resources.addLast(carried, ResourceId::text(contract::kIndexStoredName), payload::serializedIndexSize(index),
-                      [index](const std::vector<std::uint64_t>& hashes) {
-                          payload::Index complete = index;
-                          for (std::size_t i = 0; i < complete.entries.size(); ++i) {
-                              complete.entries[i].hash = hashes.at(i);
-                          }
-                          return payload::serializeIndex(complete);
-                      });
-    return resources;
-}
-
 // Reads the written launcher back through the file written, as lodestar-pack --info reads any
 // launcher, and compares what it carries with what went in: the product code, the facts, the index,
 // and every carried file against the index.
+bool sameFacts(const facts::LauncherFacts& read, const facts::LauncherFacts& written) {
+    const auto same = [](const facts::Fact& a, const facts::Fact& b) { return a.name == b.name && a.value == b.value; };
+    return std::equal(read.all().begin(), read.all().end(), written.all().begin(), written.all().end(), same);
+}
+
 void verifyLauncher(const OutputFile& output, const PackageDescription& description, const payload::Index& index) {
     OutputFile::Reader reader(output);
     LauncherContents contents(reader);
     if (contents.productCode() != description.productCode) {
         LD_THROW("its product_code resource is not the package's ProductCode");
     }
-    if (!contents.recordedFacts() ||
-        facts::serializeFacts(*contents.recordedFacts()) != facts::serializeFacts(description.recorded)) {
+    if (!contents.recordedFacts() || !sameFacts(*contents.recordedFacts(), description.recorded)) {
         LD_THROW("its package_facts resource is not the facts written");
     }
     const std::vector<CarriedItem>& items = contents.items();
@@ -315,9 +241,13 @@ PackResult pack(const PackOptions& options, const LauncherParts& parts, const Pa
         LD_THROW_PACK_FAILURE(kOutputError, result.outputPath << " exists; add --force to replace it");
     }
 
+    const tstring packageName = host::fileNameOf(packagePath);
     const std::vector<FileBesidePackage> files = classifyFailure(
-        kInputError, [&] { return filesBesidePackage(*database, host::fileNameOf(packagePath)); },
+        kInputError, [&] { return filesBesidePackage(*database, packageName); },
         [&](const LdErrorBase& e) {
+            if (dynamic_cast<const PackageLayoutError*>(&e) != nullptr) {
+                return tstrings::MessageBuilder() << rawMessageOf(e);
+            }
             return tstrings::MessageBuilder() << "The files " << packagePath
                                               << " names beside it cannot be read from its tables: " << rawMessageOf(e);
         });
@@ -337,62 +267,47 @@ PackResult pack(const PackOptions& options, const LauncherParts& parts, const Pa
             });
     }
     for (const FileBesidePackage& file : files) {
-        beside.push_back(openFileBeside(*packageFolder, packagePath, file));
+        beside.push_back(openFileBeside(*packageFolder, packageName, file));
         result.besideCount += 1;
         result.besideSize += beside.back().size();
     }
-    const payload::Index index = indexWithoutHashes(packagePath, package, files, beside);
 
     const StubImage stub = classifyFailure(
         kOutputError, [&] { return StubImage(parts.stub, parts.stubSize); },
         [&](const LdErrorBase& e) {
             return tstrings::MessageBuilder() << "Cannot write " << result.outputPath << ": " << rawMessageOf(e);
         });
-    const ResourceSection resources =
-        launcherResources(parts, description, package, beside, index, icon, result.outputPath);
-    // Decided from the sizes alone, before a byte is read: a launcher Windows would not load. Carried
-    // bytes past the limit are refused before the section is laid out, as its headers could not
-    // describe more than 4 GiB.
-    std::uint64_t carried = package.size();
-    for (const InputFile& file : beside) {
-        carried += file.size();
-    }
-    const bool carriedTooMuch = carried > pe::kLargestImage;
-    const std::uint64_t imageSize = carriedTooMuch ? carried : stub.imageSizeWith(resources);
-    if (imageSize > pe::kLargestImage) {
+    std::optional<LauncherPlan> plan;
+    try {
+        plan.emplace(stub, parts, description, CarriedInputs{package, packageName, files, beside}, icon,
+                     result.outputPath);
+    } catch (const ImageTooLarge& e) {
         LD_THROW_PACK_FAILURE(kInputError, packagePath << (files.empty() ? tstring() : L" and the files beside it")
                                                        << " would make a launcher of "
-                                                       << (carriedTooMuch ? L"more than " : L"") << imageSize
+                                                       << (e.atLeast() ? L"more than " : L"") << e.imageSize()
                                                        << " bytes in memory; Windows loads no executable over "
                                                        << pe::kLargestImage << " bytes (2 GiB)");
     }
     for (std::size_t i = 0; i < files.size(); ++i) {
         if (files[i].cabinet) {
-            checkIsCabinet(beside[i], packagePath, files[i]);
+            checkIsCabinet(beside[i], packageName, files[i]);
         }
     }
 
     // Directories made for the output go again when it cannot be written, and so does the
     // output itself: it has no name of its own until it is complete and checked.
-    tstring_array madeDirectories;
-    auto removeDirectories = ld::scopeExit([&] {
-        for (auto directory = madeDirectories.rbegin(); directory != madeDirectories.rend(); ++directory) {
-            host::removeEmptyDirectory(*directory);
-        }
-    });
+    MadeByThisRun made(host::removeFile, host::removeEmptyDirectory);
     const auto writeLauncher = [&] {
+        tstring_array madeDirectories;
+        const auto keepTrack = ld::scopeExit([&] { made.addDirectories(madeDirectories); });
         const OutputFolder folder(host::parentOf(result.outputPath), madeDirectories);
         OutputFile output(folder, host::fileNameOf(result.outputPath), options.force);
-        const StubImage::Written written = stub.writeWith(resources, output, progress);
-        payload::Index packed = index;
-        for (std::size_t i = 0; i < packed.entries.size(); ++i) {
-            packed.entries[i].hash = written.fileHashes.at(i);
-        }
+        const LauncherPlan::Written written = plan->write(output, progress);
         classifyFailure(
             kOutputError,
             [&] {
                 output.startSync();
-                verifyLauncher(output, description, packed);
+                verifyLauncher(output, description, written.index);
             },
             [&](const LdErrorBase& e) {
                 return tstrings::MessageBuilder() << "The launcher written for " << result.outputPath
@@ -400,10 +315,10 @@ PackResult pack(const PackOptions& options, const LauncherParts& parts, const Pa
             });
         result.outputSize = written.size;
         output.publish();
-        removeDirectories.release();
     };
     classifyFailure(kOutputError, writeLauncher, [&](const LdErrorBase& e) {
         return tstrings::MessageBuilder() << "Cannot write " << result.outputPath << ": " << rawMessageOf(e);
     });
+    made.keep();
     return result;
 }

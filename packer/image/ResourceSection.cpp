@@ -88,6 +88,16 @@ void ResourceSection::addLast(const ResourceId& type, const ResourceId& name, st
     entries_.push_back(Entry{type, name, Kind::Last, {}, nullptr, size});
 }
 
+std::uint64_t ResourceSection::fileBytes() const {
+    std::uint64_t total = 0;
+    for (const Entry& entry : entries_) {
+        if (entry.kind == Kind::File) {
+            total += entry.size;
+        }
+    }
+    return total;
+}
+
 ResourceSection::Layout ResourceSection::layout(std::uint32_t rva) const {
     // type -> name -> entry; one language for every resource.
     std::map<ResourceId, std::map<ResourceId, const Entry*>> tree;

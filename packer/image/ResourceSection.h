@@ -60,6 +60,8 @@ public:
         std::uint64_t size = 0;
     };
     Layout layout(std::uint32_t rva) const;
+    // The bytes of every file resource together, known before the section is laid out.
+    std::uint64_t fileBytes() const;
 
 private:
     enum class Kind { Bytes, File, Last };

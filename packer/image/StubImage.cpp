@@ -150,19 +150,29 @@ std::uint64_t StubImage::sectionOffset() const {
     return alignUp(size_, alignment_);
 }
 
-std::uint64_t StubImage::imageSizeWith(const ResourceSection& resources) const {
-    return alignUp(endOfImage_ + resources.layout(endOfImage_).size, alignment_);
+ImageTooLarge::ImageTooLarge(std::uint64_t imageSize, bool atLeast)
+    : std::runtime_error((tstrings::MessageBuilder() << "The launcher would be " << (atLeast ? "more than " : "")
+                                                     << imageSize << " bytes in memory, more than Windows loads")
+                             .str()),
+      imageSize_(imageSize),
+      atLeast_(atLeast) {}
+
+StubImage::Placed StubImage::place(const ResourceSection& resources) const {
+    if (const std::uint64_t carried = resources.fileBytes(); carried > pe::kLargestImage) {
+        LD_THROW(ImageTooLarge(carried, true));
+    }
+    Placed placed{resources.layout(endOfImage_), 0};
+    placed.imageSize = alignUp(endOfImage_ + placed.layout.size, alignment_);
+    if (placed.imageSize > pe::kLargestImage) {
+        LD_THROW(ImageTooLarge(placed.imageSize, false));
+    }
+    return placed;
 }
 
-StubImage::Written StubImage::writeWith(const ResourceSection& resources, ImageOutput& out,
-                                        const Progress& progress) const {
-    const ResourceSection::Layout layout = resources.layout(endOfImage_);
+StubImage::Written StubImage::write(const Placed& placed, ImageOutput& out, const Progress& progress) const {
+    const ResourceSection::Layout& layout = placed.layout;
     const std::uint64_t rawSize = alignUp(layout.size, alignment_);
-    const std::uint64_t imageSize = alignUp(endOfImage_ + layout.size, alignment_);
-    if (imageSize > pe::kLargestImage) {
-        LD_THROW(tstrings::MessageBuilder()
-                 << "The launcher would be " << imageSize << " bytes in memory, more than Windows loads");
-    }
+    const std::uint64_t imageSize = placed.imageSize;
 
     // The headers, told about the new section; the checksum is filled in last.
     std::vector<std::uint8_t> headers(data_, data_ + sizeOfHeaders_);

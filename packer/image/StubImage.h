@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
 #include <vector>
 
 #include "ResourceSection.h"
@@ -18,6 +19,19 @@ public:
     virtual ~ImageOutput() = default;
     virtual void write(const void* data, std::size_t size) = 0;
     virtual void writeAt(std::uint64_t offset, const void* data, std::size_t size) = 0;
+};
+
+// An executable Windows would not load: its image (what the loader maps) would be `imageSize`
+// bytes, over pe::kLargestImage, or, when `atLeast`, more than that many.
+class ImageTooLarge : public std::runtime_error {
+public:
+    ImageTooLarge(std::uint64_t imageSize, bool atLeast);
+    std::uint64_t imageSize() const { return imageSize_; }
+    bool atLeast() const { return atLeast_; }
+
+private:
+    std::uint64_t imageSize_;
+    bool atLeast_;
 };
 
 class StubImage {
@@ -34,12 +48,24 @@ public:
         std::vector<std::uint64_t> fileHashes;  // ContentHash of each file resource as it was read
     };
 
-    // The image size (SizeOfImage, what the loader maps) of the executable that carries
-    // `resources`, to be held against pe::kLargestImage before anything is read or written.
-    std::uint64_t imageSizeWith(const ResourceSection& resources) const;
+    // The resources laid out as the stub's last section, and the image size (SizeOfImage, what
+    // the loader maps) of the executable that carries them. Nothing is read.
+    struct Placed {
+        ResourceSection::Layout layout;
+        std::uint64_t imageSize = 0;
+    };
+    // Decided from the sizes alone: an executable Windows would not load is refused here with
+    // ImageTooLarge (located), the one place the limit is held against, before a byte is read
+    // or written. Carried bytes past the limit are refused before the section is laid out, as
+    // its headers could not describe more than 4 GiB.
+    Placed place(const ResourceSection& resources) const;
 
-    // Writes the stub with `resources` as its last section and a correct checksum to `out`.
-    Written writeWith(const ResourceSection& resources, ImageOutput& out, const Progress& progress) const;
+    // Writes the stub with the placed resources as its last section and a correct checksum to `out`.
+    Written write(const Placed& placed, ImageOutput& out, const Progress& progress) const;
+    // place(), then write().
+    Written writeWith(const ResourceSection& resources, ImageOutput& out, const Progress& progress) const {
+        return write(place(resources), out, progress);
+    }
 
 private:
     std::uint64_t sectionOffset() const;

@@ -1,9 +1,9 @@
 #include "LauncherContents.h"
 
 #include <algorithm>
-#include <exception>
-#include <thread>
 #include <utility>
+
+#include "CarriedHashing.h"
 
 #include "ContentHash.h"
 #include "ErrorHandling.h"
@@ -29,155 +29,6 @@ std::uint64_t end(const CarriedItem& item) {
 tstring asciiText(const std::vector<std::uint8_t>& bytes) {
     return tstring(bytes.begin(), bytes.end());
 }
-
-// What a carried file hashes to.
-struct FinishedItem {
-    std::size_t item;  // its place in LauncherContents::items()
-    std::uint64_t contentHash;
-    Sha256Digest sha256;
-};
-
-// Hashes the carried files as the launcher's bytes go by, front to back: each file from its first
-// byte to its last, however the reads cut it.
-class CarriedHashing {
-public:
-    explicit CarriedHashing(const std::vector<CarriedItem>& items) {
-        for (std::size_t i = 0; i < items.size(); ++i) {
-            waiting_.push_back(Span{i, items[i].location.offset, items[i].location.offset + items[i].location.size});
-        }
-        // The next to start is taken from the back.
-        std::stable_sort(waiting_.begin(), waiting_.end(),
-                         [](const Span& a, const Span& b) { return a.begin > b.begin; });
-    }
-
-    // The launcher's `size` bytes at `position`, which follow the ones fed before.
-    void feed(std::uint64_t position, const std::uint8_t* bytes, std::size_t size) {
-        const std::uint64_t end = position + size;
-        startThoseBefore(end);
-        for (Running& item : running_) {
-            const std::uint64_t from = std::max(item.span.begin, position);
-            const std::uint64_t to = std::min(item.span.end, end);
-            if (from < to) {
-                item.contentHash.update(bytes + (from - position), static_cast<std::size_t>(to - from));
-                item.sha256.update(bytes + (from - position), static_cast<std::size_t>(to - from));
-            }
-        }
-        finishThoseBy(end);
-    }
-
-    // Empty files that lie where the launcher ends start and end there.
-    void finishEmptyAt(std::uint64_t end) {
-        while (!waiting_.empty() && waiting_.back().begin == end && waiting_.back().end == end) {
-            start();
-        }
-        finishThoseBy(end);
-    }
-
-    // The files ended since the last call.
-    std::vector<FinishedItem> takeFinished() { return std::exchange(finished_, {}); }
-
-    // A file the bytes fed did not reach the end of, if there is one.
-    std::optional<std::size_t> unfinished() const {
-        if (!running_.empty()) {
-            return running_.front().span.item;
-        }
-        return waiting_.empty() ? std::nullopt : std::optional<std::size_t>(waiting_.back().item);
-    }
-
-private:
-    // Where a file's bytes lie in the launcher.
-    struct Span {
-        std::size_t item;
-        std::uint64_t begin;
-        std::uint64_t end;
-    };
-    struct Running {
-        Span span;
-        ContentHash contentHash;
-        Sha256 sha256;
-    };
-
-    // The next file in the launcher's order; its hashes are made only now, so that a launcher
-    // with thousands of files holds few at a time.
-    void start() {
-        running_.push_back(Running{waiting_.back(), ContentHash(), Sha256()});
-        waiting_.pop_back();
-    }
-
-    void startThoseBefore(std::uint64_t end) {
-        while (!waiting_.empty() && waiting_.back().begin < end) {
-            start();
-        }
-    }
-
-    // One pass that keeps the running files in order: a launcher may start and end tens of
-    // thousands of (empty) files in one piece, and erasing each from the middle would take a
-    // time that grows with their square.
-    void finishThoseBy(std::uint64_t end) {
-        auto kept = running_.begin();
-        for (auto item = running_.begin(); item != running_.end(); ++item) {
-            if (item->span.end > end) {
-                if (kept != item) {
-                    *kept = std::move(*item);
-                }
-                ++kept;
-                continue;
-            }
-            finished_.push_back(FinishedItem{item->span.item, item->contentHash.digest(), item->sha256.finish()});
-        }
-        running_.erase(kept, running_.end());
-    }
-
-    std::vector<Span> waiting_;  // latest first
-    std::vector<Running> running_;
-    std::vector<FinishedItem> finished_;
-};
-
-// The SHA-256 of pieces that are each hashed on a thread of their own while the caller works on
-// the same bytes, which must stay as they are until the next piece is given or finish() is called.
-// (A thread per piece rather than std::async: the futures' once-only flag is a thread-local of
-// GCC's library that clang's code for this target cannot reach.)
-class BackgroundSha256 {
-public:
-    BackgroundSha256() = default;
-    ~BackgroundSha256() { join(); }
-    BackgroundSha256(const BackgroundSha256&) = delete;
-    BackgroundSha256& operator=(const BackgroundSha256&) = delete;
-
-    void update(const std::uint8_t* bytes, std::size_t size) {
-        wait();
-        worker_ = std::thread([this, bytes, size] {
-            try {
-                hash_.update(bytes, size);
-            } catch (...) {
-                failure_ = std::current_exception();
-            }
-        });
-    }
-
-    Sha256Digest finish() {
-        wait();
-        return hash_.finish();
-    }
-
-private:
-    void join() {
-        if (worker_.joinable()) {
-            worker_.join();
-        }
-    }
-    // Until the last piece is hashed; what failed there fails here.
-    void wait() {
-        join();
-        if (failure_) {
-            std::rethrow_exception(std::exchange(failure_, nullptr));
-        }
-    }
-
-    Sha256 hash_;
-    std::exception_ptr failure_;
-    std::thread worker_;
-};
 
 }  // namespace
 
@@ -361,7 +212,11 @@ std::uint64_t LauncherContents::stream(const CarriedItem& item, const Take& take
 }
 
 CarriedDigests LauncherContents::digests() {
-    CarriedHashing carried(items_);
+    std::vector<CarriedSpan> spans;
+    for (const CarriedItem& item : items_) {
+        spans.push_back(CarriedSpan{item.location.offset, item.location.size});
+    }
+    CarriedHashing carried(spans);
     CarriedDigests digests;
     digests.items.resize(items_.size());
     const auto checkFinished = [&] {

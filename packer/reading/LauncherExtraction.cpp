@@ -10,6 +10,7 @@
 #include "FileUtils.h"
 #include "HostPaths.h"
 #include "LauncherContents.h"
+#include "MadeByThisRun.h"
 #include "OutputFile.h"
 
 namespace {
@@ -20,36 +21,6 @@ struct Target {
     const CarriedItem* item;
     tstring name;  // relative to the directory
     tstring path;
-};
-
-// What this run made, removed again unless the run finished: published files first, then
-// directories, deepest first.
-class MadeByThisRun {
-public:
-    MadeByThisRun() = default;
-    MadeByThisRun(const MadeByThisRun&) = delete;
-    MadeByThisRun& operator=(const MadeByThisRun&) = delete;
-    ~MadeByThisRun() {
-        for (const tstring& file : files_) {
-            host::removeFile(file);
-        }
-        for (auto directory = directories_.rbegin(); directory != directories_.rend(); ++directory) {
-            host::removeEmptyDirectory(*directory);
-        }
-    }
-
-    void addDirectories(const tstring_array& made) {
-        directories_.insert(directories_.end(), made.begin(), made.end());
-    }
-    void addFile(const tstring& path) { files_.push_back(path); }
-    void keep() {
-        files_.clear();
-        directories_.clear();
-    }
-
-private:
-    tstring_array files_;
-    tstring_array directories_;
 };
 
 // Under its own name when the index records it; a launcher packed before indexes goes by its own
@@ -174,7 +145,7 @@ ExtractionResult extractLauncher(const tstring& launcherPath, const tstring& dir
 
     ExtractionResult result;
     result.directory = directory;
-    MadeByThisRun made;
+    MadeByThisRun made(host::removeFile, host::removeEmptyDirectory);
     const auto writeAll = [&] {
         TargetFolders folders(directory, made);
         std::vector<std::unique_ptr<OutputFile>> staged;

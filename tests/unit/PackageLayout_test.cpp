@@ -5,13 +5,12 @@
 #include <gtest/gtest.h>
 
 #include "LodestarTestPackages.h"
-#include "PackFailure.h"
 #include "TestSupport.h"
 
 namespace {
 
 // What filesBesidePackage gives, one line a file ("name <- asked by", cabinets marked), or
-// "refused (exit code): message".
+// "refused: message".
 std::vector<std::string> layoutOf(const wchar_t* package, const tstring& packageFileName) {
     try {
         const PackageDatabase database(package);
@@ -20,8 +19,8 @@ std::vector<std::string> layoutOf(const wchar_t* package, const tstring& package
             lines.push_back(utf8(file.name) + (file.cabinet ? " (cabinet)" : "") + " <- " + utf8(file.askedBy));
         }
         return lines;
-    } catch (const LdError<PackFailure>& e) {
-        return {"refused (" + std::to_string(e.exitCode()) + "): " + e.rawMessage()};
+    } catch (const LdError<PackageLayoutError>& e) {
+        return {std::string("refused: ") + e.rawMessage()};
     }
 }
 
@@ -59,23 +58,23 @@ TEST(PackageLayout, FindsEveryFileBesideThePackageWhereTheInstallerLooks) {
         // The package's own name, in any case, is where the package goes.
         {testpackages::layout_compressed.path,
          L"LAYOUT.CAB",
-         {"refused (2): LAYOUT.CAB: " + media1 + " names 'layout.cab', which is where the package itself goes"}},
+         {"refused: LAYOUT.CAB: " + media1 + " names 'layout.cab', which is where the package itself goes"}},
         {testpackages::layout_no_directory.path,
          L"layout.msi",
-         {"refused (2): layout.msi: " + dataRow +
+         {"refused: layout.msi: " + dataRow +
           " lies in the directory 'NOWHERE', which the Directory table does not have"}},
         {testpackages::layout_no_component.path,
          L"layout.msi",
-         {"refused (2): layout.msi: " + dataRow +
+         {"refused: layout.msi: " + dataRow +
           " names the component 'Nothing', which the Component table does not have"}},
         {testpackages::layout_main_msi_folder.path,
          L"layout.msi",
-         {"refused (2): layout.msi: " + dataRow +
+         {"refused: layout.msi: " + dataRow +
           " names 'Lodestar Layout\\Main.MSI\\data.txt', which cannot lie below the package's folder: a part of "
           "it is main.msi, where the launcher puts its copy of the package"}},
         {testpackages::layout_cycle.path,
          L"layout.msi",
-         {"refused (2): layout.msi: the Directory table's rows form a cycle at 'DATADIR'"}},
+         {"refused: layout.msi: the Directory table's rows form a cycle at 'DATADIR'"}},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(layoutOf(c.package, c.packageFileName), c.layout) << utf8(c.package);

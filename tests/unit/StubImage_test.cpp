@@ -310,16 +310,33 @@ TEST_F(StubImageTest, RefusesAnImageWindowsWouldNotLoadBeforeWritingAnything) {
     InputFile fitting = sizedFile(L"fitting", largest);
     ResourceSection fits;
     fits.addFile(ResourceId::number(10), ResourceId::number(1), fitting);
-    EXPECT_EQ(stub.imageSizeWith(fits), pe::kLargestImage);
+    EXPECT_EQ(stub.place(fits).imageSize, pe::kLargestImage);
 
     InputFile larger = sizedFile(L"larger", largest + 1);
     ResourceSection tooLarge;
     tooLarge.addFile(ResourceId::number(10), ResourceId::number(1), larger);
-    EXPECT_EQ(stub.imageSizeWith(tooLarge), pe::kLargestImage + 4096);
     EXPECT_EQ(rawMessageOf([&] { writeLauncher(stub_, tooLarge, scratch / L"huge.exe"); }),
               "The launcher would be " + std::to_string(pe::kLargestImage + 4096) +
                   " bytes in memory, more than Windows loads");
     EXPECT_FALSE(FileUtils::pathExists(scratch / L"huge.exe"));
+
+    // Files that together pass the limit are refused before the section is laid out (its
+    // 32-bit fields could not hold them): the size is a lower bound.
+    InputFile half = sizedFile(L"half", pe::kLargestImage / 2 + 1);
+    InputFile otherHalf = sizedFile(L"other half", pe::kLargestImage / 2 + 1);
+    ResourceSection both;
+    both.addFile(ResourceId::number(10), ResourceId::number(1), half);
+    both.addFile(ResourceId::number(10), ResourceId::number(2), otherHalf);
+    const auto refusal = [&](const ResourceSection& resources) -> std::pair<std::uint64_t, bool> {
+        try {
+            stub.place(resources);
+        } catch (const ImageTooLarge& e) {
+            return {e.imageSize(), e.atLeast()};
+        }
+        return {0, false};
+    };
+    EXPECT_EQ(refusal(tooLarge), std::make_pair(pe::kLargestImage + 4096, false));
+    EXPECT_EQ(refusal(both), std::make_pair(2 * (pe::kLargestImage / 2 + 1), true));
 }
 
 TEST_F(StubImageTest, PeChecksumInAnyPiecesIsTheSystemsChecksum) {
