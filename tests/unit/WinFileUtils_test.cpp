@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <stdexcept>
+#include <thread>
 
 #include "ErrorHandling.h"
 #include "TestSupport.h"
@@ -404,6 +405,22 @@ TEST(DeferredDeleter, RunsOnDestructionAlsoWhileAnExceptionUnwinds) {
         throw std::runtime_error("installer failed");
     } catch (const std::runtime_error&) {
     }
+    EXPECT_FALSE(fs::exists(fs::path(tree.root)));
+}
+
+TEST(DeferredDeleter, WaitsBrieflyForAFileAnotherHolderReleases) {
+    ScratchDirectory scratch;
+    const Tree tree(scratch / L"tree");
+    // Held without delete sharing, as a neighbour still copying holds it, and released a moment later.
+    UniqueHandle held(CreateFileW(tree.c.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    std::thread release([&] {
+        Sleep(300);
+        held.reset();
+    });
+    DeferredDeleter deleter;
+    deleter.appendRecursiveDirectory(tree.root).execute();
+    release.join();
     EXPECT_FALSE(fs::exists(fs::path(tree.root)));
 }
 

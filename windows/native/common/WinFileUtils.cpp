@@ -446,6 +446,13 @@ bool deleteDirectoryRecursive(const tstring& directory, const std::nothrow_t&) {
     return BatchDeleter(directory).recurse(true).execute(std::nothrow);
 }
 
+namespace {
+
+constexpr int kDeletionRetries = 20;
+constexpr DWORD kDeletionRetryDelayMs = 100;
+
+}  // namespace
+
 DeferredDeleter& DeferredDeleter::append(const tstring& path, Kind kind) {
     entries_.push_back(Entry{path, kind});
     return *this;
@@ -519,12 +526,28 @@ void DeferredDeleter::execute() noexcept {
     std::vector<Entry> entries;
     entries.swap(entries_);
     std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.kind < b.kind; });
-    for (const Entry& entry : entries) {
-        // Whatever one entry does, the others are still deleted.
-        try {
-            deleteEntry(entry);
+    // Another program may hold a file for a moment (a scanner, an indexer, a neighbour that is
+    // still copying): what could not go is tried again, in order, for a short while before it is
+    // left behind.
+    for (int attempt = 0; !entries.empty(); ++attempt) {
+        if (attempt > 0) {
+            if (attempt > kDeletionRetries) {
+                break;
+            }
+            Sleep(kDeletionRetryDelayMs);
         }
-        LD_CATCH_AND_LOG(std::exception)
+        std::vector<Entry> left;
+        for (const Entry& entry : entries) {
+            // Whatever one entry does, the others are still deleted.
+            try {
+                if (deleteEntry(entry)) {
+                    continue;
+                }
+            }
+            LD_CATCH_AND_LOG(std::exception)
+            left.push_back(entry);
+        }
+        entries.swap(left);
     }
 }
 

@@ -117,7 +117,8 @@ public:
 
     // Forgets every entry without deleting anything.
     void cancel() { entries_.clear(); }
-    // Deletes every entry and forgets it, so a second call deletes nothing.
+    // Deletes every entry and forgets it, so a second call deletes nothing. What another program
+    // holds is tried again for up to two seconds, then left.
     void execute() noexcept;
 
 private:
