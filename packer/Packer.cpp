@@ -210,6 +210,86 @@ void verifyLauncher(const OutputFile& output, const PackageDescription& descript
     }
 }
 
+// The files the package names beside it, opened below its folder (and not read yet).
+struct FilesBeside {
+    std::vector<FileBesidePackage> files;
+    std::vector<InputFile> opened;  // in the order of `files`
+};
+
+FilesBeside openFilesBeside(const PackageDatabase& database, const tstring& packagePath, const tstring& packageName,
+                            bool followLinks) {
+    FilesBeside beside;
+    beside.files = classifyFailure(
+        kInputError, [&] { return filesBesidePackage(database, packageName); },
+        [&](const LdErrorBase& e) {
+            if (dynamic_cast<const PackageLayoutError*>(&e) != nullptr) {
+                return tstrings::MessageBuilder() << rawMessageOf(e);
+            }
+            return tstrings::MessageBuilder() << "The files " << packagePath
+                                              << " names beside it cannot be read from its tables: " << rawMessageOf(e);
+        });
+    if (beside.files.size() > contract::kLastCarriedFileId) {
+        LD_THROW_PACK_FAILURE(kInputError, packagePath << " names " << beside.files.size()
+                                                       << " files beside it; a launcher carries at most "
+                                                       << contract::kLastCarriedFileId);
+    }
+    if (beside.files.empty()) {
+        return beside;
+    }
+    std::optional<FilesBelow> packageFolder;
+    classifyFailure(
+        kInputError, [&] { packageFolder.emplace(host::parentOf(packagePath), followLinks); },
+        [&](const LdErrorBase& e) {
+            return tstrings::MessageBuilder()
+                   << "The files " << packagePath << " names beside it cannot be read: " << rawMessageOf(e);
+        });
+    for (const FileBesidePackage& file : beside.files) {
+        beside.opened.push_back(openFileBeside(*packageFolder, packageName, file));
+    }
+    return beside;
+}
+
+// A launcher Windows would not load is refused from the sizes alone, before a byte is read.
+[[noreturn]] void refuseImageSize(const ImageTooLarge& e, const tstring& packagePath, bool filesBeside) {
+    LD_THROW_PACK_FAILURE(kInputError, packagePath << (filesBeside ? L" and the files beside it" : L"")
+                                                   << " would make a launcher of " << (e.atLeast() ? L"more than " : L"")
+                                                   << e.imageSize() << " bytes in memory; Windows loads no executable over "
+                                                   << pe::kLargestImage << " bytes (2 GiB)");
+}
+
+// Writes the plan to `outputPath` under a name of its own, reads it back and only then names
+// it; returns its size. Directories made for the output go again when it cannot be written,
+// and so does the output itself.
+std::uint64_t writeLauncher(const LauncherPlan& plan, const PackageDescription& description, const tstring& outputPath,
+                            bool replace, const PackProgress& progress) {
+    MadeByThisRun made(host::removeFile, host::removeEmptyDirectory);
+    std::uint64_t size = 0;
+    const auto write = [&] {
+        tstring_array madeDirectories;
+        const auto keepTrack = ld::scopeExit([&] { made.addDirectories(madeDirectories); });
+        const OutputFolder folder(host::parentOf(outputPath), madeDirectories);
+        OutputFile output(folder, host::fileNameOf(outputPath), replace);
+        const LauncherPlan::Written written = plan.write(output, progress);
+        classifyFailure(
+            kOutputError,
+            [&] {
+                output.startSync();
+                verifyLauncher(output, description, written.index);
+            },
+            [&](const LdErrorBase& e) {
+                return tstrings::MessageBuilder()
+                       << "The launcher written for " << outputPath << " did not read back whole: " << rawMessageOf(e);
+            });
+        size = written.size;
+        output.publish();
+    };
+    classifyFailure(kOutputError, write, [&](const LdErrorBase& e) {
+        return tstrings::MessageBuilder() << "Cannot write " << outputPath << ": " << rawMessageOf(e);
+    });
+    made.keep();
+    return size;
+}
+
 }  // namespace
 
 PackResult pack(const PackOptions& options, const LauncherParts& parts, const PackProgress& progress) {
@@ -242,36 +322,11 @@ PackResult pack(const PackOptions& options, const LauncherParts& parts, const Pa
     }
 
     const tstring packageName = host::fileNameOf(packagePath);
-    const std::vector<FileBesidePackage> files = classifyFailure(
-        kInputError, [&] { return filesBesidePackage(*database, packageName); },
-        [&](const LdErrorBase& e) {
-            if (dynamic_cast<const PackageLayoutError*>(&e) != nullptr) {
-                return tstrings::MessageBuilder() << rawMessageOf(e);
-            }
-            return tstrings::MessageBuilder() << "The files " << packagePath
-                                              << " names beside it cannot be read from its tables: " << rawMessageOf(e);
-        });
-    if (files.size() > contract::kLastCarriedFileId) {
-        LD_THROW_PACK_FAILURE(kInputError, packagePath << " names " << files.size()
-                                                       << " files beside it; a launcher carries at most "
-                                                       << contract::kLastCarriedFileId);
-    }
-    std::vector<InputFile> beside;
-    std::optional<FilesBelow> packageFolder;
-    if (!files.empty()) {
-        classifyFailure(
-            kInputError, [&] { packageFolder.emplace(host::parentOf(packagePath), options.followLinks); },
-            [&](const LdErrorBase& e) {
-                return tstrings::MessageBuilder()
-                       << "The files " << packagePath << " names beside it cannot be read: " << rawMessageOf(e);
-            });
-    }
-    for (const FileBesidePackage& file : files) {
-        beside.push_back(openFileBeside(*packageFolder, packageName, file));
+    FilesBeside beside = openFilesBeside(*database, packagePath, packageName, options.followLinks);
+    for (const InputFile& file : beside.opened) {
         result.besideCount += 1;
-        result.besideSize += beside.back().size();
+        result.besideSize += file.size();
     }
-
     const StubImage stub = classifyFailure(
         kOutputError, [&] { return StubImage(parts.stub, parts.stubSize); },
         [&](const LdErrorBase& e) {
@@ -279,46 +334,16 @@ PackResult pack(const PackOptions& options, const LauncherParts& parts, const Pa
         });
     std::optional<LauncherPlan> plan;
     try {
-        plan.emplace(stub, parts, description, CarriedInputs{package, packageName, files, beside}, icon,
+        plan.emplace(stub, parts, description, CarriedInputs{package, packageName, beside.files, beside.opened}, icon,
                      result.outputPath);
     } catch (const ImageTooLarge& e) {
-        LD_THROW_PACK_FAILURE(kInputError, packagePath << (files.empty() ? tstring() : L" and the files beside it")
-                                                       << " would make a launcher of "
-                                                       << (e.atLeast() ? L"more than " : L"") << e.imageSize()
-                                                       << " bytes in memory; Windows loads no executable over "
-                                                       << pe::kLargestImage << " bytes (2 GiB)");
+        refuseImageSize(e, packagePath, !beside.files.empty());
     }
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        if (files[i].cabinet) {
-            checkIsCabinet(beside[i], packageName, files[i]);
+    for (std::size_t i = 0; i < beside.files.size(); ++i) {
+        if (beside.files[i].cabinet) {
+            checkIsCabinet(beside.opened[i], packageName, beside.files[i]);
         }
     }
-
-    // Directories made for the output go again when it cannot be written, and so does the
-    // output itself: it has no name of its own until it is complete and checked.
-    MadeByThisRun made(host::removeFile, host::removeEmptyDirectory);
-    const auto writeLauncher = [&] {
-        tstring_array madeDirectories;
-        const auto keepTrack = ld::scopeExit([&] { made.addDirectories(madeDirectories); });
-        const OutputFolder folder(host::parentOf(result.outputPath), madeDirectories);
-        OutputFile output(folder, host::fileNameOf(result.outputPath), options.force);
-        const LauncherPlan::Written written = plan->write(output, progress);
-        classifyFailure(
-            kOutputError,
-            [&] {
-                output.startSync();
-                verifyLauncher(output, description, written.index);
-            },
-            [&](const LdErrorBase& e) {
-                return tstrings::MessageBuilder() << "The launcher written for " << result.outputPath
-                                                  << " did not read back whole: " << rawMessageOf(e);
-            });
-        result.outputSize = written.size;
-        output.publish();
-    };
-    classifyFailure(kOutputError, writeLauncher, [&](const LdErrorBase& e) {
-        return tstrings::MessageBuilder() << "Cannot write " << result.outputPath << ": " << rawMessageOf(e);
-    });
-    made.keep();
+    result.outputSize = writeLauncher(*plan, description, result.outputPath, options.force, progress);
     return result;
 }
