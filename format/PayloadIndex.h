@@ -53,7 +53,7 @@ Index parseIndex(const void* data, std::size_t size);
 
 // The index as the launcher and lodestar-pack take it: parsed (parseIndex), no more files beside
 // the package than a launcher carries, and names a sound packer writes (indexNameProblem). Throws
-// IndexError (located) saying what is wrong, from "its index ..." for what parses.
+// IndexError (located): parseIndex's, or one starting "its index" for a count or a name.
 Index readIndex(const void* data, std::size_t size);
 
 // Why `name` cannot stand for a file below a folder (one component empty, "." or "..", a drive,
