@@ -2,14 +2,19 @@
 
 #include "ErrorHandling.h"
 #include "LittleEndian.h"
+#include "SealedRecord.h"
 
 namespace facts {
 namespace {
 
-constexpr std::uint32_t kMagic = 0x5846504C;  // "LPFX"
-constexpr std::size_t kHeaderSize = 12;
-
-constexpr const char* kCutShort = "the launcher's facts are cut short";
+constexpr SealedRecordFormat kFormat = {
+    0x5846504C,  // "LPFX"
+    kFactsVersion,
+    "the launcher's facts are cut short",
+    "the launcher's facts do not match their own hash",
+    "the launcher's facts do not start with their signature",
+    "the launcher's facts have format version",
+};
 
 }  // namespace
 
@@ -32,11 +37,8 @@ std::optional<tstring> LauncherFacts::get(const tstring& name) const {
 
 std::vector<std::uint8_t> serializeFacts(const LauncherFacts& facts) {
     std::vector<std::uint8_t> bytes;
+    writeSealedHeader(bytes, kFormat, kFactsVersion, static_cast<std::uint32_t>(facts.all().size()));
     LittleEndianWriter out(bytes);
-    out.put32(kMagic);
-    out.put16(kFactsVersion);
-    out.put16(0);
-    out.put32(static_cast<std::uint32_t>(facts.all().size()));
     for (const Fact& fact : facts.all()) {
         const std::u16string name = tstrings::toUtf16(fact.name);
         const std::u16string value = tstrings::toUtf16(fact.value);
@@ -56,21 +58,10 @@ std::vector<std::uint8_t> serializeFacts(const LauncherFacts& facts) {
 }
 
 LauncherFacts parseFacts(const void* data, std::size_t size) {
-    auto in =
-        openSealed<FactsError>(data, size, kHeaderSize, kCutShort, "the launcher's facts do not match their own hash");
-    if (in.get32() != kMagic) {
-        LD_THROW(FactsError("the launcher's facts do not start with their signature"));
-    }
-    const std::uint16_t version = in.get16();
-    if (version == 0 || version > kFactsVersion) {
-        LD_THROW(FactsError((tstrings::MessageBuilder() << "the launcher's facts have format version " << version
-                                                        << "; this build reads 1 to " << kFactsVersion)
-                                .str()));
-    }
-    in.get16();
-    const std::uint32_t count = in.get32();
+    auto record = openSealedRecord<FactsError>(data, size, kFormat);  // every version so far has one layout
+    auto& in = record.items;
     LauncherFacts facts;
-    for (std::uint32_t i = 0; i < count; ++i) {
+    for (std::uint32_t i = 0; i < record.count; ++i) {
         const tstring name = in.getText(in.get16());
         const tstring value = in.getText(in.get32());
         if (name.empty() || facts.has(name)) {

@@ -18,6 +18,7 @@
 
 #ifndef RC_INVOKED
 
+#include <cstddef>
 #include <cstdint>
 
 // A stored name as wide text: LODESTAR_RESOURCE_TEXT(MSI) is L"MSI".
@@ -49,14 +50,21 @@ inline constexpr const wchar_t* kIndexStoredName = LODESTAR_RESOURCE_TEXT(LODEST
 
 // What deployment tools ask of a setup without running it (the package's ProductCode, UpgradeCode,
 // name, version, manufacturer and installation scope, and the packer's version), recorded when
-// it was packed: packer/LauncherFacts.h has the format. Only lodestar-pack reads it; launchers
+// it was packed: LauncherFacts.h has the format. Only lodestar-pack reads it; launchers
 // packed before it existed lack it.
 inline constexpr const wchar_t* kFactsStoredName = LODESTAR_RESOURCE_TEXT(LODESTAR_FACTS_RESOURCE);
 
 // The files carried beside the package (external cabinets, uncompressed source files): entry n of
-// the index (n >= 1; entry 0 is the package) is the RCDATA resource numbered n.
+// the index (n >= 1; entry 0 is the package) is the RCDATA resource numbered
+// kFirstCarriedFileId + n - 1 (carriedFileId).
 inline constexpr std::uint16_t kFirstCarriedFileId = 1;
 inline constexpr std::uint16_t kLastCarriedFileId = 0xFFFF;
+inline constexpr std::size_t kMostCarriedFiles = kLastCarriedFileId - kFirstCarriedFileId + 1;
+// The resource number of index entry `entry` (1 to kMostCarriedFiles).
+constexpr std::uint16_t carriedFileId(std::size_t entry) {
+    return static_cast<std::uint16_t>(kFirstCarriedFileId + entry - 1);
+}
+static_assert(carriedFileId(kMostCarriedFiles) == kLastCarriedFileId);
 
 // What describes the launcher to Windows, by type and number; the launcher never reads them.
 inline constexpr std::uint16_t kManifestType = 24;  // RT_MANIFEST

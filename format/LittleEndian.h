@@ -1,36 +1,75 @@
-// Little-endian fields of the formats a launcher carries (its payload index, its facts), written
-// and read the same way on every platform, whatever the host's byte order and wide characters,
-// and sealed by a trailing hash of everything before it.
+// Little-endian fields, written and read the same way on every platform, whatever the host's
+// byte order and wide characters: the launcher's records (its payload index, its facts) and the
+// parts of the PE format lodestar-pack reads and writes.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "ContentHash.h"
 #include "ErrorHandling.h"
 #include "tstrings.h"
 
+namespace littleEndian {
+
+// The `Bytes`-byte field at `at`, which the caller knows to hold it.
+template <std::size_t Bytes>
+std::uint64_t read(const std::uint8_t* at) {
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < Bytes; ++i) {
+        value |= static_cast<std::uint64_t>(at[i]) << (8 * i);
+    }
+    return value;
+}
+
+inline std::uint16_t read16(const std::uint8_t* at) {
+    return static_cast<std::uint16_t>(read<2>(at));
+}
+inline std::uint32_t read32(const std::uint8_t* at) {
+    return static_cast<std::uint32_t>(read<4>(at));
+}
+
+}  // namespace littleEndian
+
+// Writes fields in order into a buffer: appended at its end, or from an offset on, over what is
+// there and past the end, the buffer growing (with zeros) as needed.
 class LittleEndianWriter {
 public:
-    explicit LittleEndianWriter(std::vector<std::uint8_t>& bytes) : bytes_(bytes) {}
-    void put16(std::uint16_t value) { put(value, 2); }
-    void put32(std::uint32_t value) { put(value, 4); }
-    void put64(std::uint64_t value) { put(value, 8); }
-    void putUnits(const std::u16string& text) {
+    explicit LittleEndianWriter(std::vector<std::uint8_t>& bytes) : LittleEndianWriter(bytes, bytes.size()) {}
+    LittleEndianWriter(std::vector<std::uint8_t>& bytes, std::size_t offset) : bytes_(bytes), position_(offset) {}
+
+    LittleEndianWriter& put16(std::uint16_t value) { return put(value, 2); }
+    LittleEndianWriter& put32(std::uint32_t value) { return put(value, 4); }
+    LittleEndianWriter& put64(std::uint64_t value) { return put(value, 8); }
+    LittleEndianWriter& putUnits(const std::u16string& text) {
         for (const char16_t unit : text) {
             put16(static_cast<std::uint16_t>(unit));
         }
+        return *this;
+    }
+    LittleEndianWriter& putBytes(const void* data, std::size_t size) {
+        if (bytes_.size() < position_ + size) {
+            bytes_.resize(position_ + size);
+        }
+        const auto* first = static_cast<const std::uint8_t*>(data);
+        std::copy(first, first + size, bytes_.begin() + static_cast<std::ptrdiff_t>(position_));
+        position_ += size;
+        return *this;
     }
 
 private:
-    void put(std::uint64_t value, int bytes) {
+    LittleEndianWriter& put(std::uint64_t value, int bytes) {
+        std::uint8_t field[8];
         for (int i = 0; i < bytes; ++i) {
-            bytes_.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+            field[i] = static_cast<std::uint8_t>(value >> (8 * i));
         }
+        return putBytes(field, static_cast<std::size_t>(bytes));
     }
+
     std::vector<std::uint8_t>& bytes_;
+    std::size_t position_;
 };
 
 // Reads fields in order; a read past the end raises `Error(cutShort)` (located): the bytes are
@@ -40,9 +79,9 @@ class LittleEndianReader {
 public:
     LittleEndianReader(const std::uint8_t* data, std::size_t size, const char* cutShort)
         : data_(data), size_(size), cutShort_(cutShort) {}
-    std::uint16_t get16() { return static_cast<std::uint16_t>(get(2)); }
-    std::uint32_t get32() { return static_cast<std::uint32_t>(get(4)); }
-    std::uint64_t get64() { return get(8); }
+    std::uint16_t get16() { return static_cast<std::uint16_t>(get<2>()); }
+    std::uint32_t get32() { return static_cast<std::uint32_t>(get<4>()); }
+    std::uint64_t get64() { return get<8>(); }
     // `units` UTF-16 units; the count is checked against what is left before anything is allocated.
     tstring getText(std::size_t units) {
         if ((size_ - position_) / 2 < units) {
@@ -57,14 +96,13 @@ public:
     bool atEnd() const { return position_ == size_; }
 
 private:
-    std::uint64_t get(int bytes) {
-        if (size_ - position_ < static_cast<std::size_t>(bytes)) {
+    template <std::size_t Bytes>
+    std::uint64_t get() {
+        if (size_ - position_ < Bytes) {
             LD_THROW(Error(cutShort_));
         }
-        std::uint64_t value = 0;
-        for (int i = 0; i < bytes; ++i) {
-            value |= static_cast<std::uint64_t>(data_[position_++]) << (8 * i);
-        }
+        const std::uint64_t value = littleEndian::read<Bytes>(data_ + position_);
+        position_ += Bytes;
         return value;
     }
     const std::uint8_t* data_;
@@ -72,28 +110,3 @@ private:
     const char* cutShort_;
     std::size_t position_ = 0;
 };
-
-constexpr std::size_t kSealSize = 8;
-
-// Appends the seal: the 64-bit content hash of every byte written so far.
-inline void appendSeal(std::vector<std::uint8_t>& bytes) {
-    const std::uint64_t seal = ContentHash().update(bytes.data(), bytes.size()).digest();
-    LittleEndianWriter(bytes).put64(seal);
-}
-
-// A reader over the sealed record's body once its seal holds; `Error(mismatch)` when it does not.
-// The seal is checked first, so nothing of a damaged record is read, not even its counts.
-template <typename Error>
-LittleEndianReader<Error> openSealed(const void* data, std::size_t size, std::size_t smallestBody, const char* cutShort,
-                                     const char* mismatch) {
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    if (size < smallestBody + kSealSize) {
-        LD_THROW(Error(cutShort));
-    }
-    const std::size_t body = size - kSealSize;
-    if (LittleEndianReader<Error>(bytes + body, kSealSize, cutShort).get64() !=
-        ContentHash().update(bytes, body).digest()) {
-        LD_THROW(Error(mismatch));
-    }
-    return LittleEndianReader<Error>(bytes, body, cutShort);
-}

@@ -5,16 +5,22 @@
 #include <unordered_map>
 
 #include "ErrorHandling.h"
+#include "LauncherResources.h"
 #include "LittleEndian.h"
+#include "SealedRecord.h"
 
 namespace payload {
 namespace {
 
-constexpr std::uint32_t kMagic = 0x5849504C;  // "LPIX"
-constexpr std::size_t kHeaderSize = 12;
+constexpr SealedRecordFormat kFormat = {
+    0x5849504C,  // "LPIX"
+    kIndexVersion,
+    "the payload index is cut short",
+    "the payload index does not match its own hash",
+    "the payload index does not start with its signature",
+    "the payload index has format version",
+};
 constexpr std::size_t kEntryFixedSize = 18;  // size, hash, name length
-
-constexpr const char* kCutShort = "the payload index is cut short";
 
 bool isSeparator(wchar_t c) {
     return c == L'\\' || c == L'/';
@@ -124,7 +130,7 @@ bool hasComponent(const tstring& name, const tstring& component) {
 }  // namespace
 
 std::size_t serializedIndexSize(const Index& index) {
-    std::size_t size = kHeaderSize + kSealSize;
+    std::size_t size = kSealedHeaderSize + kSealSize;
     for (const IndexEntry& entry : index.entries) {
         size += kEntryFixedSize + 2 * tstrings::toUtf16(entry.name).size();
     }
@@ -134,11 +140,8 @@ std::size_t serializedIndexSize(const Index& index) {
 std::vector<std::uint8_t> serializeIndex(const Index& index) {
     std::vector<std::uint8_t> bytes;
     bytes.reserve(serializedIndexSize(index));
+    writeSealedHeader(bytes, kFormat, index.version, static_cast<std::uint32_t>(index.entries.size()));
     LittleEndianWriter out(bytes);
-    out.put32(kMagic);
-    out.put16(index.version);
-    out.put16(0);
-    out.put32(static_cast<std::uint32_t>(index.entries.size()));
     for (const IndexEntry& entry : index.entries) {
         const std::u16string name = tstrings::toUtf16(entry.name);
         if (name.size() > 0xFFFF) {
@@ -154,21 +157,11 @@ std::vector<std::uint8_t> serializeIndex(const Index& index) {
 }
 
 Index parseIndex(const void* data, std::size_t size) {
-    auto in =
-        openSealed<IndexError>(data, size, kHeaderSize, kCutShort, "the payload index does not match its own hash");
-    if (in.get32() != kMagic) {
-        LD_THROW(IndexError("the payload index does not start with its signature"));
-    }
+    auto record = openSealedRecord<IndexError>(data, size, kFormat);
+    auto& in = record.items;
     Index index;
-    index.version = in.get16();
-    if (index.version == 0 || index.version > kIndexVersion) {
-        LD_THROW(IndexError((tstrings::MessageBuilder() << "the payload index has format version " << index.version
-                                                        << "; this build reads 1 to " << kIndexVersion)
-                                .str()));
-    }
-    in.get16();
-    const std::uint32_t count = in.get32();
-    for (std::uint32_t i = 0; i < count; ++i) {
+    index.version = record.version;
+    for (std::uint32_t i = 0; i < record.count; ++i) {
         IndexEntry entry;
         entry.size = in.get64();
         entry.hash = in.get64();
@@ -177,6 +170,24 @@ Index parseIndex(const void* data, std::size_t size) {
     }
     if (!in.atEnd() || index.entries.empty()) {
         LD_THROW(IndexError("the payload index holds more or less than its entries"));
+    }
+    return index;
+}
+
+Index readIndex(const void* data, std::size_t size) {
+    Index index = parseIndex(data, size);
+    const std::size_t beside = index.entries.size() - 1;
+    if (beside > launcher::resources::kMostCarriedFiles) {
+        LD_THROW(IndexError((tstrings::MessageBuilder()
+                             << "its index lists " << beside << " files beside the package; a launcher carries at most "
+                             << launcher::resources::kMostCarriedFiles)
+                                .str()));
+    }
+    if (const auto name = indexNameProblem(index)) {
+        LD_THROW(
+            IndexError((tstrings::MessageBuilder() << "its index names [" << name->name
+                                                   << "], which cannot be written below a folder: " << name->problem)
+                           .str()));
     }
     return index;
 }
@@ -222,7 +233,8 @@ tstring relativeNameProblem(const tstring& name) {
 tstring carriedNameProblem(const tstring& name) {
     tstring problem = relativeNameProblem(name);
     if (problem.empty() && hasComponent(name, kInstallersCopyName)) {
-        problem = tstring(L"a part of it is ") + kInstallersCopyName + L", where the launcher puts its copy of the package";
+        problem =
+            tstring(L"a part of it is ") + kInstallersCopyName + L", where the launcher puts its copy of the package";
     }
     return problem;
 }

@@ -51,6 +51,11 @@ std::size_t serializedIndexSize(const Index& index);
 // Checks the trailing hash first, then the layout; throws IndexError (located) when either is off.
 Index parseIndex(const void* data, std::size_t size);
 
+// The index as the launcher and lodestar-pack take it: parsed (parseIndex), no more files beside
+// the package than a launcher carries, and names a sound packer writes (indexNameProblem). Throws
+// IndexError (located): parseIndex's, or one starting "its index" for a count or a name.
+Index readIndex(const void* data, std::size_t size);
+
 // Why `name` cannot stand for a file below a folder (one component empty, "." or "..", a drive,
 // a colon, a leading separator, a character no Windows file name may hold), or an empty string
 // when it can. Both separators count.

@@ -1,10 +1,10 @@
 // The few parts of the PE32+ format lodestar-pack reads and writes, stated as offsets so that the
-// code reads and writes the bytes itself, the same on every platform (no <windows.h> structures).
+// code reads and writes the bytes itself (LittleEndian.h), the same on every platform (no
+// <windows.h> structures).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 namespace pe {
 
@@ -63,22 +63,5 @@ inline constexpr std::uint32_t kHighBit = 0x80000000;      // a name (not an id)
 // 32-bit displacements, and executable images are documented to be at most 2 GiB. (Wine is more
 // lenient: it maps and runs images up to the 4 GiB the 32-bit SizeOfImage can give.)
 inline constexpr std::uint64_t kLargestImage = 0x80000000ull - 0x1000;
-
-inline std::uint16_t read16(const std::uint8_t* at) {
-    return static_cast<std::uint16_t>(at[0] | at[1] << 8);
-}
-inline std::uint32_t read32(const std::uint8_t* at) {
-    return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
-           static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
-}
-inline void write16(std::uint8_t* at, std::uint16_t value) {
-    at[0] = static_cast<std::uint8_t>(value);
-    at[1] = static_cast<std::uint8_t>(value >> 8);
-}
-inline void write32(std::uint8_t* at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-    }
-}
 
 }  // namespace pe

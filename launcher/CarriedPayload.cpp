@@ -39,16 +39,9 @@ std::optional<payload::Index> readIndex(HMODULE module) {
         return std::nullopt;
     }
     try {
-        return payload::parseIndex(resource.rawData(), resource.size());
+        return payload::readIndex(resource.rawData(), resource.size());
     } catch (const payload::IndexError& e) {
         LOG_ERROR(tstrings::fromUtf8(e.what()));
-        refuseDamagedSetup(kIndexItself);
-    }
-}
-
-void checkNames(const payload::Index& index) {
-    if (const auto name = payload::indexNameProblem(index)) {
-        LOG_ERROR("The payload index names [" << name->name << "], which cannot be carried: " << name->problem);
         refuseDamagedSetup(kIndexItself);
     }
 }
@@ -66,12 +59,9 @@ CarriedPayload::CarriedPayload(HMODULE module) : module_(module), index_(readInd
         find(files_.front());
         return;
     }
-    if (index_->entries.size() - 1 > resources::kLastCarriedFileId) {
-        refuseDamagedSetup(kIndexItself);
-    }
-    checkNames(*index_);
     for (std::size_t i = 0; i < index_->entries.size(); ++i) {
-        files_.push_back(CarriedFile{index_->entries[i].name, static_cast<std::uint16_t>(i), index_->entries[i]});
+        const std::uint16_t resourceId = i == 0 ? 0 : resources::carriedFileId(i);
+        files_.push_back(CarriedFile{index_->entries[i].name, resourceId, index_->entries[i]});
         find(files_.back());
     }
     refuseSharedBytes();

@@ -14,6 +14,7 @@
 #include "Log.h"
 #include "MsiLogSwitch.h"
 #include "MsiUtils.h"
+#include "PayloadIndex.h"
 #include "Resources.h"
 #include "WinFileUtils.h"
 #include "WinApp.h"
@@ -25,7 +26,6 @@ namespace {
 // Written only by the flow; -1 (0xFFFFFFFF to the parent) means the launcher itself failed.
 int processExitCode = -1;
 
-constexpr const wchar_t* kPackageFileName = L"main.msi";
 constexpr int kSilentUiLevel = 2;  // INSTALLUILEVEL_NONE
 
 Guid carriedProductCode() {
@@ -68,7 +68,7 @@ void installCarriedPackage(const tstring_array& options, const tstring& argsText
     // What msiexec reads is what was packed: every file checked, and kept from writers until it is
     // done. The files beside the package keep their names relative to it, as its tables ask.
     const CarriedPayload payload(SysInfo::getCurrentModuleHandle());
-    const tstring packagePath = FileUtils::PathBuilder() << workDir << kPackageFileName;
+    const tstring packagePath = FileUtils::PathBuilder() << workDir << payload::kInstallersCopyName;
     std::vector<UniqueHandle> locks;
     locks.push_back(payload.writeChecked(payload.package(), packagePath));
     CarriedDirectories directories(workDir, CarriedDirectories::Existing::Refused);

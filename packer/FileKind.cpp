@@ -3,6 +3,8 @@
 #include <array>
 #include <cstring>
 
+#include "LittleEndian.h"
+
 namespace {
 
 constexpr std::array<std::uint8_t, 8> kSignature = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
@@ -19,15 +21,6 @@ constexpr ClassId installerClass(std::uint8_t low) {
 constexpr ClassId kPackageClass = installerClass(0x84);
 constexpr ClassId kTransformClass = installerClass(0x82);
 constexpr ClassId kPatchClass = installerClass(0x86);
-
-std::uint32_t little32(const std::uint8_t* bytes) {
-    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
-
-std::uint16_t little16(const std::uint8_t* bytes) {
-    return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
-}
 
 // Exactly `size` bytes at `offset`, or false when the file ends first.
 bool readAt(ByteSource& file, std::uint64_t offset, std::uint8_t* buffer, std::size_t size) {
@@ -49,11 +42,11 @@ bool readAt(ByteSource& file, std::uint64_t offset, std::uint8_t* buffer, std::s
 // header names; sectors are 512 bytes (version 3) or 4096 (version 4) and sector n starts at
 // (n + 1) sectors.
 FileKind kindOfRootClass(ByteSource& file, const std::uint8_t* header) {
-    const std::uint16_t sectorShift = little16(header + 0x1E);
-    if (little16(header + 0x1C) != 0xFFFE || (sectorShift != 9 && sectorShift != 12)) {
+    const std::uint16_t sectorShift = littleEndian::read16(header + 0x1E);
+    if (littleEndian::read16(header + 0x1C) != 0xFFFE || (sectorShift != 9 && sectorShift != 12)) {
         return FileKind::DamagedCompound;
     }
-    const std::uint32_t firstDirectorySector = little32(header + 0x30);
+    const std::uint32_t firstDirectorySector = littleEndian::read32(header + 0x30);
     if (firstDirectorySector >= 0xFFFFFFFA) {  // a special value: no directory
         return FileKind::DamagedCompound;
     }
@@ -81,7 +74,7 @@ FileKind fileKindOf(ByteSource& file) {
     if (readAt(file, 0, header.data(), kSignature.size()) &&
         std::memcmp(header.data(), kSignature.data(), kSignature.size()) == 0) {
         kind = readAt(file, 0, header.data(), header.size()) ? kindOfRootClass(file, header.data())
-                                                              : FileKind::DamagedCompound;
+                                                             : FileKind::DamagedCompound;
     }
     file.seek(0);
     return kind;

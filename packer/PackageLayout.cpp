@@ -9,11 +9,10 @@
 
 namespace {
 
-constexpr std::int32_t kShortNames = 1;                  // Word Count bit 0
-constexpr std::int32_t kCompressed = 2;                  // Word Count bit 1
-constexpr long kFileNoncompressed = 0x2000;              // msidbFileAttributesNoncompressed
-constexpr long kFileCompressed = 0x4000;                 // msidbFileAttributesCompressed
-constexpr const wchar_t* kInstallersCopy = L"main.msi";  // what the launcher names the package
+constexpr std::int32_t kShortNames = 1;      // Word Count bit 0
+constexpr std::int32_t kCompressed = 2;      // Word Count bit 1
+constexpr long kFileNoncompressed = 0x2000;  // msidbFileAttributesNoncompressed
+constexpr long kFileCompressed = 0x4000;     // msidbFileAttributesCompressed
 
 long integerField(const tstring& text) {
     return text.empty() ? 0 : std::wcstol(text.c_str(), nullptr, 10);
@@ -129,7 +128,7 @@ private:
             refuseName(name, askedBy, problem);
         }
         const tstring key = host::caseKey(name);
-        for (const tstring& taken : {packageFileName_, tstring(kInstallersCopy)}) {
+        for (const tstring& taken : {packageFileName_, tstring(payload::kInstallersCopyName)}) {
             if (key == host::caseKey(taken)) {
                 LD_THROW_LAYOUT_ERROR(packageFileName_ << ": " << askedBy << " names '" << name
                                                                     << "', which is where the package itself goes");

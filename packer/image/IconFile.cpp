@@ -6,6 +6,7 @@
 
 #include "ErrorHandling.h"
 #include "InputFile.h"
+#include "LittleEndian.h"
 
 namespace {
 
@@ -16,18 +17,6 @@ constexpr std::uint16_t kIconType = 1;
 constexpr std::uint64_t kLargestIconFile = 16 * 1024 * 1024;
 constexpr std::uint8_t kPngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 constexpr std::uint32_t kBitmapHeaderSize = 40;  // BITMAPINFOHEADER
-
-std::uint16_t read16(const std::vector<std::uint8_t>& bytes, std::size_t at) {
-    std::uint16_t value = 0;
-    std::memcpy(&value, bytes.data() + at, sizeof(value));
-    return value;
-}
-
-std::uint32_t read32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
-    std::uint32_t value = 0;
-    std::memcpy(&value, bytes.data() + at, sizeof(value));
-    return value;
-}
 
 [[noreturn]] void refuse(const tstring& path, const tstrings::MessageBuilder& reason) {
     LD_THROW(tstrings::MessageBuilder() << path << " is not an icon file: " << reason);
@@ -59,14 +48,15 @@ tstring imageDataProblem(const std::uint8_t* image, std::size_t size) {
         return tstring();
     }
     std::vector<std::uint8_t> header(image, image + std::min<std::size_t>(size, kBitmapHeaderSize));
-    if (header.size() < kBitmapHeaderSize || read32(header, 0) != kBitmapHeaderSize) {
+    if (header.size() < kBitmapHeaderSize || littleEndian::read32(header.data()) != kBitmapHeaderSize) {
         return L"it is neither PNG nor bitmap data";
     }
-    const auto width = static_cast<std::int32_t>(read32(header, 4));
-    const auto doubleHeight = static_cast<std::int32_t>(read32(header, 8));  // the image, then its mask
-    const std::uint16_t bitsPerPixel = read16(header, 14);
-    const std::uint32_t compression = read32(header, 16);
-    const std::uint32_t coloursUsed = read32(header, 32);
+    const auto width = static_cast<std::int32_t>(littleEndian::read32(header.data() + 4));
+    // The image, then its mask.
+    const auto doubleHeight = static_cast<std::int32_t>(littleEndian::read32(header.data() + 8));
+    const std::uint16_t bitsPerPixel = littleEndian::read16(header.data() + 14);
+    const std::uint32_t compression = littleEndian::read32(header.data() + 16);
+    const std::uint32_t coloursUsed = littleEndian::read32(header.data() + 32);
     const std::int32_t height = doubleHeight / 2;
     if (width <= 0 || height <= 0 || static_cast<std::uint32_t>(width) > kLargestSide ||
         static_cast<std::uint32_t>(height) > kLargestSide) {
@@ -99,8 +89,8 @@ IconResources parseIconFile(const std::vector<std::uint8_t>& file, const tstring
     if (file.size() < kHeaderSize) {
         refuse(path, tstrings::MessageBuilder() << "it is " << file.size() << " bytes long");
     }
-    const std::uint16_t count = read16(file, 4);
-    if (read16(file, 0) != 0 || read16(file, 2) != kIconType) {
+    const std::uint16_t count = littleEndian::read16(file.data() + 4);
+    if (littleEndian::read16(file.data()) != 0 || littleEndian::read16(file.data() + 2) != kIconType) {
         refuse(path, tstrings::MessageBuilder() << "it does not start with an icon header");
     }
     if (count == 0) {
@@ -115,8 +105,8 @@ IconResources parseIconFile(const std::vector<std::uint8_t>& file, const tstring
     icon.group.assign(file.data(), file.data() + kHeaderSize);
     for (std::uint16_t i = 0; i < count; ++i) {
         const std::size_t entry = kHeaderSize + kFileEntrySize * i;
-        const std::uint32_t size = read32(file, entry + 8);
-        const std::uint32_t offset = read32(file, entry + 12);
+        const std::uint32_t size = littleEndian::read32(file.data() + entry + 8);
+        const std::uint32_t offset = littleEndian::read32(file.data() + entry + 12);
         if (size == 0 || offset < entriesEnd || offset > file.size() || size > file.size() - offset) {
             refuse(path, tstrings::MessageBuilder() << "image " << i + 1 << " lies outside the file");
         }
@@ -127,11 +117,7 @@ IconResources parseIconFile(const std::vector<std::uint8_t>& file, const tstring
         const std::uint8_t* image = file.data() + offset;
         icon.images.emplace_back(image, image + size);
         // The group entry is the file's entry with the resource id in place of the offset.
-        const std::uint8_t* fields = file.data() + entry;
-        icon.group.insert(icon.group.end(), fields, fields + 12);
-        const auto id = static_cast<std::uint16_t>(i + 1);
-        icon.group.push_back(static_cast<std::uint8_t>(id & 0xFF));
-        icon.group.push_back(static_cast<std::uint8_t>(id >> 8));
+        LittleEndianWriter(icon.group).putBytes(file.data() + entry, 12).put16(static_cast<std::uint16_t>(i + 1));
     }
     static_assert(kGroupEntrySize == 12 + 2);
     return icon;

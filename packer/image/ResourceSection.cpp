@@ -1,10 +1,10 @@
 #include "ResourceSection.h"
 
 #include <algorithm>
-#include <cstring>
 #include <map>
 
 #include "ErrorHandling.h"
+#include "LittleEndian.h"
 
 namespace {
 
@@ -26,26 +26,6 @@ tstring upperCase(const tstring& text) {
                    [](wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 0x20) : c; });
     return upper;
 }
-
-// Writes little-endian values into a buffer that grows as needed.
-class Bytes {
-public:
-    explicit Bytes(std::vector<std::uint8_t>& buffer) : buffer_(buffer) {}
-
-    void put16(std::size_t offset, std::uint16_t value) { put(offset, &value, sizeof(value)); }
-    void put32(std::size_t offset, std::uint32_t value) { put(offset, &value, sizeof(value)); }
-    void put(std::size_t offset, const void* data, std::size_t size) {
-        if (buffer_.size() < offset + size) {
-            buffer_.resize(offset + size);
-        }
-        if (size > 0) {
-            std::memcpy(buffer_.data() + offset, data, size);
-        }
-    }
-
-private:
-    std::vector<std::uint8_t>& buffer_;
-};
 
 }  // namespace
 
@@ -140,13 +120,14 @@ ResourceSection::Layout ResourceSection::layout(std::uint32_t rva) const {
     }
 
     Layout layout;
-    Bytes head(layout.head);
+    std::vector<std::uint8_t>& head = layout.head;
     std::uint64_t dataOffset = alignUp(offset, kDataAlignment);
     std::map<const Entry*, std::uint64_t> dataOffsets;
     for (const Entry& entry : entries_) {
         if (entry.kind == Kind::Bytes) {
             dataOffsets[&entry] = dataOffset;
-            head.put(static_cast<std::size_t>(dataOffset), entry.data.data(), entry.data.size());
+            LittleEndianWriter(head, static_cast<std::size_t>(dataOffset))
+                .putBytes(entry.data.data(), entry.data.size());
             dataOffset = alignUp(dataOffset + entry.data.size(), kDataAlignment);
         }
     }
@@ -176,11 +157,12 @@ ResourceSection::Layout ResourceSection::layout(std::uint32_t rva) const {
     }
 
     const auto writeDirectory = [&](std::size_t at, std::size_t named, std::size_t numbered) {
-        head.put32(at, 0);      // characteristics
-        head.put32(at + 4, 0);  // time stamp: none, so that equal inputs give equal files
-        head.put32(at + 8, 0);  // version
-        head.put16(at + 12, static_cast<std::uint16_t>(named));
-        head.put16(at + 14, static_cast<std::uint16_t>(numbered));
+        LittleEndianWriter(head, at)
+            .put32(0)  // characteristics
+            .put32(0)  // time stamp: none, so that equal inputs give equal files
+            .put32(0)  // version
+            .put16(static_cast<std::uint16_t>(named))
+            .put16(static_cast<std::uint16_t>(numbered));
     };
     const auto idField = [&](const ResourceId& id) {
         return id.isName() ? kNameBit | static_cast<std::uint32_t>(nameOffsets.at(id.name)) : id.id;
@@ -193,8 +175,9 @@ ResourceSection::Layout ResourceSection::layout(std::uint32_t rva) const {
     writeDirectory(0, countNames(tree), tree.size() - countNames(tree));
     std::size_t typeSlot = kDirectorySize;
     for (const auto& [type, names] : tree) {
-        head.put32(typeSlot, idField(type));
-        head.put32(typeSlot + 4, kSubdirectoryBit | static_cast<std::uint32_t>(directoryOffsets.at(&names)));
+        LittleEndianWriter(head, typeSlot)
+            .put32(idField(type))
+            .put32(kSubdirectoryBit | static_cast<std::uint32_t>(directoryOffsets.at(&names)));
         typeSlot += kEntrySize;
 
         const std::size_t typeDirectory = directoryOffsets.at(&names);
@@ -202,28 +185,27 @@ ResourceSection::Layout ResourceSection::layout(std::uint32_t rva) const {
         std::size_t nameSlot = typeDirectory + kDirectorySize;
         for (const auto& [name, entry] : names) {
             const std::size_t nameDirectory = directoryOffsets.at(entry);
-            head.put32(nameSlot, idField(name));
-            head.put32(nameSlot + 4, kSubdirectoryBit | static_cast<std::uint32_t>(nameDirectory));
+            LittleEndianWriter(head, nameSlot)
+                .put32(idField(name))
+                .put32(kSubdirectoryBit | static_cast<std::uint32_t>(nameDirectory));
             nameSlot += kEntrySize;
 
             writeDirectory(nameDirectory, 0, 1);
-            head.put32(nameDirectory + kDirectorySize, kLanguage);
-            head.put32(nameDirectory + kDirectorySize + 4, static_cast<std::uint32_t>(dataEntryOffsets.at(entry)));
+            LittleEndianWriter(head, nameDirectory + kDirectorySize)
+                .put32(kLanguage)
+                .put32(static_cast<std::uint32_t>(dataEntryOffsets.at(entry)));
         }
     }
     for (const Entry& entry : entries_) {
-        const std::size_t at = dataEntryOffsets.at(&entry);
-        head.put32(at, rva + static_cast<std::uint32_t>(dataOffsets.at(&entry)));
-        head.put32(at + 4, static_cast<std::uint32_t>(entry.size));
-        head.put32(at + 8, 0);   // code page
-        head.put32(at + 12, 0);  // reserved
+        LittleEndianWriter(head, dataEntryOffsets.at(&entry))
+            .put32(rva + static_cast<std::uint32_t>(dataOffsets.at(&entry)))
+            .put32(static_cast<std::uint32_t>(entry.size))
+            .put32(0)   // code page
+            .put32(0);  // reserved
     }
     for (const auto& [name, at] : nameOffsets) {
         const std::u16string units = tstrings::toUtf16(name);
-        head.put16(at, static_cast<std::uint16_t>(units.size()));
-        for (std::size_t i = 0; i < units.size(); ++i) {
-            head.put16(at + 2 + 2 * i, static_cast<std::uint16_t>(units[i]));
-        }
+        LittleEndianWriter(head, at).put16(static_cast<std::uint16_t>(units.size())).putUnits(units);
     }
     return layout;
 }

@@ -5,6 +5,7 @@
 
 #include "ContentHash.h"
 #include "ErrorHandling.h"
+#include "LittleEndian.h"
 #include "PeFormat.h"
 
 namespace {
@@ -94,36 +95,36 @@ std::uint32_t PeChecksum::value() const {
 }
 
 StubImage::StubImage(const void* data, std::size_t size) : data_(static_cast<const std::uint8_t*>(data)), size_(size) {
-    if (size_ < pe::kDosHeaderSize || pe::read16(data_) != pe::kDosSignature) {
+    if (size_ < pe::kDosHeaderSize || littleEndian::read16(data_) != pe::kDosSignature) {
         refuseStub("it is no executable");
     }
-    ntHeadersOffset_ = pe::read32(data_ + pe::kNtHeadersOffsetField);
+    ntHeadersOffset_ = littleEndian::read32(data_ + pe::kNtHeadersOffsetField);
     if (ntHeadersOffset_ > size_ || size_ - ntHeadersOffset_ < pe::kOptionalHeaderOffset + pe::kOptionalHeaderSize) {
         refuseStub("its headers are cut short");
     }
     const std::uint8_t* fileHeader = data_ + ntHeadersOffset_ + pe::kFileHeaderOffset;
     const std::uint8_t* optional = data_ + ntHeadersOffset_ + pe::kOptionalHeaderOffset;
-    if (pe::read32(data_ + ntHeadersOffset_) != pe::kNtSignature ||
-        pe::read16(fileHeader + pe::kMachine) != pe::kMachineAmd64 ||
-        pe::read16(optional + pe::kMagic) != pe::kPe32PlusMagic ||
-        pe::read32(optional + pe::kNumberOfRvaAndSizes) <= pe::kSecurityDirectory) {
+    if (littleEndian::read32(data_ + ntHeadersOffset_) != pe::kNtSignature ||
+        littleEndian::read16(fileHeader + pe::kMachine) != pe::kMachineAmd64 ||
+        littleEndian::read16(optional + pe::kMagic) != pe::kPe32PlusMagic ||
+        littleEndian::read32(optional + pe::kNumberOfRvaAndSizes) <= pe::kSecurityDirectory) {
         refuseStub("it is no x64 executable");
     }
     const auto directory = [&](std::size_t which) {
-        return pe::read32(optional + pe::kDataDirectories + which * pe::kDataDirectorySize);
+        return littleEndian::read32(optional + pe::kDataDirectories + which * pe::kDataDirectorySize);
     };
     if (directory(pe::kResourceDirectory) != 0 || directory(pe::kSecurityDirectory) != 0) {
         refuseStub("it has resources or a signature already");
     }
-    alignment_ = pe::read32(optional + pe::kFileAlignment);
-    if (alignment_ != pe::read32(optional + pe::kSectionAlignment) || alignment_ < 512 ||
+    alignment_ = littleEndian::read32(optional + pe::kFileAlignment);
+    if (alignment_ != littleEndian::read32(optional + pe::kSectionAlignment) || alignment_ < 512 ||
         (alignment_ & (alignment_ - 1)) != 0) {
         refuseStub("its file alignment differs from its section alignment");
     }
-    sizeOfHeaders_ = pe::read32(optional + pe::kSizeOfHeaders);
+    sizeOfHeaders_ = littleEndian::read32(optional + pe::kSizeOfHeaders);
     sectionTableOffset_ =
-        ntHeadersOffset_ + pe::kOptionalHeaderOffset + pe::read16(fileHeader + pe::kSizeOfOptionalHeader);
-    sections_ = pe::read16(fileHeader + pe::kNumberOfSections);
+        ntHeadersOffset_ + pe::kOptionalHeaderOffset + littleEndian::read16(fileHeader + pe::kSizeOfOptionalHeader);
+    sections_ = littleEndian::read16(fileHeader + pe::kNumberOfSections);
     if (sectionTableOffset_ + (sections_ + std::size_t{1}) * pe::kSectionHeaderSize > sizeOfHeaders_ ||
         sizeOfHeaders_ > size_) {
         refuseStub("its headers have no room for one more section");
@@ -132,15 +133,16 @@ StubImage::StubImage(const void* data, std::size_t size) : data_(static_cast<con
     std::uint64_t endOfImage = sizeOfHeaders_;
     for (std::size_t i = 0; i < sections_; ++i) {
         const std::uint8_t* section = data_ + sectionTableOffset_ + i * pe::kSectionHeaderSize;
-        const std::uint32_t rawSize = pe::read32(section + pe::kSizeOfRawData);
+        const std::uint32_t rawSize = littleEndian::read32(section + pe::kSizeOfRawData);
         if (rawSize > 0) {
-            endOfFile = std::max<std::uint64_t>(endOfFile,
-                                                std::uint64_t{pe::read32(section + pe::kPointerToRawData)} + rawSize);
+            endOfFile = std::max<std::uint64_t>(
+                endOfFile, std::uint64_t{littleEndian::read32(section + pe::kPointerToRawData)} + rawSize);
         }
-        endOfImage = std::max<std::uint64_t>(endOfImage, std::uint64_t{pe::read32(section + pe::kVirtualAddress)} +
-                                                             pe::read32(section + pe::kVirtualSize));
+        endOfImage =
+            std::max<std::uint64_t>(endOfImage, std::uint64_t{littleEndian::read32(section + pe::kVirtualAddress)} +
+                                                    littleEndian::read32(section + pe::kVirtualSize));
     }
-    if (endOfFile != size_ || pe::read32(fileHeader + pe::kPointerToSymbolTable) != 0) {
+    if (endOfFile != size_ || littleEndian::read32(fileHeader + pe::kPointerToSymbolTable) != 0) {
         refuseStub("it has data after its last section");
     }
     endOfImage_ = static_cast<std::uint32_t>(alignUp(endOfImage, alignment_));
@@ -176,23 +178,26 @@ StubImage::Written StubImage::write(const Placed& placed, ImageOutput& out, cons
 
     // The headers, told about the new section; the checksum is filled in last.
     std::vector<std::uint8_t> headers(data_, data_ + sizeOfHeaders_);
-    std::uint8_t* fileHeader = headers.data() + ntHeadersOffset_ + pe::kFileHeaderOffset;
-    std::uint8_t* optional = headers.data() + ntHeadersOffset_ + pe::kOptionalHeaderOffset;
-    std::uint8_t* section = headers.data() + sectionTableOffset_ + sections_ * pe::kSectionHeaderSize;
-    std::memcpy(section + pe::kSectionName, ".rsrc\0\0\0", 8);
-    pe::write32(section + pe::kVirtualSize, static_cast<std::uint32_t>(layout.size));
-    pe::write32(section + pe::kVirtualAddress, endOfImage_);
-    pe::write32(section + pe::kSizeOfRawData, static_cast<std::uint32_t>(rawSize));
-    pe::write32(section + pe::kPointerToRawData, static_cast<std::uint32_t>(sectionOffset()));
-    pe::write32(section + pe::kCharacteristics, pe::kInitializedData | pe::kMemoryRead);
-    pe::write16(fileHeader + pe::kNumberOfSections, static_cast<std::uint16_t>(sections_ + 1));
-    pe::write32(optional + pe::kSizeOfInitializedData,
-                pe::read32(optional + pe::kSizeOfInitializedData) + static_cast<std::uint32_t>(rawSize));
-    pe::write32(optional + pe::kSizeOfImage, static_cast<std::uint32_t>(imageSize));
-    std::uint8_t* resourceDirectory = optional + pe::kDataDirectories + pe::kResourceDirectory * pe::kDataDirectorySize;
-    pe::write32(resourceDirectory, endOfImage_);
-    pe::write32(resourceDirectory + 4, static_cast<std::uint32_t>(layout.size));
-    pe::write32(optional + pe::kCheckSum, 0);
+    const std::size_t fileHeader = ntHeadersOffset_ + pe::kFileHeaderOffset;
+    const std::size_t optional = ntHeadersOffset_ + pe::kOptionalHeaderOffset;
+    const std::size_t section = sectionTableOffset_ + sections_ * pe::kSectionHeaderSize;
+    const auto put32 = [&](std::size_t at, std::uint32_t value) { LittleEndianWriter(headers, at).put32(value); };
+    LittleEndianWriter(headers, section + pe::kSectionName).putBytes(".rsrc\0\0\0", 8);
+    put32(section + pe::kVirtualSize, static_cast<std::uint32_t>(layout.size));
+    put32(section + pe::kVirtualAddress, endOfImage_);
+    put32(section + pe::kSizeOfRawData, static_cast<std::uint32_t>(rawSize));
+    put32(section + pe::kPointerToRawData, static_cast<std::uint32_t>(sectionOffset()));
+    put32(section + pe::kCharacteristics, pe::kInitializedData | pe::kMemoryRead);
+    LittleEndianWriter(headers, fileHeader + pe::kNumberOfSections).put16(static_cast<std::uint16_t>(sections_ + 1));
+    put32(optional + pe::kSizeOfInitializedData,
+          littleEndian::read32(headers.data() + optional + pe::kSizeOfInitializedData) +
+              static_cast<std::uint32_t>(rawSize));
+    put32(optional + pe::kSizeOfImage, static_cast<std::uint32_t>(imageSize));
+    const std::size_t resourceDirectory =
+        optional + pe::kDataDirectories + pe::kResourceDirectory * pe::kDataDirectorySize;
+    put32(resourceDirectory, endOfImage_);
+    put32(resourceDirectory + 4, static_cast<std::uint32_t>(layout.size));
+    put32(optional + pe::kCheckSum, 0);
 
     ChecksummedOutput image(out);
     image.write(headers.data(), headers.size());
@@ -237,9 +242,9 @@ StubImage::Written StubImage::write(const Placed& placed, ImageOutput& out, cons
     }
     image.zerosUpTo(sectionOffset() + rawSize);
 
-    std::uint8_t checksum[4];
-    pe::write32(checksum, image.checksum());
-    out.writeAt(ntHeadersOffset_ + pe::kOptionalHeaderOffset + pe::kCheckSum, checksum, sizeof(checksum));
+    std::vector<std::uint8_t> checksum;
+    LittleEndianWriter(checksum).put32(image.checksum());
+    out.writeAt(ntHeadersOffset_ + pe::kOptionalHeaderOffset + pe::kCheckSum, checksum.data(), checksum.size());
     written.size = image.written();
     return written;
 }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "PeFormat.h"
+#include "LittleEndian.h"
 
 namespace {
 
@@ -15,17 +15,7 @@ constexpr const wchar_t* kRootKey = L"VS_VERSION_INFO";
 constexpr const wchar_t* kStringsKey = L"StringFileInfo";
 constexpr std::size_t kBlockHeaderSize = 6;  // length, value length, type
 
-// VS_FIXEDFILEINFO: thirteen 32-bit fields.
-constexpr std::size_t kFixedInfoSize = 52;
-constexpr std::size_t kSignature = 0;
-constexpr std::size_t kStructureVersion = 4;
-constexpr std::size_t kFileVersionHigh = 8;
-constexpr std::size_t kFileVersionLow = 12;
-constexpr std::size_t kProductVersionHigh = 16;
-constexpr std::size_t kProductVersionLow = 20;
-constexpr std::size_t kFlagsMask = 24;
-constexpr std::size_t kOperatingSystem = 32;
-constexpr std::size_t kFileType = 36;
+constexpr std::size_t kFixedInfoSize = 52;                 // VS_FIXEDFILEINFO
 constexpr std::uint32_t kFixedInfoSignature = 0xFEEF04BD;  // VS_FFI_SIGNATURE
 constexpr std::uint32_t kFixedInfoVersion = 0x00010000;    // VS_FFI_STRUCVERSION
 constexpr std::uint32_t kAllFlags = 0x3F;                  // VS_FFI_FILEFLAGSMASK
@@ -36,18 +26,10 @@ std::size_t alignTo32Bits(std::size_t offset) {
     return (offset + 3) / 4 * 4;
 }
 
-void append(std::vector<std::uint8_t>& bytes, const void* data, std::size_t size) {
-    const auto* first = static_cast<const std::uint8_t*>(data);
-    bytes.insert(bytes.end(), first, first + size);
-}
-
 // The text as UTF-16 units with its terminator, as every key and string value is stored.
 std::vector<std::uint8_t> terminatedUtf16(const tstring& text) {
-    const std::u16string units = tstrings::toUtf16(text);
-    std::vector<std::uint8_t> bytes(2 * (units.size() + 1));
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        pe::write16(bytes.data() + 2 * i, static_cast<std::uint16_t>(units[i]));
-    }
+    std::vector<std::uint8_t> bytes;
+    LittleEndianWriter(bytes).putUnits(tstrings::toUtf16(text)).put16(0);
     return bytes;
 }
 
@@ -56,19 +38,16 @@ std::vector<std::uint8_t> terminatedUtf16(const tstring& text) {
 std::vector<std::uint8_t> block(const tstring& key, std::uint16_t type, const std::vector<std::uint8_t>& value,
                                 std::uint16_t valueLength, const std::vector<std::vector<std::uint8_t>>& children) {
     std::vector<std::uint8_t> bytes(kBlockHeaderSize);
-    const std::vector<std::uint8_t> keyText = terminatedUtf16(key);
-    append(bytes, keyText.data(), keyText.size());
+    LittleEndianWriter(bytes).putUnits(tstrings::toUtf16(key)).put16(0);
     if (!value.empty()) {
         bytes.resize(alignTo32Bits(bytes.size()));
-        append(bytes, value.data(), value.size());
+        LittleEndianWriter(bytes).putBytes(value.data(), value.size());
     }
     for (const auto& child : children) {
         bytes.resize(alignTo32Bits(bytes.size()));
-        append(bytes, child.data(), child.size());
+        LittleEndianWriter(bytes).putBytes(child.data(), child.size());
     }
-    pe::write16(bytes.data(), static_cast<std::uint16_t>(bytes.size()));
-    pe::write16(bytes.data() + 2, valueLength);
-    pe::write16(bytes.data() + 4, type);
+    LittleEndianWriter(bytes, 0).put16(static_cast<std::uint16_t>(bytes.size())).put16(valueLength).put16(type);
     return bytes;
 }
 
@@ -78,18 +57,26 @@ std::vector<std::uint8_t> stringBlock(const tstring& key, const tstring& value) 
     return block(key, kText, text, static_cast<std::uint16_t>(text.size() / 2), {});
 }
 
+// VS_FIXEDFILEINFO: thirteen 32-bit fields, those not written here 0.
 std::vector<std::uint8_t> fixedInfo(const VersionNumber& number) {
-    std::vector<std::uint8_t> fixed(kFixedInfoSize);
     const auto high = [](std::uint16_t a, std::uint16_t b) { return static_cast<std::uint32_t>(a) << 16 | b; };
-    pe::write32(fixed.data() + kSignature, kFixedInfoSignature);
-    pe::write32(fixed.data() + kStructureVersion, kFixedInfoVersion);
-    pe::write32(fixed.data() + kFileVersionHigh, high(number.parts[0], number.parts[1]));
-    pe::write32(fixed.data() + kFileVersionLow, high(number.parts[2], number.parts[3]));
-    pe::write32(fixed.data() + kProductVersionHigh, high(number.parts[0], number.parts[1]));
-    pe::write32(fixed.data() + kProductVersionLow, high(number.parts[2], number.parts[3]));
-    pe::write32(fixed.data() + kFlagsMask, kAllFlags);
-    pe::write32(fixed.data() + kOperatingSystem, kWindowsNt);
-    pe::write32(fixed.data() + kFileType, kApplication);
+    const std::uint32_t versionHigh = high(number.parts[0], number.parts[1]);
+    const std::uint32_t versionLow = high(number.parts[2], number.parts[3]);
+    std::vector<std::uint8_t> fixed;
+    LittleEndianWriter(fixed)
+        .put32(kFixedInfoSignature)
+        .put32(kFixedInfoVersion)
+        .put32(versionHigh)  // the file's version
+        .put32(versionLow)
+        .put32(versionHigh)  // the product's version
+        .put32(versionLow)
+        .put32(kAllFlags)  // the flags that are valid
+        .put32(0)          // the flags: none
+        .put32(kWindowsNt)
+        .put32(kApplication)
+        .put32(0)   // subtype
+        .put32(0)   // date, high
+        .put32(0);  // date, low
     return fixed;
 }
 
@@ -107,18 +94,18 @@ std::optional<Block> blockAt(const std::uint8_t* data, std::size_t offset, std::
     if (offset > limit || limit - offset < kBlockHeaderSize) {
         return std::nullopt;
     }
-    const std::size_t length = pe::read16(data + offset);
+    const std::size_t length = littleEndian::read16(data + offset);
     if (length < kBlockHeaderSize || length > limit - offset) {
         return std::nullopt;
     }
     Block found;
-    found.valueLength = pe::read16(data + offset + 2);
-    found.type = pe::read16(data + offset + 4);
+    found.valueLength = littleEndian::read16(data + offset + 2);
+    found.type = littleEndian::read16(data + offset + 4);
     found.end = offset + length;
     std::u16string key;
     std::size_t at = offset + kBlockHeaderSize;
-    for (; at + 2 <= found.end && pe::read16(data + at) != 0; at += 2) {
-        key += static_cast<char16_t>(pe::read16(data + at));
+    for (; at + 2 <= found.end && littleEndian::read16(data + at) != 0; at += 2) {
+        key += static_cast<char16_t>(littleEndian::read16(data + at));
     }
     if (at + 2 > found.end) {
         return std::nullopt;  // no terminator
@@ -147,8 +134,8 @@ std::vector<Block> childrenOf(const std::uint8_t* data, const Block& parent) {
 // length counts, so the block's end bounds the text, not the value length.
 tstring stringValue(const std::uint8_t* data, const Block& string) {
     std::u16string value;
-    for (std::size_t at = string.valueStart; at + 2 <= string.end && pe::read16(data + at) != 0; at += 2) {
-        value += static_cast<char16_t>(pe::read16(data + at));
+    for (std::size_t at = string.valueStart; at + 2 <= string.end && littleEndian::read16(data + at) != 0; at += 2) {
+        value += static_cast<char16_t>(littleEndian::read16(data + at));
     }
     return tstrings::fromUtf16(value);
 }
@@ -183,8 +170,8 @@ std::vector<std::uint8_t> buildVersionInfo(const tstring& version, const Version
     }
     const auto table = block(kEnglishUnicodeTable, kText, {}, 0, texts);
     const auto stringInfo = block(kStringsKey, kText, {}, 0, {table});
-    std::vector<std::uint8_t> translation(4);
-    pe::write32(translation.data(), kEnglishUnicode);
+    std::vector<std::uint8_t> translation;
+    LittleEndianWriter(translation).put32(kEnglishUnicode);
     const auto translationBlock = block(L"Translation", kBinary, translation, 4, {});
     const auto varInfo = block(L"VarFileInfo", kText, {}, 0, {translationBlock});
     return block(kRootKey, kBinary, fixedInfo(parseVersion(version)), kFixedInfoSize, {stringInfo, varInfo});

@@ -104,21 +104,15 @@ void LauncherContents::readItems(const ResourceLocation& package) {
     indexed_ = true;
     payload::Index index;
     try {
-        index = payload::parseIndex(indexBytes->data(), indexBytes->size());
+        index = payload::readIndex(indexBytes->data(), indexBytes->size());
     } catch (const LdError<payload::IndexError>& e) {
         refuseDamaged(tstrings::MessageBuilder() << std::string(e.rawMessage()));
     }
-    if (index.entries.size() - 1 > contract::kLastCarriedFileId) {
-        refuseDamaged(tstrings::MessageBuilder()
-                      << "its index lists " << index.entries.size() - 1
-                      << " files beside the package; a launcher carries at most " << contract::kLastCarriedFileId);
-    }
-    checkNames(index);
     for (std::size_t i = 0; i < index.entries.size(); ++i) {
         const payload::IndexEntry& entry = index.entries[i];
         const std::optional<ResourceLocation> location =
             i == 0 ? std::optional<ResourceLocation>(package)
-                   : image_.find(carriedType(), ResourceId::number(static_cast<std::uint16_t>(i)));
+                   : image_.find(carriedType(), ResourceId::number(contract::carriedFileId(i)));
         if (!location) {
             refuseDamaged(tstrings::MessageBuilder()
                           << "it does not carry " << entry.name << ", which its index lists");
@@ -151,13 +145,6 @@ void LauncherContents::refuseSharedBytes() const {
         if (reachesFurthest == nullptr || end(*item) > end(*reachesFurthest)) {
             reachesFurthest = item;
         }
-    }
-}
-
-void LauncherContents::checkNames(const payload::Index& index) const {
-    if (const auto name = payload::indexNameProblem(index)) {
-        refuseDamaged(tstrings::MessageBuilder() << "its index names [" << name->name
-                                                 << "], which cannot be written below a folder: " << name->problem);
     }
 }
 

@@ -74,7 +74,6 @@ private:
     void readProductCode();
     void readItems(const ResourceLocation& package);
     void readFacts();
-    void checkNames(const payload::Index& index) const;
     // No two carried items may share bytes: what --extract writes never exceeds the launcher.
     void refuseSharedBytes() const;
     void checkAgainstIndex(const CarriedItem& item, std::uint64_t hash) const;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "ErrorHandling.h"
+#include "LittleEndian.h"
 #include "PeFormat.h"
 
 namespace {
@@ -55,18 +56,18 @@ const std::uint8_t* LauncherImage::bytesAt(std::uint64_t offset, std::size_t siz
 }
 
 void LauncherImage::readHeaders() {
-    if (file_.size() < pe::kDosHeaderSize || pe::read16(bytesAt(0, 2)) != pe::kDosSignature) {
+    if (file_.size() < pe::kDosHeaderSize || littleEndian::read16(bytesAt(0, 2)) != pe::kDosSignature) {
         refuse(tstrings::MessageBuilder() << "it is no executable (it does not start with MZ)");
     }
-    const std::uint32_t nt = pe::read32(bytesAt(pe::kNtHeadersOffsetField, 4));
+    const std::uint32_t nt = littleEndian::read32(bytesAt(pe::kNtHeadersOffsetField, 4));
     const std::uint8_t* signatureAndFileHeader = bytesAt(nt, kSignatureAndFileHeader);
-    if (pe::read32(signatureAndFileHeader) != pe::kNtSignature) {
+    if (littleEndian::read32(signatureAndFileHeader) != pe::kNtSignature) {
         refuse(tstrings::MessageBuilder() << "it is no Windows executable (it has no PE header)");
     }
     const std::uint8_t* fileHeader = signatureAndFileHeader + pe::kFileHeaderOffset;
-    const std::uint16_t machine = pe::read16(fileHeader + pe::kMachine);
-    const std::uint16_t sectionCount = pe::read16(fileHeader + pe::kNumberOfSections);
-    const std::uint16_t optionalSize = pe::read16(fileHeader + pe::kSizeOfOptionalHeader);
+    const std::uint16_t machine = littleEndian::read16(fileHeader + pe::kMachine);
+    const std::uint16_t sectionCount = littleEndian::read16(fileHeader + pe::kNumberOfSections);
+    const std::uint16_t optionalSize = littleEndian::read16(fileHeader + pe::kSizeOfOptionalHeader);
     if (machine != pe::kMachineAmd64) {
         refuse(tstrings::MessageBuilder() << "it is no x64 executable");
     }
@@ -74,15 +75,15 @@ void LauncherImage::readHeaders() {
         refuse(tstrings::MessageBuilder() << "its optional header is cut short");
     }
     const std::uint8_t* optional = bytesAt(std::uint64_t{nt} + pe::kOptionalHeaderOffset, optionalSize);
-    if (pe::read16(optional + pe::kMagic) != pe::kPe32PlusMagic) {
+    if (littleEndian::read16(optional + pe::kMagic) != pe::kPe32PlusMagic) {
         refuse(tstrings::MessageBuilder() << "it is no x64 executable");
     }
     const std::size_t directories =
-        std::min<std::size_t>(pe::read32(optional + pe::kNumberOfRvaAndSizes),
+        std::min<std::size_t>(littleEndian::read32(optional + pe::kNumberOfRvaAndSizes),
                               (optionalSize - pe::kDataDirectories) / pe::kDataDirectorySize);
     const auto directory = [&](std::size_t which, std::size_t field) -> std::uint32_t {
         return which < directories
-                   ? pe::read32(optional + pe::kDataDirectories + which * pe::kDataDirectorySize + field)
+                   ? littleEndian::read32(optional + pe::kDataDirectories + which * pe::kDataDirectorySize + field)
                    : 0;
     };
     const std::uint32_t resourceRva = directory(pe::kResourceDirectory, 0);
@@ -111,15 +112,15 @@ void LauncherImage::readSections(std::uint64_t tableOffset, std::uint16_t count)
     for (std::uint16_t i = 0; i < count; ++i) {
         const std::uint8_t* header =
             bytesAt(tableOffset + std::uint64_t{i} * pe::kSectionHeaderSize, pe::kSectionHeaderSize);
-        const std::uint32_t virtualSize = pe::read32(header + pe::kVirtualSize);
-        const std::uint32_t rawSize = pe::read32(header + pe::kSizeOfRawData);
-        const std::uint32_t rawOffset = pe::read32(header + pe::kPointerToRawData);
+        const std::uint32_t virtualSize = littleEndian::read32(header + pe::kVirtualSize);
+        const std::uint32_t rawSize = littleEndian::read32(header + pe::kSizeOfRawData);
+        const std::uint32_t rawOffset = littleEndian::read32(header + pe::kPointerToRawData);
         if (rawSize != 0 && std::uint64_t{rawOffset} + rawSize > file_.size()) {
             refuseCutShort(std::uint64_t{rawOffset} + rawSize);
         }
         // The loader maps no more of the file than the section's size in memory.
         const std::uint32_t mapped = virtualSize == 0 ? rawSize : std::min(virtualSize, rawSize);
-        sections_.push_back(Section{pe::read32(header + pe::kVirtualAddress), mapped, rawOffset});
+        sections_.push_back(Section{littleEndian::read32(header + pe::kVirtualAddress), mapped, rawOffset});
     }
 }
 
@@ -140,14 +141,14 @@ tstring LauncherImage::nameAt(std::uint32_t offset) {
     if (offset > resourceSize_ || resourceSize_ - offset < 2) {
         refuse(tstrings::MessageBuilder() << "a resource name lies outside its resource directory");
     }
-    const std::uint16_t length = pe::read16(bytesAt(resourceOffset_ + offset, 2));
+    const std::uint16_t length = littleEndian::read16(bytesAt(resourceOffset_ + offset, 2));
     if ((resourceSize_ - offset - 2) / 2 < length) {
         refuse(tstrings::MessageBuilder() << "a resource name runs past its resource directory");
     }
     const std::uint8_t* units = bytesAt(resourceOffset_ + offset + 2, 2 * std::size_t{length});
     std::u16string name(length, u'\0');
     for (std::size_t i = 0; i < name.size(); ++i) {
-        name[i] = static_cast<char16_t>(pe::read16(units + 2 * i));
+        name[i] = static_cast<char16_t>(littleEndian::read16(units + 2 * i));
     }
     return tstrings::fromUtf16(name);
 }
@@ -160,7 +161,8 @@ const LauncherImage::Table& LauncherImage::tableAt(std::uint32_t offset) {
         refuse(tstrings::MessageBuilder() << "a table of its resource directory lies outside it");
     }
     const std::uint8_t* header = bytesAt(resourceOffset_ + offset, pe::kResourceTableSize);
-    const std::size_t count = std::size_t{pe::read16(header + kNamedEntries)} + pe::read16(header + kNumberedEntries);
+    const std::size_t count =
+        std::size_t{littleEndian::read16(header + kNamedEntries)} + littleEndian::read16(header + kNumberedEntries);
     if ((resourceSize_ - offset - pe::kResourceTableSize) / pe::kResourceEntrySize < count) {
         refuse(tstrings::MessageBuilder() << "a table of its resource directory runs past it");
     }
@@ -168,8 +170,8 @@ const LauncherImage::Table& LauncherImage::tableAt(std::uint32_t offset) {
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint8_t* entry = bytesAt(
             resourceOffset_ + offset + pe::kResourceTableSize + i * pe::kResourceEntrySize, pe::kResourceEntrySize);
-        const std::uint32_t key = pe::read32(entry);
-        const std::uint32_t where = pe::read32(entry + 4);
+        const std::uint32_t key = littleEndian::read32(entry);
+        const std::uint32_t where = littleEndian::read32(entry + 4);
         const Target target{where & kOffsetBits, (where & pe::kHighBit) != 0};
         if ((key & pe::kHighBit) != 0) {
             table.named.emplace_back(nameAt(key & kOffsetBits), target);
@@ -221,8 +223,8 @@ std::optional<ResourceLocation> LauncherImage::find(const ResourceId& type, cons
         refuse(tstrings::MessageBuilder() << "a data entry of its resource directory lies outside it");
     }
     const std::uint8_t* dataEntry = bytesAt(resourceOffset_ + language->offset, pe::kResourceDataEntrySize);
-    const std::uint32_t rva = pe::read32(dataEntry);
-    const std::uint32_t size = pe::read32(dataEntry + 4);
+    const std::uint32_t rva = littleEndian::read32(dataEntry);
+    const std::uint32_t size = littleEndian::read32(dataEntry + 4);
     const std::optional<std::uint64_t> offset = fileOffsetOf(rva, size);
     if (!offset) {
         refuse(tstrings::MessageBuilder() << "the data of a resource lies outside its sections");

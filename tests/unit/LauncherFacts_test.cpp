@@ -7,7 +7,7 @@
 
 #include <functional>
 
-#include "ContentHash.h"
+#include "SealedRecord.h"
 #include "TestSupport.h"
 #include "VersionInfo.h"
 
@@ -31,10 +31,7 @@ facts::LauncherFacts factsOf(const std::vector<std::pair<tstring, tstring>>& pai
 
 // Bytes given their trailing hash, so that what is checked after it is reached.
 std::vector<std::uint8_t> withHash(std::vector<std::uint8_t> body) {
-    const std::uint64_t hash = ContentHash().update(body.data(), body.size()).digest();
-    for (int i = 0; i < 8; ++i) {
-        body.push_back(static_cast<std::uint8_t>(hash >> (8 * i)));
-    }
+    appendSeal(body);
     return body;
 }
 
@@ -44,8 +41,7 @@ std::vector<std::uint8_t> withoutHash(std::vector<std::uint8_t> bytes) {
 }
 
 void put16(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint16_t value) {
-    bytes[at] = static_cast<std::uint8_t>(value);
-    bytes[at + 1] = static_cast<std::uint8_t>(value >> 8);
+    LittleEndianWriter(bytes, at).put16(value);
 }
 
 }  // namespace

@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "ContentHash.h"
+#include "LauncherResources.h"
+#include "SealedRecord.h"
 #include "TestSupport.h"
 
 namespace {
@@ -27,38 +27,28 @@ Index sampleIndex() {
     return index;
 }
 
-void put(std::vector<std::uint8_t>& bytes, std::uint64_t value, int size) {
-    for (int i = 0; i < size; ++i) {
-        bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-    }
-}
-
 // An index of the given header, count and entries (each: size, hash, name of ASCII letters),
 // closed by the hash of its bytes as a sound one is: only its layout can be wrong.
 std::vector<std::uint8_t> hashedIndex(std::uint32_t magic, std::uint16_t version, std::uint32_t count,
                                       const std::vector<std::string>& names, std::size_t cut = 0) {
     std::vector<std::uint8_t> bytes;
-    put(bytes, magic, 4);
-    put(bytes, version, 2);
-    put(bytes, 0, 2);
-    put(bytes, count, 4);
+    LittleEndianWriter out(bytes);
+    out.put32(magic).put16(version).put16(0).put32(count);
     for (const std::string& name : names) {
-        put(bytes, 7, 8);
-        put(bytes, 9, 8);
-        put(bytes, name.size(), 2);
-        for (const char c : name) {
-            put(bytes, static_cast<std::uint8_t>(c), 2);
-        }
+        out.put64(7).put64(9).put16(static_cast<std::uint16_t>(name.size()));
+        out.putUnits(std::u16string(name.begin(), name.end()));
     }
     bytes.resize(bytes.size() - cut);
-    put(bytes, ContentHash().update(bytes.data(), bytes.size()).digest(), 8);
+    appendSeal(bytes);
     return bytes;
 }
 
 constexpr std::uint32_t kMagic = 0x5849504C;  // "LPIX"
 
-std::string parseFailure(const std::vector<std::uint8_t>& bytes, std::size_t size) {
-    return rawMessageOf<IndexError>([&] { payload::parseIndex(bytes.data(), size); });
+// What `read` (parseIndex unless told) says of the first `size` bytes.
+std::string parseFailure(const std::vector<std::uint8_t>& bytes, std::size_t size,
+                         Index (*read)(const void*, std::size_t) = payload::parseIndex) {
+    return rawMessageOf<IndexError>([&] { read(bytes.data(), size); });
 }
 
 }  // namespace
@@ -76,9 +66,8 @@ TEST(PayloadIndex, ReadsBackExactlyWhatWasWritten) {
     EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "LPIX");
     EXPECT_EQ(bytes[4] | bytes[5] << 8, payload::kIndexVersion);
     EXPECT_EQ(bytes[8], 3);
-    std::uint64_t trailer = 0;
-    std::memcpy(&trailer, bytes.data() + bytes.size() - 8, 8);
-    EXPECT_EQ(trailer, ContentHash().update(bytes.data(), bytes.size() - 8).digest());
+    EXPECT_EQ(littleEndian::read<8>(bytes.data() + bytes.size() - 8),
+              ContentHash().update(bytes.data(), bytes.size() - 8).digest());
 
     const Index read = payload::parseIndex(bytes.data(), bytes.size());
     EXPECT_EQ(read.version, payload::kIndexVersion);
@@ -239,4 +228,33 @@ TEST(PayloadIndex, NoPartOfACarriedNameIsTheLaunchersCopyOfThePackage) {
     EXPECT_EQ(utf8(problem->problem), utf8(taken));
     index.entries.pop_back();
     EXPECT_FALSE(payload::indexNameProblem(index).has_value());
+}
+
+TEST(PayloadIndex, IsReadWithItsCountAndNamesChecked) {
+    const auto indexOf = [](std::size_t beside, const tstring& lastName) {
+        Index index;
+        index.entries.resize(beside + 1);
+        for (std::size_t i = 0; i < index.entries.size(); ++i) {
+            index.entries[i].name = L"f" + std::to_wstring(i);
+        }
+        index.entries.back().name = lastName;
+        return payload::serializeIndex(index);
+    };
+    const std::size_t most = launcher::resources::kMostCarriedFiles;
+    std::vector<std::uint8_t> damaged = indexOf(1, L"a.cab");
+    damaged[12] ^= 1;
+    const std::vector<std::pair<std::vector<std::uint8_t>, std::string>> cases = {
+        {indexOf(0, L"setup.msi"), "(nothing thrown)"},
+        {indexOf(most, L"last.cab"), "(nothing thrown)"},
+        {indexOf(most + 1, L"last.cab"),
+         "its index lists 65536 files beside the package; a launcher carries at most 65535"},
+        {indexOf(2, L"a\\..\\b.cab"),
+         "its index names [a\\..\\b.cab], which cannot be written below a folder: one of its parts is .."},
+        {indexOf(2, L"F1"), "its index names [F1], which cannot be written below a folder: it is listed twice"},
+        {damaged, "the payload index does not match its own hash"},
+    };
+    for (const auto& [bytes, message] : cases) {
+        const std::vector<std::uint8_t>& given = bytes;  // a lambda may not capture a structured binding
+        EXPECT_EQ(parseFailure(given, given.size(), payload::readIndex), message) << given.size() << " bytes";
+    }
 }
