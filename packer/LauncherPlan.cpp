@@ -70,9 +70,7 @@ LauncherPlan::LauncherPlan(const StubImage& stub, const LauncherParts& parts, co
                    facts::serializeFacts(description.recorded));
     resources_.addFile(carriedType, ResourceId::text(contract::kPackageStoredName), carried.package);
     for (std::size_t i = 0; i < carried.beside.size(); ++i) {
-        resources_.addFile(carriedType,
-                           ResourceId::number(static_cast<std::uint16_t>(contract::kFirstCarriedFileId + i)),
-                           carried.beside[i]);
+        resources_.addFile(carriedType, ResourceId::number(contract::carriedFileId(i + 1)), carried.beside[i]);
     }
     resources_.addLast(carriedType, ResourceId::text(contract::kIndexStoredName), payload::serializedIndexSize(index_),
                        [this](const std::vector<std::uint64_t>& hashes) {

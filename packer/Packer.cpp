@@ -228,10 +228,10 @@ FilesBeside openFilesBeside(const PackageDatabase& database, const tstring& pack
             return tstrings::MessageBuilder() << "The files " << packagePath
                                               << " names beside it cannot be read from its tables: " << rawMessageOf(e);
         });
-    if (beside.files.size() > contract::kLastCarriedFileId) {
+    if (beside.files.size() > contract::kMostCarriedFiles) {
         LD_THROW_PACK_FAILURE(kInputError, packagePath << " names " << beside.files.size()
                                                        << " files beside it; a launcher carries at most "
-                                                       << contract::kLastCarriedFileId);
+                                                       << contract::kMostCarriedFiles);
     }
     if (beside.files.empty()) {
         return beside;
