@@ -391,7 +391,6 @@ PackResult pack(const PackOptions& options, const LauncherParts& parts, const Pa
         classifyFailure(
             kOutputError,
             [&] {
-                output.startSync();
                 verifyLauncher(output, description, packed);
             },
             [&](const LdErrorBase& e) {

@@ -9,16 +9,12 @@
 #include <functional>
 #include <vector>
 
+#include "ByteSink.h"
 #include "ResourceSection.h"
 
 // Where the launcher's bytes go: appended in order, and one patch of bytes already written (the
 // checksum in the headers, known last).
-class ImageOutput {
-public:
-    virtual ~ImageOutput() = default;
-    virtual void write(const void* data, std::size_t size) = 0;
-    virtual void writeAt(std::uint64_t offset, const void* data, std::size_t size) = 0;
-};
+using ImageOutput = ByteSink;
 
 class StubImage {
 public:
