@@ -22,3 +22,20 @@ public:
     // To the byte at `offset`, where the next read starts; at or after the end, reads give none.
     virtual void seek(std::uint64_t offset) = 0;
 };
+
+// Fills `buffer` with `size` bytes, or as many as there are: `readSome(at, done, left)` reads some
+// of the `left` bytes still wanted into `at` (`done` are in already) and returns how many, none at
+// the end.
+template <typename ReadSome>
+std::size_t readUntilFullOrEnd(void* buffer, std::size_t size, ReadSome readSome) {
+    auto* next = static_cast<char*>(buffer);
+    std::size_t done = 0;
+    while (done < size) {
+        const std::size_t got = readSome(next + done, done, size - done);
+        if (got == 0) {
+            break;
+        }
+        done += got;
+    }
+    return done;
+}

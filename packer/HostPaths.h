@@ -1,7 +1,9 @@
 // Paths on the host lodestar-pack runs on: Windows paths with '\' and drive letters, or Linux
 // paths with '/'. What the packer prints names a path as its user gave it, in the host's form.
 // Names from a package's tables are Windows names ('\' between components, any case), found on
-// disk by FilesBelow (InputFile.h).
+// disk by FilesBelow (InputFile.h). What the library does alike on every platform (FileUtils.h)
+// HostPaths.cpp takes from it; the paths' own text, links and the case of names are the platform's
+// (posix/HostPathsPosix.cpp, windows/HostPathsWin.cpp).
 #pragma once
 
 #include <stdexcept>
@@ -34,8 +36,6 @@ tstring caseKey(const tstring& name);
 // The path the Windows-style relative `name` gets below `directory`, for a file about to be made.
 tstring joinRelative(const tstring& directory, const tstring& name);
 
-// Makes `directory` and its missing parents; returns the ones it made, outermost first.
-tstring_array makeDirectories(const tstring& directory);
 // Remove what a failed run made; what cannot be removed stays, what is gone counts as removed.
 // Never throw.
 void removeFile(const tstring& path) noexcept;

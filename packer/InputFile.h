@@ -1,6 +1,7 @@
 // A file lodestar-pack reads (the package, the files beside it, the icon): open for reading and
 // closed to writers for as long as the packer works on it, so that what is checked is what is
-// carried. The system calls behind it are the platform's (InputFileWin.cpp).
+// carried. InputFile.cpp holds what both platforms do alike; the opening and the reading are the
+// platform's (posix/InputFilePosix.cpp, windows/InputFileWin.cpp).
 #pragma once
 
 #include <cstddef>
@@ -48,22 +49,32 @@ public:
     void seek(std::uint64_t offset) override;
     // Back to the first byte.
     void rewind() { seek(0); }
-    // A path that opens this very file again, even when its own path has been renamed or
-    // replaced since: on Linux the open descriptor's, on Windows the path itself (an open
-    // InputFile can be neither renamed nor replaced there).
-    tstring reopenablePath() const;
+
+    // What the platform holds open, known to the platform's files alone: for its code that reads
+    // the file by other means.
+    struct Native;
+    const Native& native() const { return *native_; }
 
 private:
     friend class FilesBelow;
-    struct Native;
 
-    InputFile(const tstring& path, std::unique_ptr<Native> native);
+    // Frees what the platform holds, where Native is known.
+    struct NativeRelease {
+        void operator()(Native* native) const noexcept;
+    };
+    using NativeOwner = std::unique_ptr<Native, NativeRelease>;
+
+    InputFile(const tstring& path, NativeOwner native);
+    // The platform's open of `path`; throws InputFileError (located).
+    static NativeOwner openNative(const tstring& path);
     // Takes the size of what was opened; refuses anything but a regular file.
     void adopt();
+    // One read of the platform's: some of `size` bytes, none only at the end.
+    std::size_t readSome(void* buffer, std::size_t size);
 
     tstring path_;
     std::uint64_t size_ = 0;
-    std::unique_ptr<Native> native_;
+    NativeOwner native_;
 };
 
 // The files below one folder, as a package's tables name them: Windows names ('\\' between

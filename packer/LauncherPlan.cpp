@@ -87,7 +87,7 @@ payload::Index LauncherPlan::indexWith(const std::vector<std::uint64_t>& hashes)
     return complete;
 }
 
-LauncherPlan::Written LauncherPlan::write(ImageOutput& out, const StubImage::Progress& progress) const {
+LauncherPlan::Written LauncherPlan::write(ByteSink& out, const StubImage::Progress& progress) const {
     const StubImage::Written written = stub_.write(placed_, out, progress);
     return Written{written.size, indexWith(written.fileHashes)};
 }

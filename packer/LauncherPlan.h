@@ -53,7 +53,7 @@ public:
         std::uint64_t size = 0;  // of the whole executable
         payload::Index index;    // as written: with the hash of every carried file as it was read
     };
-    Written write(ImageOutput& out, const StubImage::Progress& progress) const;
+    Written write(ByteSink& out, const StubImage::Progress& progress) const;
 
 private:
     // The index with the hashes of the carried files, in index order: the one place they go in.

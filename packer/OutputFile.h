@@ -14,8 +14,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "ByteSink.h"
 #include "ByteSource.h"
-#include "StubImage.h"
 #include "tstrings.h"
 
 class OutputFolder {
@@ -51,7 +51,7 @@ private:
     std::unique_ptr<Native> native_;
 };
 
-class OutputFile : public ImageOutput {
+class OutputFile : public ByteSink {
 public:
     // Starts the file `name` in `folder`, which must outlive it. Without `replace`, an existing
     // file at the name is never replaced: where the file system cannot publish a file without
@@ -89,13 +89,9 @@ public:
         std::uint64_t position_ = 0;
     };
 
-    // Starts making what was written durable while the caller goes on (reading it back); nothing
-    // is written after it. publish() waits for it and reports its failure. On Windows publish()
-    // does it all.
-    void startSync();
-
     // Makes the file durable and puts it at its name. An existing file there is replaced only
     // when the file was started with `replace`; otherwise it is an error and stays as it was.
+    // Nothing is published before every byte written has reached the disk.
     void publish();
 
     const tstring& destination() const { return destination_; }

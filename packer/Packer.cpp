@@ -273,7 +273,6 @@ std::uint64_t writeLauncher(const LauncherPlan& plan, const PackageDescription& 
         classifyFailure(
             kOutputError,
             [&] {
-                output.startSync();
                 verifyLauncher(output, description, written.index);
             },
             [&](const LdErrorBase& e) {

@@ -23,7 +23,7 @@ std::uint64_t alignUp(std::uint64_t value, std::uint64_t alignment) {
 // Writes to the output while keeping the checksum.
 class ChecksummedOutput {
 public:
-    explicit ChecksummedOutput(ImageOutput& out) : out_(out) {}
+    explicit ChecksummedOutput(ByteSink& out) : out_(out) {}
 
     void write(const void* data, std::size_t size) {
         out_.write(data, size);
@@ -40,7 +40,7 @@ public:
     std::uint32_t checksum() const { return checksum_.value(); }
 
 private:
-    ImageOutput& out_;
+    ByteSink& out_;
     PeChecksum checksum_;
     std::uint64_t written_ = 0;
 };
@@ -171,7 +171,7 @@ StubImage::Placed StubImage::place(const ResourceSection& resources) const {
     return placed;
 }
 
-StubImage::Written StubImage::write(const Placed& placed, ImageOutput& out, const Progress& progress) const {
+StubImage::Written StubImage::write(const Placed& placed, ByteSink& out, const Progress& progress) const {
     const ResourceSection::Layout& layout = placed.layout;
     const std::uint64_t rawSize = alignUp(layout.size, alignment_);
     const std::uint64_t imageSize = placed.imageSize;

@@ -10,16 +10,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "ByteSink.h"
 #include "ResourceSection.h"
-
-// Where the launcher's bytes go: appended in order, and one patch of bytes already written (the
-// checksum in the headers, known last).
-class ImageOutput {
-public:
-    virtual ~ImageOutput() = default;
-    virtual void write(const void* data, std::size_t size) = 0;
-    virtual void writeAt(std::uint64_t offset, const void* data, std::size_t size) = 0;
-};
 
 // An executable Windows would not load: its image (what the loader maps) would be `imageSize`
 // bytes, over pe::kLargestImage, or, when `atLeast`, more than that many.
@@ -61,9 +53,9 @@ public:
     Placed place(const ResourceSection& resources) const;
 
     // Writes the stub with the placed resources as its last section and a correct checksum to `out`.
-    Written write(const Placed& placed, ImageOutput& out, const Progress& progress) const;
+    Written write(const Placed& placed, ByteSink& out, const Progress& progress) const;
     // place(), then write().
-    Written writeWith(const ResourceSection& resources, ImageOutput& out, const Progress& progress) const {
+    Written writeWith(const ResourceSection& resources, ByteSink& out, const Progress& progress) const {
         return write(place(resources), out, progress);
     }
 

@@ -13,43 +13,24 @@
 
 #include "ErrorHandling.h"
 #include "HostPaths.h"
+#include "InputFileNative.h"
+#include "Posix.h"
 
 namespace {
 
 using Reason = InputFileError::Reason;
+using posix::Descriptor;
+using posix::errorText;
+using posix::narrow;
 
 [[noreturn]] void refuse(const tstrings::MessageBuilder& message, Reason reason, const tstring& path) {
     LD_THROW(InputFileError(message.str(), reason, path));
-}
-
-tstring systemErrorText(int error) {
-    return describeSystemError(static_cast<unsigned long>(error), nullptr);
 }
 
 // Opened without blocking: a FIFO or a device at the path would otherwise hold the open until some
 // other process writes to it. Only a regular file is read (InputFile::adopt).
 constexpr int kFileFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
 constexpr int kFolderFlags = O_RDONLY | O_CLOEXEC | O_DIRECTORY;
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) noexcept : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Descriptor& operator=(Descriptor&& other) noexcept {
-        std::swap(fd_, other.fd_);
-        return *this;
-    }
-    int get() const noexcept { return fd_; }
-    int release() noexcept { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
 
 struct DirectoryClose {
     void operator()(DIR* directory) const { ::closedir(directory); }
@@ -73,27 +54,22 @@ tstring_array components(const tstring& windowsName) {
 
 }  // namespace
 
-// POSIX has no share modes: another process can still write to a file open here. What the packer
-// carries is checked by the hashes it takes while it reads, and by reading the launcher back.
-struct InputFile::Native {
-    Descriptor fd;
-};
-
-InputFile::InputFile(const tstring& path) : path_(path), native_(std::make_unique<Native>()) {
-    native_->fd = Descriptor(::open(tstrings::toUtf8(path_).c_str(), kFileFlags));
-    if (native_->fd.get() < 0) {
-        const int error = errno;
-        if (error == ENOENT || error == ENOTDIR) {
-            refuse(tstrings::MessageBuilder() << "there is no file at " << path_, Reason::Missing, path_);
-        }
-        refuse(tstrings::MessageBuilder() << path_ << " cannot be opened: " << systemErrorText(error),
-               Reason::Unreadable, path_);
-    }
-    adopt();
+void InputFile::NativeRelease::operator()(Native* native) const noexcept {
+    delete native;
 }
 
-InputFile::InputFile(const tstring& path, std::unique_ptr<Native> native) : path_(path), native_(std::move(native)) {
-    adopt();
+InputFile::NativeOwner InputFile::openNative(const tstring& path) {
+    NativeOwner native(new Native);
+    native->fd = Descriptor(::open(narrow(path).c_str(), kFileFlags));
+    if (!native->fd.valid()) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR) {
+            refuse(tstrings::MessageBuilder() << "there is no file at " << path, Reason::Missing, path);
+        }
+        refuse(tstrings::MessageBuilder() << path << " cannot be opened: " << errorText(error), Reason::Unreadable,
+               path);
+    }
+    return native;
 }
 
 void InputFile::adopt() {
@@ -101,7 +77,7 @@ void InputFile::adopt() {
     struct stat status {};
     if (::fstat(fd, &status) != 0) {
         const int error = errno;
-        refuse(tstrings::MessageBuilder() << "the size of " << path_ << " cannot be read: " << systemErrorText(error),
+        refuse(tstrings::MessageBuilder() << "the size of " << path_ << " cannot be read: " << errorText(error),
                Reason::Unreadable, path_);
     }
     if (S_ISDIR(status.st_mode)) {
@@ -115,30 +91,10 @@ void InputFile::adopt() {
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
-tstring InputFile::reopenablePath() const {
-    const std::string descriptorPath = "/proc/self/fd/" + std::to_string(native_->fd.get());
-    return ::access(descriptorPath.c_str(), R_OK) == 0 ? tstrings::fromUtf8(descriptorPath) : path_;
-}
-
-InputFile::~InputFile() = default;
-InputFile::InputFile(InputFile&& other) noexcept = default;
-InputFile& InputFile::operator=(InputFile&& other) noexcept = default;
-
-std::size_t InputFile::read(void* buffer, std::size_t size) {
-    auto* next = static_cast<char*>(buffer);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t got = ::read(native_->fd.get(), next + done, size - done);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        LD_THROW_LAST_ERROR_IF(got < 0, ::read, "read(" << path_ << ") failed");
-        if (got == 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    return done;
+std::size_t InputFile::readSome(void* buffer, std::size_t size) {
+    const ssize_t got = posix::retryOnInterrupt([&] { return ::read(native_->fd.get(), buffer, size); });
+    LD_THROW_LAST_ERROR_IF(got < 0, ::read, "read(" << path_ << ") failed");
+    return static_cast<std::size_t>(got);
 }
 
 void InputFile::seek(std::uint64_t offset) {
@@ -204,11 +160,11 @@ struct FilesBelow::Native {
     // failure leaves the descriptor empty, with errno's value in `error` and whether `entry` is a
     // link that was not followed in `link`.
     Descriptor openEntry(int folder, const tstring& entry, int flags, int& error, bool& link) const {
-        const std::string narrow = tstrings::toUtf8(entry);
-        Descriptor opened(::openat(folder, narrow.c_str(), flags | (followLinks ? 0 : O_NOFOLLOW)));
-        error = opened.get() < 0 ? errno : 0;
+        const std::string name = narrow(entry);
+        Descriptor opened(::openat(folder, name.c_str(), flags | (followLinks ? 0 : O_NOFOLLOW)));
+        error = opened.valid() ? 0 : errno;
         struct stat status {};
-        link = error != 0 && !followLinks && ::fstatat(folder, narrow.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+        link = error != 0 && !followLinks && ::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
                S_ISLNK(status.st_mode);
         return opened;
     }
@@ -218,10 +174,10 @@ FilesBelow::FilesBelow(const tstring& directory, bool followLinks) : native_(std
     native_->rootPath = directory;
     native_->followLinks = followLinks;
     // The folder as given resolves as usual: only what lies below it is held to the rule.
-    native_->root = Descriptor(::open(tstrings::toUtf8(directory).c_str(), kFolderFlags));
-    if (native_->root.get() < 0) {
+    native_->root = Descriptor(::open(narrow(directory).c_str(), kFolderFlags));
+    if (!native_->root.valid()) {
         const int error = errno;
-        refuse(tstrings::MessageBuilder() << directory << " cannot be opened: " << systemErrorText(error),
+        refuse(tstrings::MessageBuilder() << directory << " cannot be opened: " << errorText(error),
                error == ENOENT || error == ENOTDIR ? Reason::Missing : Reason::Unreadable, directory);
     }
 }
@@ -255,11 +211,11 @@ InputFile FilesBelow::open(const tstring& name) {
             if (error == ENOENT || error == ENOTDIR) {
                 refuse(tstrings::MessageBuilder() << "there is no file at " << asked, Reason::Missing, asked);
             }
-            refuse(tstrings::MessageBuilder() << path << " cannot be opened: " << systemErrorText(error),
-                   Reason::Unreadable, asked);
+            refuse(tstrings::MessageBuilder() << path << " cannot be opened: " << errorText(error), Reason::Unreadable,
+                   asked);
         }
         if (last) {
-            auto file = std::make_unique<InputFile::Native>();
+            InputFile::NativeOwner file(new InputFile::Native);
             file->fd = std::move(opened);
             return InputFile(path, std::move(file));
         }

@@ -17,8 +17,12 @@
 #include "FileUtils.h"
 #include "HostPaths.h"
 #include "Log.h"
+#include "Posix.h"
 
 namespace {
+
+using posix::Descriptor;
+using posix::narrow;
 
 constexpr int kNameAttempts = 100;
 constexpr int kFolderFlags = O_RDONLY | O_CLOEXEC | O_DIRECTORY;
@@ -44,19 +48,10 @@ std::string partialName(std::random_device& random) {
     return ".lodestar-pack-" + std::to_string(random()) + ".partial";
 }
 
-std::string narrow(const tstring& text) {
-    return tstrings::toUtf8(text);
-}
-
 }  // namespace
 
 struct OutputFolder::Native {
-    int fd = -1;
-    ~Native() {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
+    Descriptor fd;
 };
 
 OutputFolder::OutputFolder(const tstring& path, std::unique_ptr<Native> native)
@@ -64,10 +59,9 @@ OutputFolder::OutputFolder(const tstring& path, std::unique_ptr<Native> native)
 
 OutputFolder::OutputFolder(const tstring& path, tstring_array& made)
     : path_(path), native_(std::make_unique<Native>()) {
-    const tstring_array created = host::makeDirectories(path);
-    made.insert(made.end(), created.begin(), created.end());
-    native_->fd = ::open(narrow(path).c_str(), kFolderFlags);
-    LD_THROW_LAST_ERROR_IF(native_->fd < 0, ::open, "open(" << path << ") failed");
+    FileUtils::createDirectory(path, &made);
+    native_->fd = Descriptor(::open(narrow(path).c_str(), kFolderFlags));
+    LD_THROW_LAST_ERROR_IF(!native_->fd.valid(), ::open, "open(" << path << ") failed");
 }
 
 OutputFolder::~OutputFolder() = default;
@@ -80,7 +74,7 @@ tstring OutputFolder::pathOf(const tstring& name) const {
 
 OutputFolder::Entry OutputFolder::entry(const tstring& name) const {
     struct stat status {};
-    if (::fstatat(native_->fd, narrow(name).c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (::fstatat(native_->fd.get(), narrow(name).c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
         return Entry::None;
     }
     return S_ISLNK(status.st_mode) ? Entry::Link : S_ISDIR(status.st_mode) ? Entry::Folder : Entry::File;
@@ -89,14 +83,14 @@ OutputFolder::Entry OutputFolder::entry(const tstring& name) const {
 OutputFolder OutputFolder::child(const tstring& name, tstring_array& made) const {
     const tstring path = pathOf(name);
     const std::string entryName = narrow(name);
-    if (::mkdirat(native_->fd, entryName.c_str(), 0777) == 0) {
+    if (::mkdirat(native_->fd.get(), entryName.c_str(), 0777) == 0) {
         made.push_back(path);
     } else {
         LD_THROW_LAST_ERROR_IF(errno != EEXIST, ::mkdirat, "mkdir(" << path << ") failed");
     }
     auto native = std::make_unique<Native>();
-    native->fd = ::openat(native_->fd, entryName.c_str(), kFolderFlags | O_NOFOLLOW);
-    if (native->fd < 0) {
+    native->fd = Descriptor(::openat(native_->fd.get(), entryName.c_str(), kFolderFlags | O_NOFOLLOW));
+    if (!native->fd.valid()) {
         const int error = errno;
         const Entry found = entry(name);
         if (found == Entry::Link) {
@@ -105,13 +99,14 @@ OutputFolder OutputFolder::child(const tstring& name, tstring_array& made) const
         if (found == Entry::File) {
             LD_THROW(tstrings::MessageBuilder() << path << " is a file, not a folder");
         }
-        LD_THROW_SYSTEM_ERROR(::openat, static_cast<unsigned long>(error), "open(" << path << ") failed");
+        LD_THROW_SYSTEM_ERROR(::openat, posix::errorCode(error), "open(" << path << ") failed");
     }
     return OutputFolder(path, std::move(native));
 }
 
 // Written bytes are handed to the disk in steps of this size while the packer goes on, so that
 // the final fsync has little left to wait for and the kernel never holds a whole launcher dirty.
+// A file read back after that many bytes also starts its fsync then, in the background.
 constexpr std::uint64_t kWritebackStep = 32 * 1024 * 1024;
 
 // How the file gets its name in publish().
@@ -125,33 +120,62 @@ enum class Publishing {
 struct OutputFile::Native {
     int folder = -1;  // the OutputFolder's, which outlives this file
     std::string name;
-    int fd = -1;
+    Descriptor fd;
     bool replace = false;
     Publishing publishing = Publishing::LinkUnnamed;
     std::uint64_t writebackStarted = 0;  // bytes from the start handed to the disk
     std::string partial;                 // the file's own name in the folder; empty while it has none
     bool published = false;
-    std::future<int> sync;  // startSync's fsync: 0, or its errno
+    std::future<int> sync;          // the background fsync: 0, or its errno
+    bool writtenSinceSync = false;  // bytes the background fsync may have missed
+
+    // The disk's part of the work (most of a large launcher's time) goes on while what was written
+    // is read back from the page cache; small files (an extraction may write thousands) are synced
+    // by publish() alone.
+    void startSyncIfLarge(std::uint64_t size) {
+        if (sync.valid() || size < kWritebackStep) {
+            return;
+        }
+        const int descriptor = fd.get();
+        try {
+            sync = std::async(std::launch::async, [descriptor] { return ::fsync(descriptor) == 0 ? 0 : errno; });
+            writtenSinceSync = false;
+        } catch (const std::system_error&) {
+            // No thread to be had: publish() syncs, as it would have without this head start.
+        }
+    }
+
+    // 0 once every byte written has reached the disk, or the errno of the fsync that failed.
+    int syncAll() {
+        if (sync.valid()) {
+            const int error = sync.get();
+            if (error != 0 || !writtenSinceSync) {
+                return error;
+            }
+        }
+        return ::fsync(fd.get()) == 0 ? 0 : errno;
+    }
 
     // An unnamed file in the folder, where the system keeps them and can name them later.
     bool makeUnnamed(const tstring& destination) {
         if (namedFileWanted() || !descriptorPathsAvailable()) {
             return false;
         }
-        fd = ::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-        LD_THROW_LAST_ERROR_IF(fd < 0 && !unnamedFilesRefused(errno), ::open,
+        fd = Descriptor(::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+        LD_THROW_LAST_ERROR_IF(!fd.valid() && !unnamedFilesRefused(errno), ::open,
                                "open(" << destination << ", O_TMPFILE) failed");
-        return fd >= 0;
+        return fd.valid();
     }
 
     void makeNamed(const tstring& destination, std::random_device& random) {
-        for (int attempt = 0; fd < 0 && attempt < kNameAttempts; ++attempt) {
+        for (int attempt = 0; !fd.valid() && attempt < kNameAttempts; ++attempt) {
             partial = partialName(random);
-            fd = ::openat(folder, partial.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC | O_NOFOLLOW, 0666);
-            LD_THROW_LAST_ERROR_IF(fd < 0 && errno != EEXIST, ::open,
+            fd =
+                Descriptor(::openat(folder, partial.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC | O_NOFOLLOW, 0666));
+            LD_THROW_LAST_ERROR_IF(!fd.valid() && errno != EEXIST, ::open,
                                    "open(" << destination << ".partial, O_EXCL) failed");
         }
-        if (fd < 0) {
+        if (!fd.valid()) {
             LD_THROW(tstrings::MessageBuilder() << "No new file could be made beside " << destination);
         }
     }
@@ -178,14 +202,13 @@ struct OutputFile::Native {
                  << destination
                  << " cannot be written without --force: the file system it goes to can neither link a file nor "
                     "rename one without replacing another ("
-                 << describeSystemError(static_cast<unsigned long>(error), nullptr)
-                 << "), so a file that appeared at that name meanwhile would be replaced");
+                 << posix::errorText(error) << "), so a file that appeared at that name meanwhile would be replaced");
     }
 };
 
 OutputFile::OutputFile(const OutputFolder& folder, const tstring& name, bool replace)
     : destination_(folder.pathOf(name)), native_(std::make_unique<Native>()) {
-    native_->folder = folder.native().fd;
+    native_->folder = folder.native().fd.get();
     native_->name = narrow(name);
     native_->replace = replace;
     if (native_->makeUnnamed(destination_)) {
@@ -205,9 +228,7 @@ OutputFile::~OutputFile() {
     if (native_->sync.valid()) {
         native_->sync.wait();  // it uses the descriptor
     }
-    if (native_->fd >= 0) {
-        ::close(native_->fd);
-    }
+    native_->fd.reset();
     if (!native_->published && !native_->partial.empty()) {
         ::unlinkat(native_->folder, native_->partial.c_str(), 0);
     }
@@ -218,12 +239,12 @@ void OutputFile::write(const void* data, std::size_t size) {
 }
 
 void OutputFile::writeAt(std::uint64_t offset, const void* data, std::size_t size) {
+    const int fd = native_->fd.get();
+    native_->writtenSinceSync = true;
     const auto* next = static_cast<const char*>(data);
     while (size > 0) {
-        const ssize_t written = ::pwrite(native_->fd, next, size, static_cast<off_t>(offset));
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
+        const ssize_t written =
+            posix::retryOnInterrupt([&] { return ::pwrite(fd, next, size, static_cast<off_t>(offset)); });
         if (written == 0) {
             errno = ENOSPC;  // nothing written and no error: no room, as far as the caller can tell
         }
@@ -236,56 +257,34 @@ void OutputFile::writeAt(std::uint64_t offset, const void* data, std::size_t siz
     if (size_ - native_->writebackStarted >= kWritebackStep) {
         // Only a start: the data is not durable until publish() syncs it. A file system that
         // cannot do this just waits for fsync.
-        ::sync_file_range(native_->fd, static_cast<off_t>(native_->writebackStarted),
+        ::sync_file_range(fd, static_cast<off_t>(native_->writebackStarted),
                           static_cast<off_t>(size_ - native_->writebackStarted), SYNC_FILE_RANGE_WRITE);
         native_->writebackStarted = size_;
     }
 }
 
+// Reading back is what follows the writing: the time to start the fsync of a large file.
 std::size_t OutputFile::readAt(std::uint64_t offset, void* buffer, std::size_t size) const {
-    auto* next = static_cast<char*>(buffer);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t got = ::pread(native_->fd, next + done, size - done, static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
+    native_->startSyncIfLarge(size_);
+    const int fd = native_->fd.get();
+    return readUntilFullOrEnd(buffer, size, [&](void* into, std::size_t done, std::size_t left) {
+        const ssize_t got =
+            posix::retryOnInterrupt([&] { return ::pread(fd, into, left, static_cast<off_t>(offset + done)); });
         LD_THROW_LAST_ERROR_IF(got < 0, ::pread, "pread(" << destination_ << ") failed");
-        if (got == 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    return done;
-}
-
-// The disk's part of the work (most of a large launcher's time) goes on while the launcher is read
-// back from the page cache.
-void OutputFile::startSync() {
-    const int fd = native_->fd;
-    try {
-        native_->sync = std::async(std::launch::async, [fd] { return ::fsync(fd) == 0 ? 0 : errno; });
-    } catch (const std::system_error&) {
-        // No thread to be had: publish() syncs, as it would have without this head start.
-    }
+        return static_cast<std::size_t>(got);
+    });
 }
 
 void OutputFile::publish() {
     Native& file = *native_;
-    int syncError = 0;
-    if (file.sync.valid()) {
-        syncError = file.sync.get();
-    } else if (::fsync(file.fd) != 0) {
-        syncError = errno;
-    }
-    if (syncError != 0) {
-        LD_THROW_SYSTEM_ERROR(::fsync, static_cast<unsigned long>(syncError), "fsync(" << destination_ << ") failed");
+    if (const int syncError = file.syncAll(); syncError != 0) {
+        LD_THROW_SYSTEM_ERROR(::fsync, posix::errorCode(syncError), "fsync(" << destination_ << ") failed");
     }
     const char* name = file.name.c_str();
     if (file.publishing == Publishing::LinkUnnamed) {
         // link() never replaces: a replacement is linked under a name of its own first and then
         // renamed over the destination.
-        const std::string self = "/proc/self/fd/" + std::to_string(file.fd);
+        const std::string self = posix::descriptorPath(file.fd.get());
         if (!file.replace) {
             LD_THROW_LAST_ERROR_IF(::linkat(AT_FDCWD, self.c_str(), file.folder, name, AT_SYMLINK_FOLLOW) != 0,
                                    ::linkat, "linkat(" << destination_ << ") failed");

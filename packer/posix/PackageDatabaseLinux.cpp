@@ -3,9 +3,13 @@
 
 #include <memory>
 
+#include <unistd.h>
+
 #include "ErrorHandling.h"
+#include "InputFileNative.h"
 #include "Log.h"
 #include "PackageDatabase.h"
+#include "Posix.h"
 
 namespace {
 
@@ -97,7 +101,7 @@ GOwned<LibmsiDatabase> openReadOnly(const tstring& openedAs, const tstring& path
     routeLibraryLogging();
     CallError error;
     GOwned<LibmsiDatabase> database(
-        libmsi_database_new(tstrings::toUtf8(openedAs).c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, error.receive()));
+        libmsi_database_new(posix::narrow(openedAs).c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, error.receive()));
     if (!database) {
         refuse(tstrings::MessageBuilder() << "libmsi_database_new(" << path << ", read-only)", error);
     }
@@ -111,9 +115,12 @@ PackageDatabase::PackageDatabase(const tstring& path) : native_(std::make_unique
 }
 
 // libmsi opens by path: through the packer's own descriptor, the package it reads is the one the
-// packer carries, even if somebody renames another file into the package's place meanwhile.
+// packer carries, even if somebody renames another file into the package's place meanwhile. Without
+// /proc, only the file's own path is left.
 PackageDatabase::PackageDatabase(const InputFile& file) : native_(std::make_unique<Native>()) {
-    native_->database = openReadOnly(file.reopenablePath(), file.path());
+    const std::string descriptorPath = posix::descriptorPath(file.native().fd.get());
+    const bool reachable = ::access(descriptorPath.c_str(), R_OK) == 0;
+    native_->database = openReadOnly(reachable ? tstrings::fromUtf8(descriptorPath) : file.path(), file.path());
 }
 
 PackageDatabase::~PackageDatabase() = default;
@@ -121,7 +128,7 @@ PackageDatabase::~PackageDatabase() = default;
 std::vector<PackageDatabase::Row> PackageDatabase::select(const tstring& query) const {
     CallError error;
     const GOwned<LibmsiQuery> view(
-        libmsi_query_new(native_->database.get(), tstrings::toUtf8(query).c_str(), error.receive()));
+        libmsi_query_new(native_->database.get(), posix::narrow(query).c_str(), error.receive()));
     if (!view || !libmsi_query_execute(view.get(), nullptr, error.receive())) {
         refuse(tstrings::MessageBuilder() << "The query " << query, error);
     }

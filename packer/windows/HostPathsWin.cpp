@@ -1,16 +1,10 @@
 #include "HostPaths.h"
 
-#include <new>
-
 #include "ErrorHandling.h"
 #include "FileUtils.h"
-#include "WinFileUtils.h"
+#include "WinApi.h"
 
 namespace host {
-
-tstring absolutePath(const tstring& path) {
-    return FileUtils::toAbsolutePath(path);
-}
 
 tstring parentOf(const tstring& path) {
     return FileUtils::dirname(path);
@@ -24,17 +18,9 @@ tstring join(const tstring& directory, const tstring& name) {
     return FileUtils::PathBuilder() << directory << name;
 }
 
-bool exists(const tstring& path) {
-    return FileUtils::pathExists(path);
-}
-
 bool isLink(const tstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
-bool isDirectory(const tstring& path) {
-    return FileUtils::isDirectory(path);
 }
 
 // Windows finds names without regard to case itself.
@@ -53,20 +39,6 @@ tstring caseKey(const tstring& name) {
 
 tstring joinRelative(const tstring& directory, const tstring& name) {
     return join(directory, name);
-}
-
-tstring_array makeDirectories(const tstring& directory) {
-    tstring_array created;
-    FileUtils::createDirectory(directory, &created);
-    return created;
-}
-
-void removeFile(const tstring& path) noexcept {
-    FileUtils::deleteFile(path, std::nothrow);
-}
-
-void removeEmptyDirectory(const tstring& directory) noexcept {
-    FileUtils::deleteDirectory(directory, std::nothrow);
 }
 
 }  // namespace host

@@ -12,6 +12,10 @@ struct InputFile::Native {
     UniqueHandle handle;
 };
 
+void InputFile::NativeRelease::operator()(Native* native) const noexcept {
+    delete native;
+}
+
 namespace {
 
 using Reason = InputFileError::Reason;
@@ -66,21 +70,18 @@ void refuseLink(HANDLE handle, const tstring& path, bool followLinks, const tstr
 
 }  // namespace
 
-InputFile::InputFile(const tstring& path) : path_(path), native_(std::make_unique<Native>()) {
-    if (FileUtils::isDirectory(path_)) {
-        refuse(tstrings::MessageBuilder() << path_ << " is a directory", Reason::Unreadable, path_);
+InputFile::NativeOwner InputFile::openNative(const tstring& path) {
+    if (FileUtils::isDirectory(path)) {
+        refuse(tstrings::MessageBuilder() << path << " is a directory", Reason::Unreadable, path);
     }
     // Read sharing only: nobody can change the file while it is checked and carried.
-    native_->handle.reset(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!native_->handle) {
-        refuseUnopened(path_, GetLastError(), path_);
+    NativeOwner native(new Native);
+    native->handle.reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!native->handle) {
+        refuseUnopened(path, GetLastError(), path);
     }
-    adopt();
-}
-
-InputFile::InputFile(const tstring& path, std::unique_ptr<Native> native) : path_(path), native_(std::move(native)) {
-    adopt();
+    return native;
 }
 
 void InputFile::adopt() {
@@ -94,28 +95,12 @@ void InputFile::adopt() {
     size_ = static_cast<std::uint64_t>(size.QuadPart);
 }
 
-tstring InputFile::reopenablePath() const {
-    return path_;
-}
-
-InputFile::~InputFile() = default;
-InputFile::InputFile(InputFile&& other) noexcept = default;
-InputFile& InputFile::operator=(InputFile&& other) noexcept = default;
-
-std::size_t InputFile::read(void* buffer, std::size_t size) {
-    auto* next = static_cast<char*>(buffer);
-    std::size_t done = 0;
-    while (done < size) {
-        const auto chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 64 * 1024 * 1024));
-        DWORD read = 0;
-        LD_THROW_LAST_ERROR_IF(!ReadFile(native_->handle.get(), next + done, chunk, &read, nullptr), ReadFile,
-                               "ReadFile(" << path_ << ") failed");
-        if (read == 0) {
-            break;
-        }
-        done += read;
-    }
-    return done;
+std::size_t InputFile::readSome(void* buffer, std::size_t size) {
+    const auto chunk = static_cast<DWORD>(std::min<std::size_t>(size, 64 * 1024 * 1024));
+    DWORD read = 0;
+    LD_THROW_LAST_ERROR_IF(!ReadFile(native_->handle.get(), buffer, chunk, &read, nullptr), ReadFile,
+                           "ReadFile(" << path_ << ") failed");
+    return read;
 }
 
 void InputFile::seek(std::uint64_t offset) {
@@ -164,7 +149,7 @@ InputFile FilesBelow::open(const tstring& name) {
         refuseLink(folder.get(), path, native_->followLinks, asked);
         held.push_back(std::move(folder));
     }
-    auto file = std::make_unique<InputFile::Native>();
+    InputFile::NativeOwner file(new InputFile::Native);
     file->handle = openItself(path, GENERIC_READ, FILE_SHARE_READ, FILE_FLAG_SEQUENTIAL_SCAN, native_->followLinks);
     if (!file->handle) {
         const DWORD error = GetLastError();

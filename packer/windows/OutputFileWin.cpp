@@ -180,28 +180,20 @@ void OutputFile::writeAt(std::uint64_t offset, const void* data, std::size_t siz
 }
 
 std::size_t OutputFile::readAt(std::uint64_t offset, void* buffer, std::size_t size) const {
-    auto* next = static_cast<char*>(buffer);
-    std::size_t done = 0;
-    while (done < size) {
-        const auto chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 64 * 1024 * 1024));
+    return readUntilFullOrEnd(buffer, size, [&](void* into, std::size_t done, std::size_t left) -> std::size_t {
+        const auto chunk = static_cast<DWORD>(std::min<std::size_t>(left, 64 * 1024 * 1024));
         OVERLAPPED position = at(offset + done);
         DWORD read = 0;
-        if (!ReadFile(native_->file.get(), next + done, chunk, &read, &position)) {
+        if (!ReadFile(native_->file.get(), into, chunk, &read, &position)) {
             const DWORD error = GetLastError();
             if (error == ERROR_HANDLE_EOF) {
-                break;
+                return 0;
             }
             LD_THROW_SYSTEM_ERROR(ReadFile, error, "ReadFile(" << native_->temporaryPath << ") failed");
         }
-        if (read == 0) {
-            break;
-        }
-        done += read;
-    }
-    return done;
+        return read;
+    });
 }
-
-void OutputFile::startSync() {}
 
 void OutputFile::publish() {
     const bool replace = native_->replace;

@@ -13,7 +13,8 @@ struct PackageDatabase::Native {
 
 PackageDatabase::PackageDatabase(const tstring& path) : native_(std::make_unique<Native>(path)) {}
 
-PackageDatabase::PackageDatabase(const InputFile& file) : PackageDatabase(file.reopenablePath()) {}
+// An open InputFile can be neither renamed nor replaced: its path names the file itself.
+PackageDatabase::PackageDatabase(const InputFile& file) : PackageDatabase(file.path()) {}
 
 PackageDatabase::~PackageDatabase() = default;
 

@@ -29,7 +29,7 @@ inline IMAGE_NT_HEADERS64 ntHeaders(const std::string& image) {
 }
 
 // A staged file as the stub image writes it.
-class StagedTestOutput : public ImageOutput {
+class StagedTestOutput : public ByteSink {
 public:
     explicit StagedTestOutput(FileUtils::StagedFileWriter& writer) : writer_(writer) {}
     void write(const void* data, std::size_t size) override { writer_.write(data, size); }

@@ -1,4 +1,5 @@
-// Host paths on Linux (HostPathsPosix.cpp): absolute paths as the user's shell means them, and
+// Host paths on Linux (HostPathsPosix.cpp, and the library's LinuxFileUtils.cpp under it):
+// absolute paths as the user's shell means them, made directories as they were made, and
 // names from a package's tables found on disk without regard to case, as Windows would find
 // them (FilesBelow, InputFilePosix.cpp); two entries that differ only in case are refused rather
 // than one picked, and no link below the package's folder is followed unless asked. Windows finds
@@ -11,6 +12,7 @@
 
 #include <filesystem>
 
+#include "FileUtils.h"
 #include "TestSupport.h"
 
 namespace {
@@ -190,10 +192,13 @@ TEST(HostPaths, LinksBelowThePackagesFolderAreNotFollowed) {
 TEST(HostPaths, MadeDirectoriesAreReportedAndRemovable) {
     ScratchDirectory scratch;
     const tstring base = scratch / L"out";
-    const tstring_array made = host::makeDirectories(base + L"/a/\u00e9");
+    tstring_array made;
+    FileUtils::createDirectory(base + L"/a/\u00e9", &made);
     EXPECT_EQ(made, (tstring_array{base, base + L"/a", base + L"/a/\u00e9"}));
     EXPECT_TRUE(host::isDirectory(base + L"/a/\u00e9"));
-    EXPECT_TRUE(host::makeDirectories(base + L"/a").empty());
+    tstring_array again;
+    FileUtils::createDirectory(base + L"/a", &again);
+    EXPECT_TRUE(again.empty());
     for (auto it = made.rbegin(); it != made.rend(); ++it) {
         host::removeEmptyDirectory(*it);
     }

@@ -26,7 +26,7 @@ std::vector<std::uint8_t> bytesOf(const std::string& text) {
     return std::vector<std::uint8_t>(text.begin(), text.end());
 }
 
-class MemoryOutput : public ImageOutput {
+class MemoryOutput : public ByteSink {
 public:
     void write(const void* data, std::size_t size) override { bytes.append(static_cast<const char*>(data), size); }
     void writeAt(std::uint64_t offset, const void* data, std::size_t size) override {

@@ -191,6 +191,30 @@ TEST_P(OutputFileTest, ReplacesOnlyWhenAsked) {
     EXPECT_EQ(listNames(scratch.path()), std::vector<tstring>{L"setup.exe"});
 }
 
+// Reading a large file back starts its fsync in the background on Linux; what is written after
+// that is published too, and a file read back and dropped leaves nothing.
+TEST_P(OutputFileTest, ALargeFileWrittenToAfterItsReadBackIsPublishedWhole) {
+    const std::string content = bytes(32 << 20, 5);
+    {
+        OutputFile dropped(folder(), L"dropped.exe", false);
+        dropped.write(content.data(), content.size());
+        EXPECT_EQ(readBack(dropped, 0, 4), content.substr(0, 4));
+    }
+    EXPECT_TRUE(listNames(scratch.path()).empty());
+    {
+        OutputFile file(folder(), L"setup.exe", false);
+        file.write(content.data(), content.size());
+        EXPECT_EQ(readBack(file, 0, 4), content.substr(0, 4));
+        file.writeAt(0, "late", 4);
+        file.write("tail", 4);
+        file.publish();
+    }
+    const std::string written = readFile(scratch / L"setup.exe");
+    ASSERT_EQ(written.size(), content.size() + 4);
+    EXPECT_EQ(written.substr(0, 4), "late");
+    EXPECT_EQ(written.substr(content.size()), "tail");
+}
+
 TEST_P(OutputFileTest, AnUnpublishedFileLeavesNothing) {
     // Destroyed after writing, after a refused replacement of a folder, and without a byte.
     {

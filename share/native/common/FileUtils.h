@@ -1,7 +1,10 @@
 // Paths as text: split into directory, name and suffix, join, strip, normalise for comparison.
-// Nothing here touches the file system; both '\\' and '/' separate, every join writes '\\'.
-// The operations that need the system (absolute paths, file operations) are in WinFileUtils.h.
+// These touch no file system; both '\\' and '/' separate, every join writes '\\'.
+// Below them, the few file operations every platform defines (WinFileUtils.cpp, LinuxFileUtils.cpp),
+// on the host's own paths; the rest of Windows' are in WinFileUtils.h.
 #pragma once
+
+#include <new>
 
 #include "tstrings.h"
 
@@ -39,6 +42,26 @@ tstring normalizePath(const tstring& path);
 // What an extraction says of a link it finds below the folder it writes into: the launcher's
 // extract verb and lodestar-pack --extract write nothing through one, and say so alike.
 tstring linkBelowTargetRefusal(const tstring& path);
+
+// `path` resolved against the current directory, "." and ".." removed; the file system is not
+// consulted. An empty path gives the current directory.
+tstring toAbsolutePath(const tstring& path);
+
+// Whether anything is at `path` itself, a link included (its target is not asked).
+bool pathExists(const tstring& path);
+// Whether `path` is a directory, or a link to one.
+bool isDirectory(const tstring& path);
+
+// Creates `path` and its missing parents; an existing directory is fine. `created`, when given,
+// receives the directories this call made, outermost first. On Linux a failure removes again what
+// the call made; on Windows what it made stays, named in `created`.
+void createDirectory(const tstring& path, tstring_array* created = nullptr);
+
+// Deletion is forgiving: what is already gone counts as deleted (on Windows a read-only file is made
+// writable first). These return false where something could not be deleted; they never raise.
+bool deleteFile(const tstring& path, const std::nothrow_t&);
+// An empty directory only.
+bool deleteDirectory(const tstring& path, const std::nothrow_t&);
 
 // Joins any number of components with combinePath:
 //     tstring package = PathBuilder() << workDir << L"main.msi";

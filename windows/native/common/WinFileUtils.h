@@ -18,30 +18,21 @@ namespace FileUtils {
 // The path without the last component's suffix; unlike suffix(), ".profile" loses everything.
 tstring stripSuffix(const tstring& path);
 
-// `path` resolved against the current directory, "." and ".." removed; the file system is not
-// consulted. An empty path gives the current directory.
-tstring toAbsolutePath(const tstring& path);
+// toAbsolutePath, pathExists, isDirectory, createDirectory and the std::nothrow forms of
+// deleteFile and deleteDirectory are in FileUtils.h: every platform has them.
 
-bool pathExists(const tstring& path);
-bool isDirectory(const tstring& path);
 bool isDirectoryNotEmpty(const tstring& path);
-
-// Creates `path` and its missing parents; an existing directory is fine. `created`, when given,
-// receives the directories this call made, outermost first.
-void createDirectory(const tstring& path, tstring_array* created = nullptr);
 
 // Both create the destination's parent directory when it is missing.
 void copyFile(const tstring& from, const tstring& to, bool failIfExists);
 // Files and directories; `failIfExists` false replaces an existing destination file.
 void moveFile(const tstring& from, const tstring& to, bool failIfExists);
 
-// Deletion is forgiving: what is already gone counts as deleted, read-only files are made
-// writable first. The std::nothrow forms return false instead of raising.
+// Deletion is forgiving, as the std::nothrow forms in FileUtils.h: these raise where those return
+// false.
 void deleteFile(const tstring& path);
-bool deleteFile(const tstring& path, const std::nothrow_t&);
 // An empty directory only.
 void deleteDirectory(const tstring& path);
-bool deleteDirectory(const tstring& path, const std::nothrow_t&);
 // The files directly inside `directory`; subdirectories and the directory itself stay.
 void deleteFiles(const tstring& directory);
 bool deleteFiles(const tstring& directory, const std::nothrow_t&);
