@@ -26,12 +26,21 @@ function(lodestar_add_wine_test name target)
   set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${LODESTAR_TEST_TIMEOUT})
 endfunction()
 
-# A GoogleTest program built for Windows and run under Wine as one test.
+# A GoogleTest program, one test: unit.<name> under Wine in the Windows build, native.<name> in the
+# native Linux build. SOURCES default to tests/unit/<name>.cpp.
 function(lodestar_add_gtest name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
+  if(NOT ARG_SOURCES)
+    set(ARG_SOURCES ${PROJECT_SOURCE_DIR}/tests/unit/${name}.cpp)
+  endif()
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest GTest::gtest_main)
-  lodestar_add_wine_test(unit.${name} ${name})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} lodestar_sources GTest::gtest GTest::gtest_main)
+  if(WIN32)
+    lodestar_add_wine_test(unit.${name} ${name})
+  else()
+    add_test(NAME native.${name} COMMAND ${name})
+    set_tests_properties(native.${name} PROPERTIES TIMEOUT ${LODESTAR_TEST_TIMEOUT})
+  endif()
 endfunction()
 
 # A script test run on the Linux side (end-to-end checks driving Windows programs through Wine).

@@ -1,66 +1,107 @@
-// Helpers the packer's tests share: the headers of an executable's bytes, launchers written from
-// the stub the build made, and the system's reading of them.
+// Helpers the packer's tests share: an executable's header fields, read and changed at the
+// format's own offsets (PeFormat.h); launchers written from the stub the build made; large files
+// that take no space; and, on Windows, the system's own reading of a launcher.
 #pragma once
 
-#include <cstring>
+#include <cstdint>
 #include <string>
 
-#include "InputFile.h"
+#include "ByteSink.h"
 #include "PackerTestFiles.h"
+#include "PeFormat.h"
 #include "ResourceSection.h"
 #include "StubImage.h"
 #include "TestSupport.h"
+#ifdef _WIN32
 #include "UniqueResource.h"
-#include "WinFileUtils.h"
+#else
+#include <fstream>
+#endif
 
-template <typename T>
-T readStruct(const std::string& bytes, std::size_t offset) {
-    T value{};
-    std::memcpy(&value, bytes.data() + offset, sizeof(T));
+// The little-endian field of `size` bytes at `at`.
+inline std::uint64_t fieldAt(const std::string& image, std::size_t at, std::size_t size) {
+    std::uint64_t value = 0;
+    for (std::size_t i = size; i-- > 0;) {
+        value = value << 8 | static_cast<std::uint8_t>(image.at(at + i));
+    }
     return value;
 }
 
-inline std::size_t ntHeadersOffset(const std::string& image) {
-    return static_cast<std::size_t>(readStruct<IMAGE_DOS_HEADER>(image, 0).e_lfanew);
+inline void setField(std::string& image, std::size_t at, std::uint64_t value, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i) {
+        image.at(at + i) = static_cast<char>(value >> (8 * i));
+    }
 }
 
-inline IMAGE_NT_HEADERS64 ntHeaders(const std::string& image) {
-    return readStruct<IMAGE_NT_HEADERS64>(image, ntHeadersOffset(image));
-}
+// Where an image's headers lie: its NT headers, its optional header and its section table.
+struct PeHeaders {
+    explicit PeHeaders(const std::string& image)
+        : nt(static_cast<std::size_t>(fieldAt(image, pe::kNtHeadersOffsetField, 4))),
+          file(nt + pe::kFileHeaderOffset),
+          optional(nt + pe::kOptionalHeaderOffset),
+          sections(optional + fieldAt(image, file + pe::kSizeOfOptionalHeader, 2)),
+          sectionCount(fieldAt(image, file + pe::kNumberOfSections, 2)) {}
 
-// A staged file as the stub image writes it.
-class StagedTestOutput : public ByteSink {
-public:
-    explicit StagedTestOutput(FileUtils::StagedFileWriter& writer) : writer_(writer) {}
-    void write(const void* data, std::size_t size) override { writer_.write(data, size); }
-    void writeAt(std::uint64_t offset, const void* data, std::size_t size) override {
-        writer_.writeAt(offset, data, size);
+    std::size_t section(std::uint64_t index) const {
+        return sections + static_cast<std::size_t>(index) * pe::kSectionHeaderSize;
+    }
+    std::size_t directory(std::size_t index) const {
+        return optional + pe::kDataDirectories + index * pe::kDataDirectorySize;
     }
 
-private:
-    FileUtils::StagedFileWriter& writer_;
+    std::size_t nt, file, optional, sections;
+    std::uint64_t sectionCount;
 };
 
-// Writes `stub` with `resources` as its last section to `path`, as pack() does after its checks.
-inline StubImage::Written writeLauncher(const std::string& stub, const ResourceSection& resources, const tstring& path,
-                                        const StubImage::Progress& progress = nullptr) {
-    FileUtils::StagedFileWriter writer(path);
-    StagedTestOutput output(writer);
-    const StubImage::Written written = StubImage(stub.data(), stub.size()).writeWith(resources, output, progress);
-    writer.close();
-    writer.finalize();
-    return written;
+// An image written to memory.
+class MemoryOutput : public ByteSink {
+public:
+    void write(const void* data, std::size_t size) override { bytes.append(static_cast<const char*>(data), size); }
+    void writeAt(std::uint64_t offset, const void* data, std::size_t size) override {
+        bytes.replace(static_cast<std::size_t>(offset), size, static_cast<const char*>(data), size);
+    }
+    std::string bytes;
+};
+
+inline const std::string& builtStub() {
+    static const std::string stub = readFile(packertest::kStub);
+    return stub;
+}
+
+// `stub` with `resources` as its last section, as pack() writes it after its checks.
+inline std::string launcherWith(const ResourceSection& resources, const std::string& stub = builtStub(),
+                                const StubImage::Progress& progress = nullptr, StubImage::Written* written = nullptr) {
+    MemoryOutput out;
+    const StubImage::Written done = StubImage(stub.data(), stub.size()).writeWith(resources, out, progress);
+    if (written != nullptr) {
+        *written = done;
+    }
+    return out.bytes;
+}
+
+// The stub, its checksum field cleared, and a tail of 0xFF bytes: long enough for a checksum to
+// pass 32 bits, of odd length so that its last 16-bit word is only half there.
+inline std::string checksummedImage() {
+    std::string image = builtStub();
+    setField(image, PeHeaders(image).optional + pe::kCheckSum, 0, 4);
+    return image.append(1024 * 1024 + 1, '\xFF');
 }
 
 // A file of `size` bytes that takes no space: laid out, never read whole.
 inline void writeSparseFile(const tstring& path, std::uint64_t size) {
+#ifdef _WIN32
     const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     LARGE_INTEGER end{};
     end.QuadPart = static_cast<LONGLONG>(size);
     ASSERT_TRUE(file && SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) && SetEndOfFile(file.get()))
         << utf8(path) << ": error " << GetLastError();
+#else
+    std::ofstream(fsPath(path)).close();
+    std::filesystem::resize_file(fsPath(path), size);
+#endif
 }
 
+#ifdef _WIN32
 // A written launcher, loaded as the system reads the resources of a file it does not run.
 class LoadedLauncher {
 public:
@@ -89,3 +130,4 @@ public:
 private:
     ModuleHandle module_;
 };
+#endif

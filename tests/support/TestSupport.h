@@ -152,6 +152,9 @@ inline std::filesystem::path fsPath(const tstring& path) {
 #endif
 }
 
+// The host's separator of the parts of a path.
+inline const tstring kPathSeparator(1, static_cast<wchar_t>(std::filesystem::path::preferred_separator));
+
 inline tstring fromFsPath(const std::filesystem::path& path) {
 #ifdef _WIN32
     return path.wstring();

@@ -1,21 +1,17 @@
 // Launchers read as data: resources found where the system's loader finds them, files that are
 // no launcher or are cut short refused, signatures seen; what a launcher carries read, hashed and
 // checked against its index, and every damaged or hostile description refused. The launchers are
-// made here from the stub the build made, through the packer's own image writer (which
-// Packer_test checks against the loader), with exactly the resources each case needs.
+// made here from the stub the build made, through the packer's own image writer, with exactly the
+// resources each case needs.
 #include "LauncherContents.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <functional>
 
 #include "ContentHash.h"
 #include "LauncherImage.h"
-#include "PackerTestFiles.h"
-#include "StubImage.h"
-#include "TestSupport.h"
-#include "UniqueResource.h"
+#include "LauncherRoundTrip.h"
 
 namespace {
 
@@ -26,52 +22,11 @@ std::vector<std::uint8_t> bytesOf(const std::string& text) {
     return std::vector<std::uint8_t>(text.begin(), text.end());
 }
 
-class MemoryOutput : public ByteSink {
-public:
-    void write(const void* data, std::size_t size) override { bytes.append(static_cast<const char*>(data), size); }
-    void writeAt(std::uint64_t offset, const void* data, std::size_t size) override {
-        bytes.replace(static_cast<std::size_t>(offset), size, static_cast<const char*>(data), size);
-    }
-    std::string bytes;
-};
-
-// The stub the build made, carrying `resources`.
-std::string imageWith(const ResourceSection& resources) {
-    static const std::string stub = readFile(packertest::kStub);
-    const StubImage image(stub.data(), stub.size());
-    MemoryOutput out;
-    image.writeWith(resources, out, nullptr);
-    return out.bytes;
-}
-
-// The headers of an image, read with the system's own structures (not the code under test).
-struct Headers {
-    std::size_t ntOffset;
-    IMAGE_NT_HEADERS64 nt;
-    IMAGE_SECTION_HEADER lastSection;
-};
-
-Headers headersOf(const std::string& image) {
-    Headers headers{};
-    IMAGE_DOS_HEADER dos{};
-    std::memcpy(&dos, image.data(), sizeof(dos));
-    headers.ntOffset = static_cast<std::size_t>(dos.e_lfanew);
-    std::memcpy(&headers.nt, image.data() + headers.ntOffset, sizeof(headers.nt));
-    const std::size_t sections =
-        headers.ntOffset + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) + headers.nt.FileHeader.SizeOfOptionalHeader;
-    std::memcpy(&headers.lastSection,
-                image.data() + sections + (headers.nt.FileHeader.NumberOfSections - 1u) * sizeof(IMAGE_SECTION_HEADER),
-                sizeof(IMAGE_SECTION_HEADER));
-    return headers;
-}
-
-template <typename T>
-void patch(std::string& image, std::size_t offset, T value) {
-    std::memcpy(image.data() + offset, &value, sizeof(value));
-}
-
-std::size_t optionalHeaderField(const Headers& headers, std::size_t field) {
-    return headers.ntOffset + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) + field;
+// The file offset just past the image's last section.
+std::uint64_t endOfLastSection(const std::string& image) {
+    const PeHeaders headers(image);
+    const std::size_t last = headers.section(headers.sectionCount - 1);
+    return fieldAt(image, last + pe::kPointerToRawData, 4) + fieldAt(image, last + pe::kSizeOfRawData, 4);
 }
 
 // What LauncherImage finds for the resource: its bytes, "(none)", or the message it refuses with.
@@ -88,22 +43,6 @@ std::string foundBytes(const tstring& path, const ResourceId& type, const Resour
     } catch (const LdErrorBase& e) {
         return e.rawMessage();
     }
-}
-
-// The same resource as the system's loader finds it in the file loaded as data.
-std::string loaderBytes(const tstring& path, const ResourceId& type, const ResourceId& name) {
-    const ModuleHandle module(
-        LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
-    EXPECT_TRUE(module) << "error " << GetLastError();
-    const auto systemName = [](const ResourceId& id) {
-        return id.isName() ? id.name.c_str() : MAKEINTRESOURCEW(id.id);
-    };
-    const HRSRC found = FindResourceW(module.get(), systemName(name), systemName(type));
-    if (found == nullptr) {
-        return "(none)";
-    }
-    const auto* data = static_cast<const char*>(LockResource(LoadResource(module.get(), found)));
-    return std::string(data, SizeofResource(module.get(), found));
 }
 
 std::string refusalOf(const tstring& path) {
@@ -176,7 +115,7 @@ struct TestLauncher {
             }
             resources.add(rcData, ResourceId::text(L"PACKAGE_FACTS"), bytes);
         }
-        writeFile(path, imageWith(resources));
+        writeFile(path, launcherWith(resources));
     }
 };
 
@@ -199,73 +138,43 @@ std::string contentsOutcome(const tstring& path, const std::function<void(Launch
 
 }  // namespace
 
-TEST(LauncherImage, FindsEveryResourceTheLoaderFindsAndNoOther) {
+// The loader finds the same (LauncherImage_win_test).
+TEST(LauncherImage, FindsEveryResourceOfAWrittenLauncherWhereItsLayoutPutsIt) {
     ScratchDirectory scratch;
-    ResourceSection resources;
-    const ResourceId rcData = ResourceId::number(kRcData);
-    resources.add(rcData, ResourceId::text(L"MSI"), bytesOf("the package"));
-    resources.add(rcData, ResourceId::text(L"Mixed_Name"), bytesOf("mixed"));
-    resources.add(rcData, ResourceId::number(7), bytesOf("seven"));
-    resources.add(rcData, ResourceId::number(1), {});
-    resources.add(ResourceId::number(16), ResourceId::number(1), bytesOf("version"));
-    resources.add(ResourceId::text(L"CUSTOM"), ResourceId::number(3), bytesOf("custom"));
-    const tstring path = scratch / L"launcher.exe";
-    const std::string image = imageWith(resources);
-    writeFile(path, image);
-    // The same with the name stored as no resource compiler stores one, in mixed case: the loader
-    // compares the name asked for, in upper case, with the stored one as it is.
-    const tstring mixedCasePath = scratch / L"mixed case.exe";
-    std::string mixedCase = image;
-    const std::string upperUnits("M\0I\0X\0E\0D\0_\0N\0A\0M\0E\0", 20);
-    const std::string mixedUnits("M\0i\0x\0e\0d\0_\0N\0a\0m\0e\0", 20);
-    mixedCase.replace(mixedCase.find(upperUnits), upperUnits.size(), mixedUnits);
-    writeFile(mixedCasePath, mixedCase);
-
-    struct Case {
-        ResourceId type;
-        ResourceId name;
-        std::string expected;
-    };
-    const std::vector<Case> cases = {
-        {rcData, ResourceId::text(L"msi"), "the package"},
-        {rcData, ResourceId::text(L"MSI"), "the package"},
-        {rcData, ResourceId::text(L"mixed_NAME"), "mixed"},
-        {rcData, ResourceId::number(7), "seven"},
-        {rcData, ResourceId::number(1), ""},
-        {rcData, ResourceId::number(8), "(none)"},
-        {rcData, ResourceId::text(L"MS"), "(none)"},
-        {rcData, ResourceId::text(L"MSIX"), "(none)"},
-        {ResourceId::number(16), ResourceId::number(1), "version"},
-        {ResourceId::text(L"custom"), ResourceId::number(3), "custom"},
-        {ResourceId::number(11), ResourceId::number(1), "(none)"},
-    };
-    for (const Case& c : cases) {
-        const std::string what = utf8(c.type.isName() ? c.type.name : std::to_wstring(c.type.id)) + "/" +
-                                 utf8(c.name.isName() ? c.name.name : std::to_wstring(c.name.id));
-        EXPECT_EQ(foundBytes(path, c.type, c.name), c.expected) << what;
-        EXPECT_EQ(loaderBytes(path, c.type, c.name), c.expected) << what << " (the loader)";
+    for (const roundtrip::ResourceSet& set : roundtrip::sets()) {
+        const tstring path = scratch / L"launcher.exe";
+        roundtrip::writeLauncher(set, path);
+        for (const roundtrip::Lookup& lookup : roundtrip::lookupsOf(set)) {
+            EXPECT_EQ(foundBytes(path, roundtrip::idOf(lookup.type), roundtrip::idOf(lookup.name)), lookup.found)
+                << set.what << ": " << utf8(lookup.type + L"/" + lookup.name);
+        }
+        // Data kept in memory on 8 bytes, files each on a page of their own (the file and the
+        // image align the section alike).
+        InputFile file(path);
+        LauncherImage image(file);
+        for (const roundtrip::Resource& resource : set.edit ? std::vector<roundtrip::Resource>{} : set.resources) {
+            const std::optional<ResourceLocation> location =
+                image.find(roundtrip::idOf(resource.type), roundtrip::idOf(resource.name));
+            ASSERT_TRUE(location.has_value()) << set.what;
+            EXPECT_EQ(location->offset % (resource.inFile ? 4096 : 8), 0u)
+                << set.what << ": " << utf8(resource.type + L"/" + resource.name);
+        }
     }
-    for (const wchar_t* name : {L"mixed_name", L"Mixed_Name"}) {
-        EXPECT_EQ(foundBytes(mixedCasePath, rcData, ResourceId::text(name)), "(none)") << utf8(name);
-        EXPECT_EQ(loaderBytes(mixedCasePath, rcData, ResourceId::text(name)), "(none)")
-            << utf8(name) << " (the loader)";
-    }
-    EXPECT_EQ(foundBytes(mixedCasePath, rcData, ResourceId::text(L"msi")), "the package");
 }
 
 TEST(LauncherImage, RefusesWhatIsNoLauncherAndWhatIsCutShort) {
     ScratchDirectory scratch;
     ResourceSection resources;
     resources.add(ResourceId::number(kRcData), ResourceId::text(L"MSI"), bytesOf("the package"));
-    const std::string launcher = imageWith(resources);
-    const std::string stub = readFile(packertest::kStub);
-    const Headers headers = headersOf(launcher);
+    const std::string launcher = launcherWith(resources);
+    const std::string& stub = builtStub();
+    const PeHeaders headers(launcher);
     std::string i386 = launcher;
-    patch<std::uint16_t>(i386, headers.ntOffset + 4, IMAGE_FILE_MACHINE_I386);
+    setField(i386, headers.file + pe::kMachine, 0x14C, 2);
     std::string manySections = launcher;
-    patch<std::uint16_t>(manySections, headers.ntOffset + 6, 200);
-    const std::size_t endOfHeaders = headers.ntOffset + sizeof(IMAGE_NT_HEADERS64);
-    const std::size_t endOfResources = headers.lastSection.PointerToRawData + headers.lastSection.SizeOfRawData;
+    setField(manySections, headers.file + pe::kNumberOfSections, 200, 2);
+    const std::size_t endOfHeaders = headers.optional + pe::kOptionalHeaderSize;
+    const std::uint64_t endOfResources = endOfLastSection(launcher);
 
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"", " is not a launcher: it is no executable (it does not start with MZ)"},
@@ -295,15 +204,12 @@ TEST(LauncherImage, SeesASignatureWhereTheSecurityDirectoryPoints) {
     ScratchDirectory scratch;
     ResourceSection resources;
     resources.add(ResourceId::number(kRcData), ResourceId::text(L"MSI"), bytesOf("the package"));
-    const std::string unsigned_ = imageWith(resources);
-    const Headers headers = headersOf(unsigned_);
-    const std::size_t security =
-        optionalHeaderField(headers, offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory) +
-                                         IMAGE_DIRECTORY_ENTRY_SECURITY * sizeof(IMAGE_DATA_DIRECTORY));
+    const std::string unsigned_ = launcherWith(resources);
+    const std::size_t security = PeHeaders(unsigned_).directory(pe::kSecurityDirectory);
     const auto signedWith = [&](std::uint32_t size, std::uint32_t claimed) {
         std::string image = unsigned_ + std::string(size, 'S');
-        patch<std::uint32_t>(image, security, static_cast<std::uint32_t>(unsigned_.size()));
-        patch<std::uint32_t>(image, security + 4, claimed);
+        setField(image, security, unsigned_.size(), 4);
+        setField(image, security + 4, claimed, 4);
         return image;
     };
     const tstring path = scratch / L"launcher.exe";
@@ -329,22 +235,21 @@ TEST(LauncherImage, RefusesAResourceDirectoryThatPointsOutsideItself) {
     ResourceSection resources;
     // A size no other part of the section has, to find its data entry by.
     resources.add(ResourceId::number(kRcData), ResourceId::text(L"MSI"), std::vector<std::uint8_t>(0x1234, 'x'));
-    const std::string launcher = imageWith(resources);
-    const Headers headers = headersOf(launcher);
-    const std::size_t root = headers.lastSection.PointerToRawData;
+    const std::string launcher = launcherWith(resources);
+    const PeHeaders headers(launcher);
+    const auto root = static_cast<std::size_t>(
+        fieldAt(launcher, headers.section(headers.sectionCount - 1) + pe::kPointerToRawData, 4));
 
     std::string countRunsPast = launcher;
-    patch<std::uint16_t>(countRunsPast, root + 14, 0xFFFF);
+    setField(countRunsPast, root + 14, 0xFFFF, 2);
     std::string dataOutside = launcher;
     const std::string dataEntryTail("\x34\x12\0\0\0\0\0\0\0\0\0\0", 12);
     const std::size_t dataEntry = dataOutside.find(dataEntryTail, root) - 4;
-    patch<std::uint32_t>(dataOutside, dataEntry, 0x7FFFFFF0);
+    setField(dataOutside, dataEntry, 0x7FFFFFF0, 4);
     std::string nameOutside = launcher;
     // The root's only entry is the type RCDATA, a number; its table's only entry the name MSI.
-    std::uint32_t typeTable = 0;
-    std::memcpy(&typeTable, launcher.data() + root + 20, sizeof(typeTable));
-    typeTable &= 0x7FFFFFFF;
-    patch<std::uint32_t>(nameOutside, root + typeTable + 16, 0x8FFFFFF0);
+    const auto typeTable = static_cast<std::size_t>(fieldAt(launcher, root + 20, 4) & 0x7FFFFFFF);
+    setField(nameOutside, root + typeTable + 16, 0x8FFFFFF0, 4);
 
     const std::vector<std::pair<std::string, std::string>> cases = {
         {countRunsPast, " is not a launcher: a table of its resource directory runs past it"},

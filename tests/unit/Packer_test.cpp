@@ -1,57 +1,35 @@
-// pack(): the launchers it writes, read back through the Windows API the way the loader,
-// FindResource and Explorer read them, and every way it refuses. Its modules have tests of their
-// own beside this one.
+// pack(): the launchers it writes, read back (through the Windows API as well: Packer_win_test),
+// and every way it refuses. Its modules have tests of their own beside this one.
 #include "Packer.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "LauncherFacts.h"
 #include "LodestarTestPackages.h"
+#include "LauncherImage.h"
 #include "PackerTestSupport.h"
-#include "UniqueResource.h"
 #include "Version.h"
-#include "WinApi.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// The file's version block as the system's version API reads it; empty when it has none.
-std::vector<std::uint8_t> versionBlock(const tstring& path) {
-    DWORD ignored = 0;
-    std::vector<std::uint8_t> block(GetFileVersionInfoSizeW(path.c_str(), &ignored));
-    if (!block.empty() && !GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(block.size()), block.data())) {
-        block.clear();
+// The resource's bytes as LauncherImage reads them; "(none)" when it is missing.
+std::string resourceOf(const tstring& path, std::uint16_t type, const ResourceId& name) {
+    InputFile file(path);
+    LauncherImage image(file);
+    const std::optional<ResourceLocation> location = image.find(ResourceId::number(type), name);
+    if (!location) {
+        return "(none)";
     }
-    return block;
+    const std::vector<std::uint8_t> bytes = image.read(*location);
+    return std::string(bytes.begin(), bytes.end());
 }
 
-tstring versionValue(const tstring& path, const tstring& key) {
-    std::vector<std::uint8_t> block = versionBlock(path);
-    if (block.empty()) {
-        return L"(no version information)";
-    }
-    void* value = nullptr;
-    UINT length = 0;
-    const tstring query = L"\\StringFileInfo\\040904B0\\" + key;
-    if (!VerQueryValueW(block.data(), query.c_str(), &value, &length)) {
-        return L"(no " + key + L")";
-    }
-    return tstring(static_cast<const wchar_t*>(value));
-}
-
-VS_FIXEDFILEINFO fixedVersion(const tstring& path) {
-    std::vector<std::uint8_t> block = versionBlock(path);
-    VS_FIXEDFILEINFO fixed{};
-    void* value = nullptr;
-    UINT length = 0;
-    if (!block.empty() && VerQueryValueW(block.data(), L"\\", &value, &length) && length == sizeof(fixed)) {
-        std::memcpy(&fixed, value, sizeof(fixed));
-    }
-    return fixed;
-}
+constexpr std::uint16_t kRcData = 10;
+constexpr std::uint16_t kIcon = 3;
+constexpr std::uint16_t kGroupIcon = 14;
+constexpr std::uint16_t kManifest = 24;
 
 // How pack() refused: its exit code and raw message, or kPacked when it did not refuse.
 struct Refusal {
@@ -98,51 +76,38 @@ TEST_F(PackerTest, TheLauncherCarriesThePackageByteForByteAndDescribesItsProduct
     EXPECT_EQ(result.outputSize, image.size());
     EXPECT_EQ(listNames(scratch.path()), std::vector<tstring>{L"Sample Setup \u6771.exe"});
 
-    const LoadedLauncher launcher(output);
-    EXPECT_TRUE(launcher.resource(L"msi", RT_RCDATA) == readFile(testpackages::sample.path));
-    EXPECT_EQ(launcher.resource(L"product_code", RT_RCDATA), utf8(testpackages::sample.productCode));
-    const std::string manifest = launcher.resource(MAKEINTRESOURCEW(1), RT_MANIFEST);
+    EXPECT_TRUE(resourceOf(output, kRcData, ResourceId::text(L"msi")) == readFile(testpackages::sample.path));
+    EXPECT_EQ(resourceOf(output, kRcData, ResourceId::text(L"product_code")), utf8(testpackages::sample.productCode));
+    const std::string manifest = resourceOf(output, kManifest, ResourceId::number(1));
     for (const char* expected : {"level=\"asInvoker\"", "<longPathAware", "Microsoft.Windows.Common-Controls",
                                  "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}) {
         EXPECT_NE(manifest.find(expected), std::string::npos) << expected;
     }
 
-    EXPECT_EQ(versionValue(output, L"ProductName"), L"Lodestar Sample");
-    EXPECT_EQ(versionValue(output, L"ProductVersion"), L"1.2.3");
-    EXPECT_EQ(versionValue(output, L"FileVersion"), L"1.2.3");
-    EXPECT_EQ(versionValue(output, L"CompanyName"), L"Lodestar Tests");
-    EXPECT_EQ(versionValue(output, L"FileDescription"), L"Lodestar Sample Setup");
-    EXPECT_EQ(versionValue(output, L"OriginalFilename"), L"Sample Setup \u6771.exe");
-    const VS_FIXEDFILEINFO fixed = fixedVersion(output);
-    EXPECT_EQ(fixed.dwSignature, VS_FFI_SIGNATURE);
-    EXPECT_EQ(fixed.dwFileVersionMS, 0x00010002u);
-    EXPECT_EQ(fixed.dwFileVersionLS, 0x00030000u);
-
     // The icon group lists the file's three images, which follow as icons 1 to 3: each the bytes
     // its 16-byte entry in the .ico file points at (size at +8, offset at +12).
-    const std::string group = launcher.resource(MAKEINTRESOURCEW(1), RT_GROUP_ICON);
-    ASSERT_EQ(group.size(), 6u + 3 * 14);
+    ASSERT_EQ(resourceOf(output, kGroupIcon, ResourceId::number(1)).size(), 6u + 3 * 14);
     const std::string iconFile = readFile(packertest::kIcon);
-    for (int id = 1; id <= 3; ++id) {
+    for (std::uint16_t id = 1; id <= 3; ++id) {
         const std::size_t entry = 6 + 16 * static_cast<std::size_t>(id - 1);
-        std::uint32_t size = 0;
-        std::uint32_t offset = 0;
-        std::memcpy(&size, iconFile.data() + entry + 8, 4);
-        std::memcpy(&offset, iconFile.data() + entry + 12, 4);
-        EXPECT_TRUE(launcher.resource(MAKEINTRESOURCEW(id), RT_ICON) == iconFile.substr(offset, size)) << "icon " << id;
+        const auto size = static_cast<std::size_t>(fieldAt(iconFile, entry + 8, 4));
+        const auto offset = static_cast<std::size_t>(fieldAt(iconFile, entry + 12, 4));
+        EXPECT_TRUE(resourceOf(output, kIcon, ResourceId::number(id)) == iconFile.substr(offset, size))
+            << "icon " << id;
     }
 
-    // Mapped, not read: the file is laid out as the image is.
-    const IMAGE_NT_HEADERS64 nt = ntHeaders(image);
-    EXPECT_EQ(nt.OptionalHeader.FileAlignment, 4096u);
-    EXPECT_EQ(nt.OptionalHeader.SectionAlignment, 4096u);
-    EXPECT_EQ(nt.FileHeader.TimeDateStamp, 0u);
+    // Mapped, not read: the file is laid out as the image is; and no time stamp (the file
+    // header's second field) makes two packings differ.
+    const PeHeaders headers(image);
+    EXPECT_EQ(fieldAt(image, headers.optional + pe::kFileAlignment, 4), 4096u);
+    EXPECT_EQ(fieldAt(image, headers.optional + pe::kSectionAlignment, 4), 4096u);
+    EXPECT_EQ(fieldAt(image, headers.file + 4, 4), 0u);
 }
 
 TEST_F(PackerTest, TheLauncherRecordsWhatDeploymentToolsAskOfThePackageAndNothingItLacks) {
     const tstring output = scratch / L"setup.exe";
     pack(optionsFor(testpackages::sample.path, output), parts_, nullptr);
-    const std::string bytes = LoadedLauncher(output).resource(L"package_facts", RT_RCDATA);
+    const std::string bytes = resourceOf(output, kRcData, ResourceId::text(L"package_facts"));
     const facts::LauncherFacts recorded = facts::parseFacts(bytes.data(), bytes.size());
     // sample.wxs has no MSIINSTALLPERUSER: it is not recorded, not recorded empty.
     const std::vector<std::pair<tstring, tstring>> expected = {
@@ -166,9 +131,8 @@ TEST_F(PackerTest, ALowerCaseProductCodeIsCarriedInUpperCaseAndConfirmedInAnyFor
     PackOptions options = optionsFor(testpackages::lowercase.path, output);
     options.productCode = L"6d1e4c529a3b4f278e612b7c9d0a4f13";
     EXPECT_EQ(pack(options, parts_, nullptr).productCode, L"{6D1E4C52-9A3B-4F27-8E61-2B7C9D0A4F13}");
-    const LoadedLauncher launcher(output);
-    EXPECT_EQ(launcher.resource(L"product_code", RT_RCDATA), "{6D1E4C52-9A3B-4F27-8E61-2B7C9D0A4F13}");
-    const std::string bytes = launcher.resource(L"package_facts", RT_RCDATA);
+    EXPECT_EQ(resourceOf(output, kRcData, ResourceId::text(L"product_code")), "{6D1E4C52-9A3B-4F27-8E61-2B7C9D0A4F13}");
+    const std::string bytes = resourceOf(output, kRcData, ResourceId::text(L"package_facts"));
     EXPECT_EQ(facts::parseFacts(bytes.data(), bytes.size()).get(facts::kProductCode).value_or(L"(none)"),
               L"{6D1E4C52-9A3B-4F27-8E61-2B7C9D0A4F13}");
 }
@@ -176,10 +140,10 @@ TEST_F(PackerTest, ALowerCaseProductCodeIsCarriedInUpperCaseAndConfirmedInAnyFor
 TEST_F(PackerTest, TheSameInputsGiveTheSameBytesAndForceReplacesAnOldLauncher) {
     fs::create_directory(fs::path(scratch / L"first"));
     fs::create_directory(fs::path(scratch / L"second"));
-    PackOptions options = optionsFor(testpackages::sample.path, scratch / L"first\\setup.exe");
+    PackOptions options = optionsFor(testpackages::sample.path, scratch / (L"first" + kPathSeparator + L"setup.exe"));
     options.icon = packertest::kIcon;
     pack(options, parts_, nullptr);
-    options.output = scratch / L"second\\setup.exe";
+    options.output = scratch / (L"second" + kPathSeparator + L"setup.exe");
     writeFile(options.output, "an old launcher");
     options.force = true;
     std::uint64_t reported = 0;
@@ -188,7 +152,8 @@ TEST_F(PackerTest, TheSameInputsGiveTheSameBytesAndForceReplacesAnOldLauncher) {
         reported = done;
     });
     EXPECT_EQ(reported, fs::file_size(fs::path(testpackages::sample.path)));
-    EXPECT_TRUE(readFile(scratch / L"first\\setup.exe") == readFile(scratch / L"second\\setup.exe"));
+    EXPECT_TRUE(readFile(scratch / (L"first" + kPathSeparator + L"setup.exe")) ==
+                readFile(scratch / (L"second" + kPathSeparator + L"setup.exe")));
 }
 
 TEST_F(PackerTest, EveryRefusalNamesItsCauseEndsWithItsExitCodeAndLeavesNothing) {
@@ -233,7 +198,8 @@ TEST_F(PackerTest, EveryRefusalNamesItsCauseEndsWithItsExitCodeAndLeavesNothing)
          utf8(badIcon) + " is not an icon file: it holds no image"},
         {sample, existing, L"", L"", kOutputError, utf8(existing) + " exists; add --force to replace it"},
         {sample, scratch.path(), L"", L"", kOutputError, utf8(scratch.path()) + " is a directory"},
-        {sample, aFile + L"\\out.exe", L"", L"", kOutputError, "Cannot write " + utf8(aFile + L"\\out.exe") + ": "},
+        {sample, aFile + kPathSeparator + L"out.exe", L"", L"", kOutputError,
+         "Cannot write " + utf8(aFile + kPathSeparator + L"out.exe") + ": "},
     };
     for (const Case& c : cases) {
         PackOptions options = optionsFor(c.package, c.output);
@@ -250,7 +216,8 @@ TEST_F(PackerTest, EveryRefusalNamesItsCauseEndsWithItsExitCodeAndLeavesNothing)
     // Directories made for an output that could not be written go with it.
     const std::string notAStub = "not an executable";
     const LauncherParts broken{notAStub.data(), notAStub.size(), "manifest"};
-    const Refusal refusal = refusalOf(optionsFor(sample, scratch / L"new\\deeper\\out.exe"), broken);
+    const Refusal refusal = refusalOf(
+        optionsFor(sample, scratch / (L"new" + kPathSeparator + L"deeper" + kPathSeparator + L"out.exe")), broken);
     EXPECT_EQ(refusal.exitCode, kOutputError);
     EXPECT_TRUE(refusal.message.ends_with(": The launcher stub cannot carry resources: it is no executable"))
         << refusal.message;

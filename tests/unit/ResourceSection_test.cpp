@@ -1,69 +1,18 @@
-// The resource section: its tree as the Windows loader searches and lists it, in a launcher
-// written from the stub the build made; its layout's sizes and places; what it refuses.
+// The resource section: its layout's sizes and places; what it refuses. Its tree, as LauncherImage
+// and the loader read it in launchers written from the stub, is LauncherImage_test's round trip.
 #include "ResourceSection.h"
 
 #include <gtest/gtest.h>
 
 #include <deque>
 
-#include "PackerTestSupport.h"
+#include "LauncherRoundTrip.h"
 
 namespace {
 
 const std::string kNothingThrown = "(nothing thrown)";
 
-// "#10" is the number 10, anything else a name.
-ResourceId idOf(const tstring& text) {
-    return text.starts_with(L"#") ? ResourceId::number(static_cast<std::uint16_t>(std::stoi(text.substr(1))))
-                                  : ResourceId::text(text);
-}
-
-LPCWSTR lookupOf(const tstring& text) {
-    return text.starts_with(L"#") ? MAKEINTRESOURCEW(std::stoi(text.substr(1))) : text.c_str();
-}
-
-tstring textOf(LPCWSTR id) {
-    return IS_INTRESOURCE(id) ? L"#" + std::to_wstring(reinterpret_cast<std::uintptr_t>(id)) : tstring(id);
-}
-
-// Types in the order the loader lists them, each with its names in order.
-using Listing = std::vector<std::pair<tstring, std::vector<tstring>>>;
-
-Listing listingOf(HMODULE module) {
-    std::vector<tstring> types;
-    EnumResourceTypesW(
-        module,
-        [](HMODULE, LPWSTR type, LONG_PTR list) {
-            reinterpret_cast<std::vector<tstring>*>(list)->push_back(textOf(type));
-            return TRUE;
-        },
-        reinterpret_cast<LONG_PTR>(&types));
-    Listing listing;
-    for (const tstring& type : types) {
-        std::vector<tstring> names;
-        EnumResourceNamesW(
-            module, lookupOf(type),
-            [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR list) {
-                reinterpret_cast<std::vector<tstring>*>(list)->push_back(textOf(name));
-                return TRUE;
-            },
-            reinterpret_cast<LONG_PTR>(&names));
-        listing.emplace_back(type, names);
-    }
-    return listing;
-}
-
-std::vector<WORD> languagesOf(HMODULE module, LPCWSTR type, LPCWSTR name) {
-    std::vector<WORD> languages;
-    EnumResourceLanguagesW(
-        module, type, name,
-        [](HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR list) {
-            reinterpret_cast<std::vector<WORD>*>(list)->push_back(language);
-            return TRUE;
-        },
-        reinterpret_cast<LONG_PTR>(&languages));
-    return languages;
-}
+using roundtrip::idOf;
 
 class ResourceSectionTest : public ::testing::Test {
 protected:
@@ -88,64 +37,6 @@ private:
 };
 
 }  // namespace
-
-TEST_F(ResourceSectionTest, TheLoaderFindsEveryResourceAndListsNamesByUpperCaseTextBeforeNumbers) {
-    struct Resource {
-        tstring type;
-        tstring name;
-        std::string data;
-        bool inFile;
-    };
-    // Added in no order; sizes that leave the next resource off any 8-byte boundary.
-    const std::vector<Resource> resources = {
-        {L"#10", L"msi", std::string(5000, 'm'), true},
-        {L"zeta", L"#1", "z", false},
-        {L"#10", L"Product_Code", "{6D1E4C52-9A3B-4F27-8E61-2B7C9D0A4F13}", false},
-        {L"#10", L"#300", "three hundred", false},
-        {L"#3", L"#1", "icon", false},
-        {L"#10", L"ab", "ab", false},
-        {L"Alpha", L"x", "x", false},
-        {L"#10", L"#2", "two", false},
-        {L"#10", L"a_b", "a_b", false},
-        {L"#10", L"#7", "7", true},
-        {L"#10", L"abc", "abcde", false},
-        {L"#24", L"#1", "<assembly/>", false},
-    };
-    // Upper case decides: "a_b" comes before "ab" in lower case, after it in upper case.
-    const Listing expected = {
-        {L"ALPHA", {L"X"}},  // names first, by their upper-case text
-        {L"ZETA", {L"#1"}},
-        {L"#3", {L"#1"}},  // then numbers, ascending
-        {L"#10", {L"AB", L"ABC", L"A_B", L"MSI", L"PRODUCT_CODE", L"#2", L"#7", L"#300"}},
-        {L"#24", {L"#1"}},
-    };
-
-    ResourceSection section;
-    for (const Resource& resource : resources) {
-        if (resource.inFile) {
-            section.addFile(idOf(resource.type), idOf(resource.name), fileOf(resource.data));
-        } else {
-            section.add(idOf(resource.type), idOf(resource.name),
-                        std::vector<std::uint8_t>(resource.data.begin(), resource.data.end()));
-        }
-    }
-    const std::string stub = readFile(packertest::kStub);
-    writeLauncher(stub, section, scratch / L"tree.exe");
-
-    const LoadedLauncher launcher(scratch / L"tree.exe");
-    EXPECT_EQ(listingOf(launcher.get()), expected);
-    for (const Resource& resource : resources) {
-        const tstring what = resource.type + L"/" + resource.name;
-        const LPCWSTR name = lookupOf(resource.name);
-        const LPCWSTR type = lookupOf(resource.type);
-        EXPECT_TRUE(launcher.resource(name, type) == resource.data) << utf8(what);
-        // Data kept in memory on 8 bytes, files each on a page of their own.
-        const auto address = reinterpret_cast<std::uintptr_t>(launcher.address(name, type));
-        const std::uintptr_t alignment = resource.inFile ? 4096 : 8;
-        EXPECT_EQ(address % alignment, 0u) << utf8(what);
-        EXPECT_EQ(languagesOf(launcher.get(), type, name), std::vector<WORD>{ResourceSection::kLanguage}) << utf8(what);
-    }
-}
 
 TEST_F(ResourceSectionTest, LaysOutTheDirectoryThenDataInMemoryThenEachFileOnItsOwnPage) {
     // Sizes: a directory 16 bytes and 8 per entry, a data entry 16, a name 2 and 2 per character.
