@@ -138,8 +138,8 @@ TEST_F(PackerTest, ALowerCaseProductCodeIsCarriedInUpperCaseAndConfirmedInAnyFor
 }
 
 TEST_F(PackerTest, TheSameInputsGiveTheSameBytesAndForceReplacesAnOldLauncher) {
-    fs::create_directory(fs::path(scratch / L"first"));
-    fs::create_directory(fs::path(scratch / L"second"));
+    fs::create_directory(fsPath(scratch / L"first"));
+    fs::create_directory(fsPath(scratch / L"second"));
     PackOptions options = optionsFor(testpackages::sample.path, scratch / (L"first" + kPathSeparator + L"setup.exe"));
     options.icon = packertest::kIcon;
     pack(options, parts_, nullptr);
@@ -148,10 +148,10 @@ TEST_F(PackerTest, TheSameInputsGiveTheSameBytesAndForceReplacesAnOldLauncher) {
     options.force = true;
     std::uint64_t reported = 0;
     pack(options, parts_, [&](std::uint64_t done, std::uint64_t total) {
-        EXPECT_EQ(total, fs::file_size(fs::path(testpackages::sample.path)));
+        EXPECT_EQ(total, fs::file_size(fsPath(testpackages::sample.path)));
         reported = done;
     });
-    EXPECT_EQ(reported, fs::file_size(fs::path(testpackages::sample.path)));
+    EXPECT_EQ(reported, fs::file_size(fsPath(testpackages::sample.path)));
     EXPECT_TRUE(readFile(scratch / (L"first" + kPathSeparator + L"setup.exe")) ==
                 readFile(scratch / (L"second" + kPathSeparator + L"setup.exe")));
 }
