@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,17 @@ inline std::vector<std::uint8_t> sealed(const std::uint8_t* body, std::size_t si
         bytes.push_back(static_cast<std::uint8_t>(seal >> (8 * i)));
     }
     return bytes;
+}
+
+// Reads the input sealed with `read`: a refusal (any exception) is the expected end of most inputs.
+template <typename Read>
+int readSealed(const std::uint8_t* data, std::size_t size, Read read) {
+    const std::vector<std::uint8_t> bytes = sealed(data, size);
+    try {
+        read(bytes.data(), bytes.size());
+    } catch (const std::exception&) {
+    }
+    return 0;
 }
 
 // The bytes as UTF-16 units, little-endian (an odd last byte is left out).

@@ -23,8 +23,8 @@ using minimal_image::imageWith;
 
 void writeSeed(const fs::path& dir, const std::string& name, const Bytes& bytes) {
     fs::create_directories(dir);
-    std::ofstream(dir / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                      static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(dir / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 Bytes readWhole(const fs::path& path) {
@@ -63,7 +63,8 @@ Bytes launcherImage(bool indexed) {
                   buildVersionInfo(L"1.0.0", {{L"ProductName", L"TEST"}, {L"CompanyName", L"Lodestar Tests"}}));
     if (indexed) {
         payload::Index index;
-        index.entries.push_back({L"Example.msi", package.size(), ContentHash().update(package.data(), package.size()).digest()});
+        index.entries.push_back(
+            {L"Example.msi", package.size(), ContentHash().update(package.data(), package.size()).digest()});
         for (std::size_t i = 0; i < beside.size(); ++i) {
             const std::string& content = beside[i].second;
             resources.add(carried, ResourceId::number(static_cast<std::uint16_t>(i + 1)), bytesOf(content));

@@ -45,21 +45,17 @@ static int openatLike(const char* symbol, int dirfd, const char* path, int flags
     return real(dirfd, path, flags, mode);
 }
 
-int openat(int dirfd, const char* path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    const int fd = openatLike("openat", dirfd, path, flags, args);
-    va_end(args);
-    return fd;
-}
-
-int openat64(int dirfd, const char* path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    const int fd = openatLike("openat64", dirfd, path, flags, args);
-    va_end(args);
-    return fd;
-}
+// openat and openat64, the same but for the symbol they pass on to.
+#define OPENAT_LIKE(name)                                           \
+    int name(int dirfd, const char* path, int flags, ...) {         \
+        va_list args;                                               \
+        va_start(args, flags);                                      \
+        const int fd = openatLike(#name, dirfd, path, flags, args); \
+        va_end(args);                                               \
+        return fd;                                                  \
+    }
+OPENAT_LIKE(openat)
+OPENAT_LIKE(openat64)
 
 int linkat(int fromDir, const char* from, int toDir, const char* to, int flags) {
     if (!onlyProcMissing()) {

@@ -37,27 +37,25 @@ TEST(Guid, AcceptsCanonicalBareDashedAndLowerCaseForms) {
 }
 
 TEST(Guid, RejectsOtherFormsNamingTheTextGivenToTheParser) {
-    // Too short to be completed: passed on as given.
-    EXPECT_EQ(parseError(L""), "IIDFromString() failed");
-    EXPECT_EQ(parseError(L"6F9619FF8B86D011B42D00C04FC964F"), "IIDFromString(6F9619FF8B86D011B42D00C04FC964F) failed");
-    // One brace only: no braces are added, and the dashed or completed form is not 38 long.
-    EXPECT_EQ(parseError(L"{6F9619FF-8B86-D011-B42D-00C04FC964FF"),
-              "IIDFromString({6F9619FF-8B86-D011-B42D-00C04FC964FF) failed");
-    EXPECT_EQ(parseError(L"6F9619FF-8B86-D011-B42D-00C04FC964FF}"),
-              "IIDFromString(6F9619FF-8B86-D011-B42D-00C04FC964FF}) failed");
-    EXPECT_EQ(parseError(L"{6F9619FF8B86D011B42D00C04FC964FF"),
-              "IIDFromString({6F9619FF8B86D011B42D00C04FC964FF) failed");
-    // A dash in the wrong place: braced, no dashes added, the parser refuses the braced text.
-    EXPECT_EQ(parseError(L"6F9619FF8-B86-D011-B42D-00C04FC964FF"),
-              "IIDFromString({6F9619FF8-B86-D011-B42D-00C04FC964FF}) failed");
-    EXPECT_EQ(parseError(L"{6F9619FF-8B86-D011-B42D-00C04FC964FG}"),
-              "IIDFromString({6F9619FF-8B86-D011-B42D-00C04FC964FG}) failed");
-    EXPECT_EQ(parseError(L"6F9619FF8B86D011B42D00C04FC964FFAB"),
-              "IIDFromString(6F9619FF8B86D011B42D00C04FC964FFAB) failed");
-    EXPECT_EQ(parseError(L"(6F9619FF-8B86-D011-B42D-00C04FC964FF)"),
-              "IIDFromString((6F9619FF-8B86-D011-B42D-00C04FC964FF)) failed");
-    EXPECT_EQ(parseError(L" 6F9619FF-8B86-D011-B42D-00C04FC964FF"),
-              "IIDFromString( 6F9619FF-8B86-D011-B42D-00C04FC964FF) failed");
+    // The text, and whether the parser is given it braced: with a dash in the wrong place it is
+    // braced, no dashes added; too short to be completed, with one brace only (so that the dashed
+    // or completed form is not 38 long), a wrong letter, too long or in other brackets, as given.
+    const std::vector<std::pair<tstring, bool>> cases = {
+        {L"", false},
+        {L"6F9619FF8B86D011B42D00C04FC964F", false},
+        {L"{6F9619FF-8B86-D011-B42D-00C04FC964FF", false},
+        {L"6F9619FF-8B86-D011-B42D-00C04FC964FF}", false},
+        {L"{6F9619FF8B86D011B42D00C04FC964FF", false},
+        {L"6F9619FF8-B86-D011-B42D-00C04FC964FF", true},
+        {L"{6F9619FF-8B86-D011-B42D-00C04FC964FG}", false},
+        {L"6F9619FF8B86D011B42D00C04FC964FFAB", false},
+        {L"(6F9619FF-8B86-D011-B42D-00C04FC964FF)", false},
+        {L" 6F9619FF-8B86-D011-B42D-00C04FC964FF", false},
+    };
+    for (const auto& [text, braced] : cases) {
+        EXPECT_EQ(parseError(text), "IIDFromString(" + utf8(braced ? L"{" + text + L"}" : text) + ") failed")
+            << utf8(text);
+    }
 }
 
 TEST(Guid, TheWholeTextCountsANulIncluded) {

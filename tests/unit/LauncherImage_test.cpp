@@ -320,42 +320,32 @@ TEST(LauncherContents, ALauncherPackedBeforeIndexesAndFactsCarriesItsPackageAlon
 
 TEST(LauncherContents, RefusesEveryDamagedOrHostileDescription) {
     ScratchDirectory scratch;
-    const auto rename = [](std::size_t entry, const tstring& name) {
-        return
-            [=](TestLauncher& l) { l.changeIndex = [=](payload::Index& index) { index.entries[entry].name = name; }; };
-    };
     struct Case {
         std::string what;
         std::function<void(TestLauncher&)> change;
         std::string outcome;
     };
+    // The index's entry `entry` renamed `name`, which cannot be written below a folder: `why`.
+    const auto unwritable = [](const char* what, std::size_t entry, const tstring& name, const std::string& why) {
+        return Case{
+            what,
+            [=](TestLauncher& l) { l.changeIndex = [=](payload::Index& index) { index.entries[entry].name = name; }; },
+            "is damaged: its index names [" + utf8(name) + "], which cannot be written below a folder: " + why};
+    };
     const std::vector<Case> cases = {
         {"as packed", [](TestLauncher&) {}, "read"},
-        {"a name that climbs out", rename(2, L"..\\evil.dat"),
-         "is damaged: its index names [..\\evil.dat], which cannot be written below a folder: one of its parts is .."},
-        {"a name with a drive", rename(2, L"C:\\evil.dat"),
-         "is damaged: its index names [C:\\evil.dat], which cannot be written below a folder: it holds a colon (a "
-         "drive or a stream)"},
-        {"an absolute name", rename(2, L"\\evil.dat"),
-         "is damaged: its index names [\\evil.dat], which cannot be written below a folder: it is absolute"},
-        {"a device", rename(2, L"sub\\nul.txt"),
-         "is damaged: its index names [sub\\nul.txt], which cannot be written below a folder: a part of it names a "
-         "device (nul.txt)"},
-        {"a package name with a folder", rename(0, L"sub\\setup.msi"),
-         "is damaged: its index names [sub\\setup.msi], which cannot be written below a folder: the package's own "
-         "name holds a folder"},
-        {"one name twice, in another case", rename(2, L"SUB\\Empty.dat"),
-         "is damaged: its index names [SUB\\Empty.dat], which cannot be written below a folder: it is listed twice"},
-        {"one name twice, with the other separator", rename(2, L"sub/empty.dat"),
-         "is damaged: its index names [sub/empty.dat], which cannot be written below a folder: it is listed twice"},
-        {"a file where another needs a folder", rename(2, L"SUB"),
-         "is damaged: its index names [SUB], which cannot be written below a folder: it is a file where "
-         "sub\\empty.dat needs a folder"},
-        {"a folder named as the launcher's copy of the package", rename(2, L"Main.MSI\\data.cab"),
-         "is damaged: its index names [Main.MSI\\data.cab], which cannot be written below a folder: a part of it "
-         "is main.msi, where the launcher puts its copy of the package"},
-        {"a file beside it named as the package", rename(2, L"SETUP.MSI"),
-         "is damaged: its index names [SETUP.MSI], which cannot be written below a folder: it is listed twice"},
+        unwritable("a name that climbs out", 2, L"..\\evil.dat", "one of its parts is .."),
+        unwritable("a name with a drive", 2, L"C:\\evil.dat", "it holds a colon (a drive or a stream)"),
+        unwritable("an absolute name", 2, L"\\evil.dat", "it is absolute"),
+        unwritable("a device", 2, L"sub\\nul.txt", "a part of it names a device (nul.txt)"),
+        unwritable("a package name with a folder", 0, L"sub\\setup.msi", "the package's own name holds a folder"),
+        unwritable("one name twice, in another case", 2, L"SUB\\Empty.dat", "it is listed twice"),
+        unwritable("one name twice, with the other separator", 2, L"sub/empty.dat", "it is listed twice"),
+        unwritable("a file where another needs a folder", 2, L"SUB",
+                   "it is a file where sub\\empty.dat needs a folder"),
+        unwritable("a folder named as the launcher's copy of the package", 2, L"Main.MSI\\data.cab",
+                   "a part of it is main.msi, where the launcher puts its copy of the package"),
+        unwritable("a file beside it named as the package", 2, L"SETUP.MSI", "it is listed twice"),
         {"a listed file not carried", [](TestLauncher& l) { l.leftOut = {2}; },
          "is damaged: it does not carry data.cab, which its index lists"},
         {"a carried file of another size",

@@ -32,48 +32,37 @@ TEST(PackageLayout, FindsEveryFileBesideThePackageWhereTheInstallerLooks) {
     const std::string dataRow = "the File table's row 'DataFile'";
     const struct {
         const wchar_t* package;
-        const wchar_t* packageFileName;
         std::vector<std::string> layout;
+        const wchar_t* packageFileName = L"layout.msi";
     } cases[] = {
-        {testpackages::layout_compressed.path, L"layout.msi", {"layout.cab (cabinet) <- " + media1}},
+        {testpackages::layout_compressed.path, {"layout.cab (cabinet) <- " + media1}},
         {testpackages::layout_media.path,
-         L"layout.msi",
          {"more.cab (cabinet) <- the Media table's row 3 (Cabinet 'more.cab')",
           "Other.cab (cabinet) <- the Media table's row 5 (Cabinet 'Other.cab')"}},
         {testpackages::layout_long.path,
-         L"layout.msi",
          {"Lodestar Layout\\payload.txt <- " + payloadRow, "Lodestar Layout\\data\\data.txt <- " + dataRow}},
         {testpackages::layout_names_long.path,
-         L"layout.msi",
          {"Source Name\\payload file.txt <- " + payloadRow, "Source Name\\deep dir\\data.txt <- " + dataRow}},
-        {testpackages::layout_names_short.path,
-         L"layout.msi",
-         {"SRC\\PAY.TXT <- " + payloadRow, "SRC\\DEEP\\data.txt <- " + dataRow}},
+        {testpackages::layout_names_short.path, {"SRC\\PAY.TXT <- " + payloadRow, "SRC\\DEEP\\data.txt <- " + dataRow}},
         {testpackages::layout_noncompressed_file.path,
-         L"layout.msi",
          {"layout.cab (cabinet) <- " + media1, "Lodestar Layout\\data\\data.txt <- " + dataRow}},
         {testpackages::layout_compressed_file.path,
-         L"layout.msi",
          {"layout.cab (cabinet) <- " + media1, "Lodestar Layout\\data\\data.txt <- " + dataRow}},
         // The package's own name, in any case, is where the package goes.
         {testpackages::layout_compressed.path,
-         L"LAYOUT.CAB",
-         {"refused: LAYOUT.CAB: " + media1 + " names 'layout.cab', which is where the package itself goes"}},
+         {"refused: LAYOUT.CAB: " + media1 + " names 'layout.cab', which is where the package itself goes"},
+         L"LAYOUT.CAB"},
         {testpackages::layout_no_directory.path,
-         L"layout.msi",
          {"refused: layout.msi: " + dataRow +
           " lies in the directory 'NOWHERE', which the Directory table does not have"}},
         {testpackages::layout_no_component.path,
-         L"layout.msi",
          {"refused: layout.msi: " + dataRow +
           " names the component 'Nothing', which the Component table does not have"}},
         {testpackages::layout_main_msi_folder.path,
-         L"layout.msi",
          {"refused: layout.msi: " + dataRow +
           " names 'Lodestar Layout\\Main.MSI\\data.txt', which cannot lie below the package's folder: a part of "
           "it is main.msi, where the launcher puts its copy of the package"}},
         {testpackages::layout_cycle.path,
-         L"layout.msi",
          {"refused: layout.msi: the Directory table's rows form a cycle at 'DATADIR'"}},
     };
     for (const auto& c : cases) {

@@ -48,17 +48,15 @@ TEST(PackerWin, TheSystemReadsTheLaunchersResourcesAndVersion) {
 
     std::vector<std::uint8_t> block = versionBlock(output);
     ASSERT_FALSE(block.empty()) << "no version information";
-    const std::vector<std::pair<tstring, tstring>> expected = {
-        {L"ProductName", L"Lodestar Sample"},
-        {L"ProductVersion", L"1.2.3"},
-        {L"FileVersion", L"1.2.3"},
-        {L"CompanyName", L"Lodestar Tests"},
-        {L"FileDescription", L"Lodestar Sample Setup"},
-        {L"OriginalFilename", L"Sample Setup \u6771.exe"},
-    };
-    for (const auto& [key, value] : expected) {
-        EXPECT_EQ(versionValue(block, key), value);
+    tstring shown;
+    for (const tstring key :
+         {L"ProductName", L"ProductVersion", L"FileVersion", L"CompanyName", L"FileDescription", L"OriginalFilename"}) {
+        shown += key + L": " + versionValue(block, key) + L"\n";
     }
+    EXPECT_EQ(shown,
+              L"ProductName: Lodestar Sample\nProductVersion: 1.2.3\nFileVersion: 1.2.3\n"
+              L"CompanyName: Lodestar Tests\nFileDescription: Lodestar Sample Setup\n"
+              L"OriginalFilename: Sample Setup \u6771.exe\n");
     VS_FIXEDFILEINFO fixed{};
     void* value = nullptr;
     UINT length = 0;

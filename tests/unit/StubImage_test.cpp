@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <functional>
 
 #include "ContentHash.h"
 #include "PackerTestSupport.h"
@@ -20,7 +21,7 @@ std::uint64_t alignUp(std::uint64_t value, std::uint64_t alignment) {
 }
 
 // The stub changed by `edit`, given where the stub's headers lie.
-using Edit = void (*)(std::string& image, const PeHeaders& at);
+using Edit = std::function<void(std::string& image, const PeHeaders& at)>;
 std::string edited(const std::string& stub, Edit edit) {
     std::string image = stub;
     edit(image, PeHeaders(stub));
@@ -43,9 +44,26 @@ void claimSections(std::string& image, const PeHeaders& at, std::uint64_t sectio
     setField(image, at.file + pe::kNumberOfSections, sections, 2);
 }
 
+// Sets the field of `size` bytes at `offset` from one of the places of the headers.
+Edit setting(std::size_t PeHeaders::*place, std::size_t offset, std::size_t size, std::uint64_t value) {
+    return [=](std::string& image, const PeHeaders& at) { setField(image, at.*place + offset, value, size); };
+}
+
+std::size_t directoryField(std::size_t index) {
+    return pe::kDataDirectories + index * pe::kDataDirectorySize;
+}
+
+void setNtOffset(std::string& image, std::int64_t offset) {
+    setField(image, pe::kNtHeadersOffsetField, static_cast<std::uint64_t>(offset), 4);
+}
+
 void setAlignments(std::string& image, const PeHeaders& at, std::uint32_t file, std::uint32_t section) {
     setField(image, at.optional + pe::kFileAlignment, file, 4);
     setField(image, at.optional + pe::kSectionAlignment, section, 4);
+}
+
+Edit aligned(std::uint32_t file, std::uint32_t section) {
+    return [=](std::string& image, const PeHeaders& at) { setAlignments(image, at, file, section); };
 }
 
 std::string refusalOf(const std::string& image) {
@@ -63,6 +81,11 @@ protected:
 }  // namespace
 
 TEST_F(StubImageTest, TakesOnlyAnX64ImageWithRoomForOneMoreSectionAtItsEnd) {
+    const std::string noRoom = "its headers have no room for one more section";
+    const std::string notX64 = "it is no x64 executable";
+    const std::string misaligned = "its file alignment differs from its section alignment";
+    const std::string resourcesOrSignature = "it has resources or a signature already";
+    const std::string dataAfter = "it has data after its last section";
     struct Case {
         const char* what;
         Edit edit;
@@ -75,74 +98,44 @@ TEST_F(StubImageTest, TakesOnlyAnX64ImageWithRoomForOneMoreSectionAtItsEnd) {
          [](std::string& image, const PeHeaders&) { image.resize(pe::kDosHeaderSize - 1); }, "it is no executable"},
         {"no MZ", [](std::string& image, const PeHeaders&) { image[0] = 'N'; }, "it is no executable"},
         {"NT headers past the end",
-         [](std::string& image, const PeHeaders&) { setField(image, pe::kNtHeadersOffsetField, image.size(), 4); },
+         [](std::string& image, const PeHeaders&) { setNtOffset(image, static_cast<std::int64_t>(image.size())); },
          "its headers are cut short"},
-        {"NT headers at a negative offset",
-         [](std::string& image, const PeHeaders&) { setField(image, pe::kNtHeadersOffsetField, 0xFFFFFFF8, 4); },
+        {"NT headers at a negative offset", [](std::string& image, const PeHeaders&) { setNtOffset(image, -8); },
          "its headers are cut short"},
         {"NT headers cut short",
          [](std::string& image, const PeHeaders& at) { image.resize(at.optional + pe::kOptionalHeaderSize - 1); },
          "its headers are cut short"},
-        {"an NE signature", [](std::string& image, const PeHeaders& at) { setField(image, at.nt, 0x454E, 4); },
-         "it is no x64 executable"},
-        {"a 32-bit machine",
-         [](std::string& image, const PeHeaders& at) { setField(image, at.file + pe::kMachine, 0x14C, 2); },
-         "it is no x64 executable"},
-        {"a PE32 optional header",
-         [](std::string& image, const PeHeaders& at) { setField(image, at.optional + pe::kMagic, 0x10B, 2); },
-         "it is no x64 executable"},
-        {"no security directory",
-         [](std::string& image, const PeHeaders& at) {
-             setField(image, at.optional + pe::kNumberOfRvaAndSizes, pe::kSecurityDirectory, 4);
-         },
-         "it is no x64 executable"},
+        {"an NE signature", setting(&PeHeaders::nt, 0, 4, 0x454E), notX64},
+        {"a 32-bit machine", setting(&PeHeaders::file, pe::kMachine, 2, 0x14C), notX64},
+        {"a PE32 optional header", setting(&PeHeaders::optional, pe::kMagic, 2, 0x10B), notX64},
+        {"no security directory", setting(&PeHeaders::optional, pe::kNumberOfRvaAndSizes, 4, pe::kSecurityDirectory),
+         notX64},
         {"the security directory the last one",
-         [](std::string& image, const PeHeaders& at) {
-             setField(image, at.optional + pe::kNumberOfRvaAndSizes, pe::kSecurityDirectory + 1, 4);
-         },
-         ""},
-        {"resources",
-         [](std::string& image, const PeHeaders& at) {
-             setField(image, at.directory(pe::kResourceDirectory), 0x1000, 4);
-         },
-         "it has resources or a signature already"},
-        {"a signature",
-         [](std::string& image, const PeHeaders& at) {
-             setField(image, at.directory(pe::kSecurityDirectory), 0x1000, 4);
-         },
-         "it has resources or a signature already"},
-        {"file alignment 512, section alignment 4096",
-         [](std::string& image, const PeHeaders& at) { setAlignments(image, at, 512, 4096); },
-         "its file alignment differs from its section alignment"},
-        {"both alignments 256", [](std::string& image, const PeHeaders& at) { setAlignments(image, at, 256, 256); },
-         "its file alignment differs from its section alignment"},
-        {"both alignments 0", [](std::string& image, const PeHeaders& at) { setAlignments(image, at, 0, 0); },
-         "its file alignment differs from its section alignment"},
-        {"both alignments 6144, no power of two",
-         [](std::string& image, const PeHeaders& at) { setAlignments(image, at, 6144, 6144); },
-         "its file alignment differs from its section alignment"},
-        {"both alignments 512", [](std::string& image, const PeHeaders& at) { setAlignments(image, at, 512, 512); },
-         ""},
+         setting(&PeHeaders::optional, pe::kNumberOfRvaAndSizes, 4, pe::kSecurityDirectory + 1), ""},
+        {"resources", setting(&PeHeaders::optional, directoryField(pe::kResourceDirectory), 4, 0x1000),
+         resourcesOrSignature},
+        {"a signature", setting(&PeHeaders::optional, directoryField(pe::kSecurityDirectory), 4, 0x1000),
+         resourcesOrSignature},
+        {"file alignment 512, section alignment 4096", aligned(512, 4096), misaligned},
+        {"both alignments 256", aligned(256, 256), misaligned},
+        {"both alignments 0", aligned(0, 0), misaligned},
+        {"both alignments 6144, no power of two", aligned(6144, 6144), misaligned},
+        {"both alignments 512", aligned(512, 512), ""},
         {"a section table that fills the headers",
-         [](std::string& image, const PeHeaders& at) { claimSections(image, at, sectionSlots(image, at)); },
-         "its headers have no room for one more section"},
+         [](std::string& image, const PeHeaders& at) { claimSections(image, at, sectionSlots(image, at)); }, noRoom},
         {"a section table with one slot free",
          [](std::string& image, const PeHeaders& at) { claimSections(image, at, sectionSlots(image, at) - 1); }, ""},
         {"headers longer than the file",
          [](std::string& image, const PeHeaders& at) {
              setField(image, at.optional + pe::kSizeOfHeaders, image.size() + 1, 4);
          },
-         "its headers have no room for one more section"},
+         noRoom},
         {"a byte after the last section", [](std::string& image, const PeHeaders&) { image.push_back('\0'); },
-         "it has data after its last section"},
-        {"a symbol table",
-         [](std::string& image, const PeHeaders& at) {
-             setField(image, at.file + pe::kPointerToSymbolTable, 0x1000, 4);
-         },
-         "it has data after its last section"},
+         dataAfter},
+        {"a symbol table", setting(&PeHeaders::file, pe::kPointerToSymbolTable, 4, 0x1000), dataAfter},
         // Cut inside its last section, which is refused by the same check, under the same words.
         {"the last section's last byte missing", [](std::string& image, const PeHeaders&) { image.pop_back(); },
-         "it has data after its last section"},
+         dataAfter},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(refusalOf(edited(stub_, c.edit)),
