@@ -39,6 +39,18 @@ open_files_in() {  # PID DIRECTORY
   done
 }
 
+# check_writing PID WHO KIND NAME: the packer PID, stopped (held where it is while it is looked
+# at), writes a KIND file whose name matches NAME in the output's folder, and has written part
+# of the launcher. Leaves what it saw in `open` and `size`.
+check_writing() {
+  kill -STOP "$1"
+  open=$(open_files_in "$1" "$out")
+  size=${open%% *}
+  check "$2: it writes a $3 file in the output's folder [$open]" matches "$open" "^[0-9]+ $out/$4$"
+  check "$2: the kill lands while it writes (${size:-?} of more than $launcher_size bytes written)" \
+    test "${size:-0}" -gt 0 -a "${size:-0}" -lt "$launcher_size"
+}
+
 # ---------------------------------------------------------------------------------------------
 # Natively: an unnamed file
 
@@ -51,13 +63,7 @@ if python3 -c 'import os, sys; os.close(os.open(sys.argv[1], os.O_TMPFILE | os.O
   "$native" "$input/cabinet.msi" -o "$out/setup.exe" >"$scratch/stdout" 2>"$scratch/stderr" &
   pid=$!
   if wait_for_progress "$pid"; then
-    kill -STOP "$pid"  # held where it is while it is looked at
-    open=$(open_files_in "$pid" "$out")
-    size=${open%% *}
-    check "native: it writes an unnamed file in the output's folder [$open]" \
-      matches "$open" "^[0-9]+ $out/#[0-9]+ \(deleted\)$"
-    check "native: the kill lands while it writes (${size:-?} of more than $launcher_size bytes written)" \
-      test "${size:-0}" -gt 0 -a "${size:-0}" -lt "$launcher_size"
+    check_writing "$pid" native unnamed "#[0-9]+ \(deleted\)"
     check "native: the folder shows nothing while it writes" empty_dir "$out"
     kill -KILL "$pid"
     echo "note: native: killed after [$progress], $size bytes written"
@@ -98,13 +104,7 @@ while [[ -z $pid ]] && kill -0 "$wrapper" 2>/dev/null; do
   [[ -z $pid ]] && sleep 0.05
 done
 if [[ -n $pid ]] && wait_for_progress "$pid"; then
-  kill -STOP "$pid"
-  open=$(open_files_in "$pid" "$out")
-  size=${open%% *}
-  check "Windows: it writes a named file in the output's folder [$open]" \
-    matches "$open" "^[0-9]+ $out/lodestar-pack-[0-9]+\.partial$"
-  check "Windows: the kill lands while it writes (${size:-?} of more than $launcher_size bytes written)" \
-    test "${size:-0}" -gt 0 -a "${size:-0}" -lt "$launcher_size"
+  check_writing "$pid" Windows named "lodestar-pack-[0-9]+\.partial"
   kill -KILL "$pid"
   while kill -0 "$pid" 2>/dev/null; do sleep 0.05; done
   # Wine's server deletes the file when it has closed the dead process's handles, which it does
