@@ -5,7 +5,6 @@
 #include <deque>
 #include <functional>
 
-#include "InputFile.h"
 #include "PackerTestSupport.h"
 
 namespace roundtrip {

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "ByteSink.h"
+#include "InputFile.h"
+#include "LauncherImage.h"
 #include "PackerTestFiles.h"
 #include "PeFormat.h"
 #include "ResourceSection.h"
@@ -85,6 +87,23 @@ inline std::string checksummedImage() {
     std::string image = builtStub();
     setField(image, PeHeaders(image).optional + pe::kCheckSum, 0, 4);
     return image.append(1024 * 1024 + 1, '\xFF');
+}
+
+// What LauncherImage finds in the launcher at `path`: the resource's bytes, "(none)", or the
+// message it refuses with.
+inline std::string resourceOf(const tstring& path, const ResourceId& type, const ResourceId& name) {
+    try {
+        InputFile file(path);
+        LauncherImage image(file);
+        const std::optional<ResourceLocation> location = image.find(type, name);
+        if (!location) {
+            return "(none)";
+        }
+        const std::vector<std::uint8_t> bytes = image.read(*location);
+        return std::string(bytes.begin(), bytes.end());
+    } catch (const LdErrorBase& e) {
+        return e.rawMessage();
+    }
 }
 
 // A file of `size` bytes that takes no space: laid out, never read whole.

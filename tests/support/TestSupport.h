@@ -190,8 +190,12 @@ public:
     ScratchDirectory(const ScratchDirectory&) = delete;
     ScratchDirectory& operator=(const ScratchDirectory&) = delete;
 
-    tstring path() const { return fromFsPath(path_); }
-    tstring operator/(const tstring& relative) const { return fromFsPath(path_ / fsPath(relative)); }
+    tstring path() const {
+        return fromFsPath(path_);
+    }
+    tstring operator/(const tstring& relative) const {
+        return fromFsPath(path_ / fsPath(relative));
+    }
 
 private:
     std::filesystem::path path_;

@@ -10,7 +10,6 @@
 #include <functional>
 
 #include "ContentHash.h"
-#include "LauncherImage.h"
 #include "LauncherRoundTrip.h"
 
 namespace {
@@ -27,22 +26,6 @@ std::uint64_t endOfLastSection(const std::string& image) {
     const PeHeaders headers(image);
     const std::size_t last = headers.section(headers.sectionCount - 1);
     return fieldAt(image, last + pe::kPointerToRawData, 4) + fieldAt(image, last + pe::kSizeOfRawData, 4);
-}
-
-// What LauncherImage finds for the resource: its bytes, "(none)", or the message it refuses with.
-std::string foundBytes(const tstring& path, const ResourceId& type, const ResourceId& name) {
-    try {
-        InputFile file(path);
-        LauncherImage image(file);
-        const std::optional<ResourceLocation> location = image.find(type, name);
-        if (!location) {
-            return "(none)";
-        }
-        const std::vector<std::uint8_t> bytes = image.read(*location);
-        return std::string(bytes.begin(), bytes.end());
-    } catch (const LdErrorBase& e) {
-        return e.rawMessage();
-    }
 }
 
 std::string refusalOf(const tstring& path) {
@@ -145,7 +128,7 @@ TEST(LauncherImage, FindsEveryResourceOfAWrittenLauncherWhereItsLayoutPutsIt) {
         const tstring path = scratch / L"launcher.exe";
         roundtrip::writeLauncher(set, path);
         for (const roundtrip::Lookup& lookup : roundtrip::lookupsOf(set)) {
-            EXPECT_EQ(foundBytes(path, roundtrip::idOf(lookup.type), roundtrip::idOf(lookup.name)), lookup.found)
+            EXPECT_EQ(resourceOf(path, roundtrip::idOf(lookup.type), roundtrip::idOf(lookup.name)), lookup.found)
                 << set.what << ": " << utf8(lookup.type + L"/" + lookup.name);
         }
         // Data kept in memory on 8 bytes, files each on a page of their own (the file and the
@@ -259,7 +242,7 @@ TEST(LauncherImage, RefusesAResourceDirectoryThatPointsOutsideItself) {
     for (const auto& [image, message] : cases) {
         const tstring path = scratch / L"launcher.exe";
         writeFile(path, image);
-        EXPECT_EQ(foundBytes(path, ResourceId::number(kRcData), ResourceId::text(L"msi")), utf8(path) + message);
+        EXPECT_EQ(resourceOf(path, ResourceId::number(kRcData), ResourceId::text(L"msi")), utf8(path) + message);
     }
 }
 

@@ -6,7 +6,6 @@
 
 #include "LauncherFacts.h"
 #include "LodestarTestPackages.h"
-#include "LauncherImage.h"
 #include "PackerTestSupport.h"
 #include "Version.h"
 
@@ -14,22 +13,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The resource's bytes as LauncherImage reads them; "(none)" when it is missing.
-std::string resourceOf(const tstring& path, std::uint16_t type, const ResourceId& name) {
-    InputFile file(path);
-    LauncherImage image(file);
-    const std::optional<ResourceLocation> location = image.find(ResourceId::number(type), name);
-    if (!location) {
-        return "(none)";
-    }
-    const std::vector<std::uint8_t> bytes = image.read(*location);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-constexpr std::uint16_t kRcData = 10;
-constexpr std::uint16_t kIcon = 3;
-constexpr std::uint16_t kGroupIcon = 14;
-constexpr std::uint16_t kManifest = 24;
+const ResourceId kRcData = ResourceId::number(10);
+const ResourceId kIcon = ResourceId::number(3);
+const ResourceId kGroupIcon = ResourceId::number(14);
+const ResourceId kManifest = ResourceId::number(24);
 
 // How pack() refused: its exit code and raw message, or kPacked when it did not refuse.
 struct Refusal {
