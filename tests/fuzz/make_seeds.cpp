@@ -123,5 +123,8 @@ int main(int argc, char** argv) {
     for (const char* sample : {"Example.mst", "Example.msp"}) {
         writeSeed(dir / "file_kind", sample, readWhole(samples / "msi-samples" / sample));
     }
+    for (const char* sample : {"Example.mst", "Example.jpn.mst", "Example.msp"}) {
+        writeSeed(dir / "compound_file", sample, readWhole(samples / "msi-samples" / sample));
+    }
     return 0;
 }
