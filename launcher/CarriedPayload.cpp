@@ -15,14 +15,6 @@ namespace {
 
 constexpr const wchar_t* kIndexItself = L"its index";
 
-void removeFileQuietly(const tstring& path) noexcept {
-    FileUtils::deleteFile(path, std::nothrow);
-}
-
-void removeEmptyDirectoryQuietly(const tstring& directory) noexcept {
-    FileUtils::deleteDirectory(directory, std::nothrow);
-}
-
 LPCWSTR carriedType() {
     return MAKEINTRESOURCEW(resources::kCarriedType);
 }
@@ -159,7 +151,7 @@ void CarriedPayload::extractTo(const tstring& directory, const tstring& packageF
 
     // What this run makes goes again if it cannot finish: its files, then its directories,
     // deepest first, once they are no longer held.
-    MadeByThisRun made(removeFileQuietly, removeEmptyDirectoryQuietly);
+    MadeByThisRun made;
     {
         // Recorded level by level, so a failure half-way still removes the levels made.
         tstring_array madeLevels;

@@ -5,7 +5,6 @@
 #include <optional>
 #include <vector>
 
-#include "ContentHash.h"
 #include "ErrorHandling.h"
 #include "FileKind.h"
 #include "HostPaths.h"
@@ -262,7 +261,7 @@ FilesBeside openFilesBeside(const PackageDatabase& database, const tstring& pack
 // and so does the output itself.
 std::uint64_t writeLauncher(const LauncherPlan& plan, const PackageDescription& description, const tstring& outputPath,
                             bool replace, const PackProgress& progress) {
-    MadeByThisRun made(host::removeFile, host::removeEmptyDirectory);
+    MadeByThisRun made;
     std::uint64_t size = 0;
     const auto write = [&] {
         tstring_array madeDirectories;

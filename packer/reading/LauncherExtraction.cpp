@@ -145,7 +145,7 @@ ExtractionResult extractLauncher(const tstring& launcherPath, const tstring& dir
 
     ExtractionResult result;
     result.directory = directory;
-    MadeByThisRun made(host::removeFile, host::removeEmptyDirectory);
+    MadeByThisRun made;
     const auto writeAll = [&] {
         TargetFolders folders(directory, made);
         std::vector<std::unique_ptr<OutputFile>> staged;

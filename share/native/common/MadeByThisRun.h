@@ -3,23 +3,23 @@
 // time it goes. Whoever creates something records it the moment it exists; a step that fails
 // half-way leaves nothing behind the user did not have before.
 //
-//     MadeByThisRun made(removeFile, removeEmptyDirectory);
+//     MadeByThisRun made;
 //     made.addDirectories(createdLevels);
 //     ...                       // anything here that throws removes them
 //     made.keep();              // finished: everything stays
 //
-// Portable: the platform's removal is given, as functions that never throw and leave what they
-// cannot remove (a file somebody else holds open, a directory somebody filled meanwhile).
+// What cannot be removed (a file somebody else holds open, a directory somebody filled meanwhile)
+// stays; what is gone already counts as removed.
 #pragma once
 
+#include <new>
+
+#include "FileUtils.h"
 #include "tstrings.h"
 
 class MadeByThisRun {
 public:
-    using Remove = void (*)(const tstring& path) noexcept;
-
-    MadeByThisRun(Remove removeFile, Remove removeEmptyDirectory)
-        : removeFile_(removeFile), removeEmptyDirectory_(removeEmptyDirectory) {}
+    MadeByThisRun() = default;
     ~MadeByThisRun() { undo(); }
     MadeByThisRun(const MadeByThisRun&) = delete;
     MadeByThisRun& operator=(const MadeByThisRun&) = delete;
@@ -37,15 +37,13 @@ public:
 private:
     void undo() noexcept {
         for (const tstring& file : files_) {
-            removeFile_(file);
+            FileUtils::deleteFile(file, std::nothrow);
         }
         for (auto directory = directories_.rbegin(); directory != directories_.rend(); ++directory) {
-            removeEmptyDirectory_(*directory);
+            FileUtils::deleteDirectory(*directory, std::nothrow);
         }
     }
 
-    Remove removeFile_;
-    Remove removeEmptyDirectory_;
     tstring_array files_;
     tstring_array directories_;
 };
