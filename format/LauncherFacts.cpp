@@ -27,6 +27,18 @@ void LauncherFacts::set(const tstring& name, const tstring& value) {
     }
 }
 
+void LauncherFacts::erase(const tstring& name) {
+    const auto found = byName_.find(name);
+    if (found == byName_.end()) {
+        return;
+    }
+    facts_.erase(facts_.begin() + static_cast<std::ptrdiff_t>(found->second));
+    byName_.clear();
+    for (std::size_t i = 0; i < facts_.size(); ++i) {
+        byName_.emplace(facts_[i].name, i);
+    }
+}
+
 std::optional<tstring> LauncherFacts::get(const tstring& name) const {
     const auto found = byName_.find(name);
     if (found == byName_.end()) {

@@ -33,6 +33,7 @@ inline constexpr const wchar_t* kUpgradeCode = L"UpgradeCode";
 inline constexpr const wchar_t* kProductName = L"ProductName";
 inline constexpr const wchar_t* kProductVersion = L"ProductVersion";
 inline constexpr const wchar_t* kManufacturer = L"Manufacturer";
+inline constexpr const wchar_t* kProductLanguage = L"ProductLanguage";
 inline constexpr const wchar_t* kAllUsers = L"ALLUSERS";
 inline constexpr const wchar_t* kInstallPerUser = L"MSIINSTALLPERUSER";
 inline constexpr const wchar_t* kPackerVersion = L"PackerVersion";
@@ -48,6 +49,8 @@ class LauncherFacts {
 public:
     // Records `value` under `name`, replacing an earlier value of that name.
     void set(const tstring& name, const tstring& value);
+    // Forgets `name`, as if it had never been recorded.
+    void erase(const tstring& name);
     // The value of `name`; none when it was not recorded.
     std::optional<tstring> get(const tstring& name) const;
     bool has(const tstring& name) const { return byName_.count(name) != 0; }

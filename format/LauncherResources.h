@@ -15,6 +15,7 @@
 #define LODESTAR_PRODUCT_CODE_RESOURCE PRODUCT_CODE
 #define LODESTAR_INDEX_RESOURCE PAYLOAD_INDEX
 #define LODESTAR_FACTS_RESOURCE PACKAGE_FACTS
+#define LODESTAR_CUSTOMIZATION_RESOURCE CUSTOMIZATION
 
 #ifndef RC_INVOKED
 
@@ -53,6 +54,12 @@ inline constexpr const wchar_t* kIndexStoredName = LODESTAR_RESOURCE_TEXT(LODEST
 // it was packed: LauncherFacts.h has the format. Only lodestar-pack reads it; launchers
 // packed before it existed lack it.
 inline constexpr const wchar_t* kFactsStoredName = LODESTAR_RESOURCE_TEXT(LODESTAR_FACTS_RESOURCE);
+
+// How the launcher installs the package as it was customized when packing (Customization.h): the
+// carried transforms, patches and preset properties, and the identity the product installs with
+// per language. Only a customized launcher carries it.
+inline constexpr const wchar_t* kCustomizationLookupName = L"customization";
+inline constexpr const wchar_t* kCustomizationStoredName = LODESTAR_RESOURCE_TEXT(LODESTAR_CUSTOMIZATION_RESOURCE);
 
 // The files carried beside the package (external cabinets, uncompressed source files): entry n of
 // the index (n >= 1; entry 0 is the package) is the RCDATA resource numbered

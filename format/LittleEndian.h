@@ -79,6 +79,7 @@ class LittleEndianReader {
 public:
     LittleEndianReader(const std::uint8_t* data, std::size_t size, const char* cutShort)
         : data_(data), size_(size), cutShort_(cutShort) {}
+    std::uint8_t get8() { return static_cast<std::uint8_t>(get<1>()); }
     std::uint16_t get16() { return static_cast<std::uint16_t>(get<2>()); }
     std::uint32_t get32() { return static_cast<std::uint32_t>(get<4>()); }
     std::uint64_t get64() { return get<8>(); }
@@ -94,6 +95,14 @@ public:
         return tstrings::fromUtf16(text);
     }
     bool atEnd() const { return position_ == size_; }
+    std::size_t position() const { return position_; }
+    // Past `count` bytes the reader does not know the meaning of.
+    void skip(std::uint64_t count) {
+        if (count > size_ - position_) {
+            LD_THROW(Error(cutShort_));
+        }
+        position_ += static_cast<std::size_t>(count);
+    }
 
 private:
     template <std::size_t Bytes>

@@ -68,6 +68,10 @@ LauncherPlan::LauncherPlan(const StubImage& stub, const LauncherParts& parts, co
     resources_.add(carriedType, ResourceId::text(contract::kProductCodeStoredName), bytesOf(description.productCode));
     resources_.add(carriedType, ResourceId::text(contract::kFactsStoredName),
                    facts::serializeFacts(description.recorded));
+    if (!description.customization.empty()) {
+        resources_.add(carriedType, ResourceId::text(contract::kCustomizationStoredName),
+                       customization::serializeCustomization(description.customization));
+    }
     resources_.addFile(carriedType, ResourceId::text(contract::kPackageStoredName), carried.package);
     for (std::size_t i = 0; i < carried.beside.size(); ++i) {
         resources_.addFile(carriedType, ResourceId::number(contract::carriedFileId(i + 1)), carried.beside[i]);

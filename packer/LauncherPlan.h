@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "Customization.h"
 #include "IconFile.h"
 #include "InputFile.h"
 #include "LauncherFacts.h"
@@ -24,6 +25,7 @@
 struct PackageDescription {
     tstring productCode;  // braced, upper case
     facts::LauncherFacts recorded;
+    customization::Customization customization;  // empty: installed as the package is
 
     // A recorded text, empty when the package does not have it: for the version block, which
     // leaves empty strings out.

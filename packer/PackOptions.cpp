@@ -1,5 +1,7 @@
 #include "PackOptions.h"
 
+#include <algorithm>
+
 #include "ErrorHandling.h"
 
 namespace {
@@ -16,6 +18,32 @@ tstring theOnlyFile(const tstring_array& files, const char* what) {
     return files.front();
 }
 
+// NAME=VALUE, as --property takes it.
+customization::Property presetProperty(const tstring& given) {
+    const std::size_t equals = given.find(L'=');
+    if (equals == tstring::npos) {
+        refuse(tstrings::MessageBuilder() << "--property " << tstrings::printable(given) << " is not NAME=VALUE");
+    }
+    customization::Property property{given.substr(0, equals), given.substr(equals + 1)};
+    if (const tstring problem = presetPropertyProblem(property.name); !problem.empty()) {
+        refuse(tstrings::MessageBuilder() << "--property " << tstrings::printable(property.name) << ": " << problem);
+    }
+    if (property.value.find(L'\0') != tstring::npos) {
+        refuse(tstrings::MessageBuilder() << "--property " << property.name << ": a value cannot hold NUL");
+    }
+    return property;
+}
+
+void addPresetProperty(std::vector<customization::Property>& properties, const tstring& given) {
+    customization::Property property = presetProperty(given);
+    for (const customization::Property& earlier : properties) {
+        if (earlier.name == property.name) {
+            refuse(tstrings::MessageBuilder() << "--property " << property.name << " is given twice");
+        }
+    }
+    properties.push_back(std::move(property));
+}
+
 // Options that belong to another command than `mode`'s.
 void refuseStrayOptions(const PackOptions& options, const char* command) {
     const auto stray = [&](bool given, const char* option) {
@@ -26,6 +54,10 @@ void refuseStrayOptions(const PackOptions& options, const char* command) {
     stray(options.mode != PackMode::Pack && !options.icon.empty(), "--icon");
     stray(options.mode != PackMode::Pack && options.productCode.has_value(), "--product-code");
     stray(options.mode != PackMode::Pack && options.followLinks, "--follow-links");
+    stray(options.mode != PackMode::Pack && !options.transforms.empty(), "--transform");
+    stray(options.mode != PackMode::Pack && !options.languageTransforms.empty(), "--language-transform");
+    stray(options.mode != PackMode::Pack && !options.patches.empty(), "--patch");
+    stray(options.mode != PackMode::Pack && !options.properties.empty(), "--property");
     stray(options.mode != PackMode::Info && options.json, "--json");
     stray(options.mode == PackMode::Info && !options.output.empty(), "-o");
     stray(options.mode == PackMode::Info && options.force, "--force");
@@ -57,6 +89,14 @@ PackOptions parsePackOptions(const tstring_array& args) {
             options.icon = value();
         } else if (arg == L"--product-code") {
             options.productCode = value();
+        } else if (arg == L"--transform") {
+            options.transforms.push_back(value());
+        } else if (arg == L"--language-transform") {
+            options.languageTransforms.push_back(value());
+        } else if (arg == L"--patch") {
+            options.patches.push_back(value());
+        } else if (arg == L"--property") {
+            addPresetProperty(options.properties, value());
         } else if (arg == L"--info") {
             info = true;
         } else if (arg == L"--extract") {
@@ -103,6 +143,29 @@ PackOptions parsePackOptions(const tstring_array& args) {
             break;
     }
     return options;
+}
+
+tstring presetPropertyProblem(const tstring& name) {
+    if (name.empty()) {
+        return L"a property needs a name";
+    }
+    const auto publicCharacter = [](wchar_t c) {
+        return (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'_' || c == L'.';
+    };
+    if (!std::all_of(name.begin(), name.end(), publicCharacter) || (name.front() >= L'0' && name.front() <= L'9')) {
+        return L"only a public property can be preset: upper-case letters, digits, '_' and '.', not starting with a digit";
+    }
+    for (const wchar_t* own : {L"TRANSFORMS", L"TRANSFORMSSECURE", L"PATCH"}) {
+        if (name == own) {
+            return tstring(L"the launcher sets it from the carried ") + (name == L"PATCH" ? L"patches (--patch)" : L"transforms (--transform, --language-transform)");
+        }
+    }
+    for (const wchar_t* own : {L"REINSTALL", L"REINSTALLMODE"}) {
+        if (name == own) {
+            return L"the launcher's repair sets it";
+        }
+    }
+    return tstring();
 }
 
 tstring packUsage() {

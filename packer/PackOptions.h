@@ -2,6 +2,9 @@
 #pragma once
 
 #include <optional>
+#include <vector>
+
+#include "Customization.h"
 
 #include "PackFailure.h"
 #include "tstrings.h"
@@ -20,6 +23,11 @@ struct PackOptions {
     bool json = false;                   // Info: JSON instead of text
     bool force = false;
     bool followLinks = false;  // Pack: follow links below the package's folder
+    // Pack: how the launcher installs the package, as administrators customize it.
+    tstring_array transforms;          // applied in this order, whatever the language
+    tstring_array languageTransforms;  // one per user-interface language, chosen when the launcher runs
+    tstring_array patches;
+    std::vector<customization::Property> properties;  // checked: public names, none the launcher sets itself
     bool help = false;
     bool version = false;
 };
@@ -33,5 +41,9 @@ public:
 // Options may come in any order, before or after the package or launcher; "--" ends them. With
 // --help or --version nothing else is required.
 PackOptions parsePackOptions(const tstring_array& args);
+
+// Why `name` cannot be preset with --property: not a public property's name, or one lodestar-pack
+// or the launcher sets itself; empty when it can be.
+tstring presetPropertyProblem(const tstring& name);
 
 tstring packUsage();

@@ -16,6 +16,7 @@
 #include "LauncherResources.h"
 #include "MadeByThisRun.h"
 #include "OutputFile.h"
+#include "PackageCustomization.h"
 #include "PackageDatabase.h"
 #include "PackageLayout.h"
 #include "PayloadIndex.h"
@@ -118,7 +119,7 @@ PackageDescription describePackage(const PackageDatabase& database, const tstrin
     package.productCode = *parsed;
     package.recorded.set(facts::kProductCode, package.productCode);
     for (const wchar_t* name : {facts::kUpgradeCode, facts::kProductName, facts::kProductVersion, facts::kManufacturer,
-                                facts::kAllUsers, facts::kInstallPerUser}) {
+                                facts::kProductLanguage, facts::kAllUsers, facts::kInstallPerUser}) {
         if (const std::optional<tstring> value = optionalProperty(name)) {
             package.recorded.set(name, *value);
         }
@@ -193,6 +194,12 @@ void verifyLauncher(const OutputFile& output, const PackageDescription& descript
     }
     if (!contents.recordedFacts() || !sameFacts(*contents.recordedFacts(), description.recorded)) {
         LD_THROW("its package_facts resource is not the facts written");
+    }
+    const std::optional<customization::Customization>& customized = contents.customization();
+    if (customized.has_value() == description.customization.empty() ||
+        (customized && customization::serializeCustomization(*customized) !=
+                           customization::serializeCustomization(description.customization))) {
+        LD_THROW("its customization resource is not the one written");
     }
     const std::vector<CarriedItem>& items = contents.items();
     if (!contents.indexed() || items.size() != index.entries.size()) {
@@ -296,7 +303,7 @@ PackResult pack(const PackOptions& options, const LauncherParts& parts, const Pa
     refuseAllButPackages(package);
     const std::unique_ptr<PackageDatabase> database = openDatabase(package);
     refuseMergeModule(*database, packagePath);
-    const PackageDescription description = describePackage(*database, packagePath);
+    PackageDescription description = describePackage(*database, packagePath);
     if (options.productCode) {
         confirmProductCode(description, *options.productCode, packagePath);
     }
@@ -321,6 +328,19 @@ PackResult pack(const PackOptions& options, const LauncherParts& parts, const Pa
 
     const tstring packageName = host::fileNameOf(packagePath);
     FilesBeside beside = openFilesBeside(*database, packagePath, packageName, options.followLinks);
+    CarriedCustomization customized = customizePackage(options, package, description, beside.files);
+    description.customization = std::move(customized.record);
+    result.productCode = description.productCode;
+    if (beside.files.size() + customized.files.size() > contract::kMostCarriedFiles) {
+        LD_THROW_PACK_FAILURE(kInputError, packagePath << " names " << beside.files.size()
+                                                       << " files beside it, and " << customized.files.size()
+                                                       << " more are to be carried; a launcher carries at most "
+                                                       << contract::kMostCarriedFiles);
+    }
+    beside.files.insert(beside.files.end(), customized.files.begin(), customized.files.end());
+    for (InputFile& file : customized.opened) {
+        beside.opened.push_back(std::move(file));
+    }
     for (const InputFile& file : beside.opened) {
         result.besideCount += 1;
         result.besideSize += file.size();

@@ -21,23 +21,6 @@ const std::uint8_t* at(const std::vector<std::uint8_t>& stream, std::uint64_t of
     return stream.data() + offset;
 }
 
-// "Intel;1033" (or "x64;1033,1041": the first language counts).
-std::pair<tstring, std::uint16_t> platformAndLanguage(const tstring& text) {
-    const std::size_t separator = text.find(L';');
-    if (separator == tstring::npos) {
-        LD_THROW(SummaryError("a platform and language is not written as Platform;Language"));
-    }
-    const tstring languages = text.substr(separator + 1);
-    const tstring first = languages.substr(0, languages.find(L','));
-    unsigned long language = 0;
-    if (first.empty() || first.size() > 5 || !std::all_of(first.begin(), first.end(), [](wchar_t c) {
-            return c >= L'0' && c <= L'9';
-        }) || (language = std::stoul(first)) > 0xFFFF) {
-        LD_THROW(SummaryError("a language is not a number from 0 to 65535"));
-    }
-    return {text.substr(0, separator), static_cast<std::uint16_t>(language)};
-}
-
 // "{GUID}version": the braced GUID and what follows it.
 std::pair<tstring, tstring> codeAndVersion(const tstring& text) {
     if (text.size() < 38 || text.front() != L'{' || text[37] != L'}') {
@@ -134,6 +117,22 @@ std::optional<SummaryInformation> readSummaryInformation(const CompoundFile& fil
         return std::nullopt;
     }
     return parseSummaryInformation(*stream);
+}
+
+std::pair<tstring, std::uint16_t> platformAndLanguage(const tstring& text) {
+    const std::size_t separator = text.find(L';');
+    if (separator == tstring::npos) {
+        LD_THROW(SummaryError("a platform and language is not written as Platform;Language"));
+    }
+    const tstring languages = text.substr(separator + 1);
+    const tstring first = languages.substr(0, languages.find(L','));
+    unsigned long language = 0;
+    if (first.empty() || first.size() > 5 || !std::all_of(first.begin(), first.end(), [](wchar_t c) {
+            return c >= L'0' && c <= L'9';
+        }) || (language = std::stoul(first)) > 0xFFFF) {
+        LD_THROW(SummaryError("a language is not a number from 0 to 65535"));
+    }
+    return {text.substr(0, separator), static_cast<std::uint16_t>(language)};
 }
 
 TransformSummary transformSummary(const SummaryInformation& info) {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "CompoundFile.h"
@@ -43,6 +44,10 @@ SummaryInformation parseSummaryInformation(const std::vector<std::uint8_t>& stre
 
 // The summary information of a compound file; none when it has none.
 std::optional<SummaryInformation> readSummaryInformation(const CompoundFile& file);
+
+// "Intel;1033" as a platform and a language ("x64;1033,1041": the first language counts). Throws
+// SummaryError for text of another form.
+std::pair<tstring, std::uint16_t> platformAndLanguage(const tstring& text);
 
 // A transform's summary as Windows Installer reads it before applying it.
 struct TransformSummary {

@@ -51,6 +51,7 @@ LauncherContents::LauncherContents(ByteSource& file) : file_(file), image_(file)
     readProductCode();
     readItems(package);
     readFacts();
+    readCustomization();
     signed_ = image_.carriesSignature();
 }
 
@@ -166,6 +167,42 @@ void LauncherContents::readFacts() {
     if (recordedCode && *recordedCode != productCode_) {
         refuseDamaged(tstrings::MessageBuilder()
                       << "its facts give the ProductCode " << *recordedCode << ", it carries " << productCode_);
+    }
+}
+
+// Every transform and patch it applies is a file it carries, and it installs the product it removes.
+void LauncherContents::readCustomization() {
+    const auto bytes = optionalResource(carriedType(), ResourceId::text(contract::kCustomizationStoredName));
+    if (!bytes) {
+        return;
+    }
+    try {
+        customization_ = customization::parseCustomization(bytes->data(), bytes->size());
+    } catch (const LdError<customization::CustomizationError>& e) {
+        refuseDamaged(tstrings::MessageBuilder() << std::string(e.rawMessage()));
+    }
+    const auto carried = [&](const tstring& name) {
+        return std::any_of(items_.begin() + 1, items_.end(), [&](const CarriedItem& item) { return item.name == name; });
+    };
+    tstring_array applied;
+    for (const customization::Transform& transform : customization_->transforms) {
+        applied.push_back(transform.name);
+    }
+    for (const customization::Patch& patch : customization_->patches) {
+        applied.push_back(patch.name);
+    }
+    for (const tstring& name : applied) {
+        if (!carried(name)) {
+            refuseDamaged(tstrings::MessageBuilder() << "it applies " << tstrings::printable(name)
+                                                     << ", which it does not carry");
+        }
+    }
+    const customization::InstalledIdentity* base = customization_->identityFor(customization::kBaseLanguage);
+    const std::optional<tstring> baseCode = base != nullptr ? base->properties.get(facts::kProductCode) : std::nullopt;
+    if (baseCode && *baseCode != productCode_) {
+        refuseDamaged(tstrings::MessageBuilder()
+                      << "its customizations install the ProductCode " << tstrings::printable(*baseCode)
+                      << ", it carries " << productCode_);
     }
 }
 

@@ -11,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "Customization.h"
 #include "LauncherFacts.h"
 #include "LauncherImage.h"
 #include "PackFailure.h"
@@ -49,6 +50,8 @@ public:
     const tstring& productCode() const { return productCode_; }
     // What was recorded when it was packed; none for a launcher packed before facts were.
     const std::optional<facts::LauncherFacts>& recordedFacts() const { return recorded_; }
+    // How it installs its package as customized when packing; none for a launcher without.
+    const std::optional<customization::Customization>& customization() const { return customization_; }
     // The strings of its version block (CompanyName, ProductName, ...): what a launcher without
     // recorded facts still says of its package.
     const VersionStrings& versionStrings() const { return versionStrings_; }
@@ -74,6 +77,7 @@ private:
     void readProductCode();
     void readItems(const ResourceLocation& package);
     void readFacts();
+    void readCustomization();
     // No two carried items may share bytes: what --extract writes never exceeds the launcher.
     void refuseSharedBytes() const;
     void checkAgainstIndex(const CarriedItem& item, std::uint64_t hash) const;
@@ -87,6 +91,7 @@ private:
     LauncherImage image_;
     tstring productCode_;
     std::optional<facts::LauncherFacts> recorded_;
+    std::optional<customization::Customization> customization_;
     VersionStrings versionStrings_;
     bool indexed_ = false;
     std::vector<CarriedItem> items_;

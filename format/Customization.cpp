@@ -1,0 +1,246 @@
+#include "Customization.h"
+
+#include "ErrorHandling.h"
+#include "LittleEndian.h"
+#include "SealedRecord.h"
+
+namespace customization {
+namespace {
+
+constexpr SealedRecordFormat kFormat = {
+    0x5A43504C,  // "LPCZ"
+    kCustomizationVersion,
+    "the launcher's customizations are cut short",
+    "the launcher's customizations do not match their own hash",
+    "the launcher's customizations do not start with their signature",
+    "the launcher's customizations have format version",
+};
+
+enum Kind : std::uint16_t { kTransform = 1, kPatch = 2, kProperty = 3, kIdentity = 4 };
+
+class EntryWriter {
+public:
+    EntryWriter(std::vector<std::uint8_t>& bytes, Kind kind) : bytes_(bytes) {
+        LittleEndianWriter(bytes_).put16(kind).put32(0);
+        start_ = bytes_.size();
+    }
+    ~EntryWriter() = default;
+
+    EntryWriter& put16(std::uint16_t value) {
+        LittleEndianWriter(bytes_).put16(value);
+        return *this;
+    }
+    EntryWriter& shortText(const tstring& text) { return text16(text, 0xFFFF); }
+    EntryWriter& longText(const tstring& text) { return text16(text, 0xFFFFFFFFull); }
+    void finish() {
+        const std::size_t length = bytes_.size() - start_;
+        if (length > 0xFFFFFFFFull) {
+            LD_THROW("a customization is too long to be recorded");
+        }
+        LittleEndianWriter(bytes_, start_ - 4).put32(static_cast<std::uint32_t>(length));
+    }
+
+private:
+    EntryWriter& text16(const tstring& text, std::uint64_t most) {
+        const std::u16string units = tstrings::toUtf16(text);
+        if (units.size() > most) {
+            LD_THROW(tstrings::MessageBuilder() << "[" << text.substr(0, 40) << "...] is too long to be recorded");
+        }
+        LittleEndianWriter out(bytes_);
+        if (most == 0xFFFF) {
+            out.put16(static_cast<std::uint16_t>(units.size()));
+        } else {
+            out.put32(static_cast<std::uint32_t>(units.size()));
+        }
+        out.putUnits(units);
+        return *this;
+    }
+
+    std::vector<std::uint8_t>& bytes_;
+    std::size_t start_ = 0;
+};
+
+using Reader = LittleEndianReader<CustomizationError>;
+
+void requireText(const tstring& text, const char* what) {
+    if (text.empty()) {
+        LD_THROW(CustomizationError((tstrings::MessageBuilder() << "the launcher's customizations record a "
+                                                                << what << " without a name")
+                                        .str()));
+    }
+}
+
+void readEntry(Reader& in, Kind kind, Customization& into) {
+    switch (kind) {
+        case kTransform: {
+            Transform transform;
+            transform.language = in.get16();
+            transform.name = in.getText(in.get16());
+            requireText(transform.name, "transform");
+            into.transforms.push_back(std::move(transform));
+            return;
+        }
+        case kPatch: {
+            Patch patch;
+            patch.name = in.getText(in.get16());
+            patch.patchCode = in.getText(in.get16());
+            requireText(patch.name, "patch");
+            into.patches.push_back(std::move(patch));
+            return;
+        }
+        case kProperty: {
+            Property property;
+            property.name = in.getText(in.get16());
+            property.value = in.getText(in.get32());
+            requireText(property.name, "property");
+            into.properties.push_back(std::move(property));
+            return;
+        }
+        case kIdentity: {
+            const std::uint16_t language = in.get16();
+            const tstring name = in.getText(in.get16());
+            const tstring value = in.getText(in.get32());
+            requireText(name, "property of an installed identity");
+            if (into.identities.empty() || into.identities.back().language != language) {
+                if (into.identityFor(language) != nullptr) {
+                    LD_THROW(CustomizationError("the launcher's customizations give one language's identity in two places"));
+                }
+                into.identities.push_back(InstalledIdentity{language, {}});
+            }
+            into.identities.back().properties.set(name, value);
+            return;
+        }
+    }
+}
+
+bool knownKind(std::uint16_t kind) {
+    return kind >= kTransform && kind <= kIdentity;
+}
+
+tstring joined(const tstring_array& parts, const wchar_t* separator) {
+    tstring text;
+    for (const tstring& part : parts) {
+        text += (text.empty() ? L"" : separator) + part;
+    }
+    return text;
+}
+
+tstring_array presetProperties(const Customization& customization) {
+    tstring_array arguments;
+    for (const Property& property : customization.properties) {
+        arguments.push_back(quotedProperty(property.name, property.value));
+    }
+    return arguments;
+}
+
+}  // namespace
+
+std::vector<std::uint16_t> Customization::languages() const {
+    std::vector<std::uint16_t> found;
+    for (const Transform& transform : transforms) {
+        if (transform.language != kBaseLanguage) {
+            found.push_back(transform.language);
+        }
+    }
+    return found;
+}
+
+const InstalledIdentity* Customization::identityFor(std::uint16_t language) const {
+    for (const InstalledIdentity& identity : identities) {
+        if (identity.language == language) {
+            return &identity;
+        }
+    }
+    return nullptr;
+}
+
+std::vector<std::uint8_t> serializeCustomization(const Customization& customization) {
+    std::size_t count = customization.transforms.size() + customization.patches.size() + customization.properties.size();
+    for (const InstalledIdentity& identity : customization.identities) {
+        count += identity.properties.all().size();
+    }
+    std::vector<std::uint8_t> bytes;
+    writeSealedHeader(bytes, kFormat, kCustomizationVersion, static_cast<std::uint32_t>(count));
+    for (const Transform& transform : customization.transforms) {
+        EntryWriter(bytes, kTransform).put16(transform.language).shortText(transform.name).finish();
+    }
+    for (const Patch& patch : customization.patches) {
+        EntryWriter(bytes, kPatch).shortText(patch.name).shortText(patch.patchCode).finish();
+    }
+    for (const Property& property : customization.properties) {
+        EntryWriter(bytes, kProperty).shortText(property.name).longText(property.value).finish();
+    }
+    for (const InstalledIdentity& identity : customization.identities) {
+        for (const facts::Fact& fact : identity.properties.all()) {
+            EntryWriter(bytes, kIdentity).put16(identity.language).shortText(fact.name).longText(fact.value).finish();
+        }
+    }
+    appendSeal(bytes);
+    return bytes;
+}
+
+Customization parseCustomization(const void* data, std::size_t size) {
+    auto record = openSealedRecord<CustomizationError>(data, size, kFormat);
+    Reader& in = record.items;
+    Customization customization;
+    for (std::uint32_t i = 0; i < record.count; ++i) {
+        const std::uint16_t kind = in.get16();
+        const std::uint32_t length = in.get32();
+        const std::size_t start = in.position();
+        if (!knownKind(kind)) {
+            in.skip(length);
+            continue;
+        }
+        readEntry(in, static_cast<Kind>(kind), customization);
+        if (in.position() - start != length) {
+            LD_THROW(CustomizationError("an entry of the launcher's customizations is not as long as it says"));
+        }
+    }
+    if (!in.atEnd()) {
+        LD_THROW(CustomizationError("the launcher's customizations hold more than their count says"));
+    }
+    return customization;
+}
+
+tstring quotedProperty(const tstring& name, const tstring& value) {
+    tstring quoted = name + L"=\"";
+    for (const wchar_t c : value) {
+        quoted += c;
+        if (c == L'"') {
+            quoted += L'"';
+        }
+    }
+    return quoted + L"\"";
+}
+
+tstring installArguments(const Customization& customization, std::uint16_t language, const tstring& folder) {
+    tstring_array transforms;
+    for (const Transform& transform : customization.transforms) {
+        if (language != kBaseLanguage && transform.language == language) {
+            transforms.insert(transforms.begin(), transform.name);
+        } else if (transform.language == kBaseLanguage) {
+            transforms.push_back(transform.name);
+        }
+    }
+    tstring_array arguments;
+    if (!transforms.empty()) {
+        arguments.push_back(L"TRANSFORMSSECURE=1");
+        arguments.push_back(quotedProperty(L"TRANSFORMS", joined(transforms, L";")));
+    }
+    tstring_array patches;
+    for (const Patch& patch : customization.patches) {
+        patches.push_back(folder + L"\\" + patch.name);
+    }
+    if (!patches.empty()) {
+        arguments.push_back(quotedProperty(L"PATCH", joined(patches, L";")));
+    }
+    const tstring_array properties = presetProperties(customization);
+    arguments.insert(arguments.end(), properties.begin(), properties.end());
+    return joined(arguments, L" ");
+}
+
+tstring propertyArguments(const Customization& customization) {
+    return joined(presetProperties(customization), L" ");
+}
+
+}  // namespace customization
