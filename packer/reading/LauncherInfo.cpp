@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "HostPaths.h"
+#include "PayloadIndex.h"
 #include "LauncherContents.h"
 #include "ProductCode.h"
 
@@ -31,11 +32,31 @@ void describeProduct(const LauncherContents& contents, LauncherInfo& info) {
         info.manufacturer = recorded->get(facts::kManufacturer);
         info.packerVersion = recorded->get(facts::kPackerVersion);
         info.scope = facts::installScope(*recorded);
+    } else {
+        info.productName = versionString(contents, L"ProductName");
+        info.productVersion = versionString(contents, L"ProductVersion");
+        info.manufacturer = versionString(contents, L"CompanyName");
+    }
+    if (contents.customization()) {
+        info.customization = *contents.customization();
         return;
     }
-    info.productName = versionString(contents, L"ProductName");
-    info.productVersion = versionString(contents, L"ProductVersion");
-    info.manufacturer = versionString(contents, L"CompanyName");
+    // Not customized: the product installs as the facts say, in the package's own language.
+    customization::InstalledIdentity base;
+    const auto keep = [&](const wchar_t* name, const std::optional<tstring>& value) {
+        if (value) {
+            base.properties.set(name, *value);
+        }
+    };
+    keep(facts::kProductCode, info.productCode);
+    keep(facts::kUpgradeCode, info.upgradeCode);
+    keep(facts::kProductName, info.productName);
+    keep(facts::kProductVersion, info.productVersion);
+    keep(facts::kManufacturer, info.manufacturer);
+    if (contents.recordedFacts()) {
+        keep(facts::kProductLanguage, contents.recordedFacts()->get(facts::kProductLanguage));
+    }
+    info.customization.identities.push_back(base);
 }
 
 void describeFiles(LauncherContents& contents, LauncherInfo& info) {
@@ -50,6 +71,16 @@ void describeFiles(LauncherContents& contents, LauncherInfo& info) {
             info.files.push_back(file);
         }
     }
+}
+
+// The languages the launcher may install in: the package's own (kBaseLanguage), then each one a
+// language transform is carried for.
+std::vector<std::uint16_t> installLanguages(const LauncherInfo& info) {
+    std::vector<std::uint16_t> languages{customization::kBaseLanguage};
+    for (const std::uint16_t language : info.customization.languages()) {
+        languages.push_back(language);
+    }
+    return languages;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -69,6 +100,45 @@ tstring fileLine(const CarriedFileInfo& file) {
                                        << ", " << file.size
                                        << " bytes, SHA-256 " << file.sha256)
         .tstr();
+}
+
+tstring languageLabel(const LauncherInfo& info, std::uint16_t language) {
+    if (language != customization::kBaseLanguage) {
+        return std::to_wstring(language);
+    }
+    const customization::InstalledIdentity* base = info.customization.identityFor(language);
+    const std::optional<tstring> own = base != nullptr ? base->properties.get(facts::kProductLanguage) : std::nullopt;
+    return own ? L"base (" + tstrings::printable(*own) + L")" : tstring(L"base");
+}
+
+void customizationText(const LauncherInfo& info, tstrings::MessageBuilder& text) {
+    const customization::Customization& carried = info.customization;
+    for (const customization::Transform& transform : carried.transforms) {
+        text << "Transform       " << tstrings::printable(transform.name);
+        if (transform.language != customization::kBaseLanguage) {
+            text << " (for language " << transform.language << ")";
+        }
+        text << "\n";
+    }
+    for (const customization::Patch& patch : carried.patches) {
+        text << "Patch           " << tstrings::printable(patch.name) << ", patch code "
+             << tstrings::printable(patch.patchCode) << "\n";
+    }
+    for (const customization::Property& property : carried.properties) {
+        text << "Property        " << tstrings::printable(customization::quotedProperty(property.name, property.value))
+             << "\n";
+    }
+    for (const std::uint16_t language : installLanguages(info)) {
+        text << "Installs as     " << languageLabel(info, language) << ":";
+        if (const customization::InstalledIdentity* identity = carried.identityFor(language)) {
+            for (const facts::Fact& fact : identity->properties.all()) {
+                text << " " << tstrings::printable(fact.name) << "=" << tstrings::printable(fact.value) << ";";
+            }
+        }
+        text << "\n"
+             << "                msiexec " << tstrings::printable(msiexecCommandLine(info, language))
+             << " [the arguments the launcher is given]\n";
+    }
 }
 
 tstring scopeText(const std::optional<facts::InstallScope>& scope) {
@@ -94,6 +164,59 @@ json textOrNull(const std::optional<tstring>& value) {
 // GUID in braces: deployment tools match products by it, and anything else would match nothing.
 std::optional<tstring> bracedGuid(const std::optional<tstring>& value) {
     return value && canonicalBracedProductCode(*value) ? value : std::nullopt;
+}
+
+json optionalFact(const facts::LauncherFacts& facts, const wchar_t* name) {
+    return textOrNull(facts.get(name));
+}
+
+json languageOrNull(std::uint16_t language) {
+    return language == customization::kBaseLanguage ? json(nullptr) : json(language);
+}
+
+json transformsJson(const customization::Customization& carried) {
+    json transforms = json::array();
+    for (const customization::Transform& transform : carried.transforms) {
+        transforms.push_back({{"name", text(transform.name)}, {"language", languageOrNull(transform.language)}});
+    }
+    return transforms;
+}
+
+json patchesJson(const customization::Customization& carried) {
+    json patches = json::array();
+    for (const customization::Patch& patch : carried.patches) {
+        patches.push_back({{"name", text(patch.name)}, {"patchCode", text(patch.patchCode)}});
+    }
+    return patches;
+}
+
+json propertiesJson(const customization::Customization& carried) {
+    json properties = json::array();
+    for (const customization::Property& property : carried.properties) {
+        properties.push_back({{"name", text(property.name)}, {"value", text(property.value)}});
+    }
+    return properties;
+}
+
+// Per language the launcher may choose: the identity the product installs with and the command line.
+json installsJson(const LauncherInfo& info) {
+    json installs = json::array();
+    for (const std::uint16_t language : installLanguages(info)) {
+        const customization::InstalledIdentity* identity = info.customization.identityFor(language);
+        const facts::LauncherFacts none;
+        const facts::LauncherFacts& properties = identity != nullptr ? identity->properties : none;
+        installs.push_back({
+            {"language", languageOrNull(language)},
+            {"productCode", optionalFact(properties, facts::kProductCode)},
+            {"upgradeCode", textOrNull(bracedGuid(properties.get(facts::kUpgradeCode)))},
+            {"productName", optionalFact(properties, facts::kProductName)},
+            {"productVersion", optionalFact(properties, facts::kProductVersion)},
+            {"productLanguage", optionalFact(properties, facts::kProductLanguage)},
+            {"manufacturer", optionalFact(properties, facts::kManufacturer)},
+            {"msiexecArguments", text(msiexecCommandLine(info, language))},
+        });
+    }
+    return installs;
 }
 
 json fileJson(const CarriedFileInfo& file) {
@@ -144,6 +267,13 @@ json intuneDetectionRule(const LauncherInfo& info) {
 
 }  // namespace
 
+tstring msiexecCommandLine(const LauncherInfo& info, std::uint16_t language) {
+    const tstring folder = kFolderPlaceholder;
+    const tstring customized = customization::installArguments(info.customization, language, folder);
+    return L"/i \"" + folder + L"\\" + payload::kInstallersCopyName + L"\"" + (customized.empty() ? L"" : L" ") +
+           customized;
+}
+
 LauncherInfo readLauncherInfo(const tstring& path) {
     InputFile file = openLauncher(path);
     return readingLauncher(path, [&] {
@@ -169,6 +299,7 @@ tstring infoText(const LauncherInfo& info) {
     for (const CarriedFileInfo& file : info.files) {
         text << "Beside it       " << fileLine(file) << "\n";
     }
+    customizationText(info, text);
     text << "Packed by       "
          << (info.packerVersion ? L"lodestar-pack " + tstrings::printable(*info.packerVersion) : tstring(L"(not recorded)")) << "\n"
          << "Signed          " << (info.carriesSignature ? "yes" : "no");
@@ -192,6 +323,10 @@ std::string infoJson(const LauncherInfo& info) {
         {"dualPurpose", info.scope ? json(info.scope->dualPurpose) : json(nullptr)},
         {"package", fileJson(info.package)},
         {"files", files},
+        {"transforms", transformsJson(info.customization)},
+        {"patches", patchesJson(info.customization)},
+        {"properties", propertiesJson(info.customization)},
+        {"installs", installsJson(info)},
         {"packerVersion", textOrNull(info.packerVersion)},
         {"signed", info.carriesSignature},
         {"winget", wingetInstaller(info)},

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "Customization.h"
 #include "LauncherFacts.h"
 #include "tstrings.h"
 
@@ -33,7 +34,17 @@ struct LauncherInfo {
     std::vector<CarriedFileInfo> files;  // beside the package, in index order
     std::optional<tstring> packerVersion;
     bool carriesSignature = false;
+    // How it installs its package: for a launcher packed without customizations, nothing carried
+    // and the base identity alone (the facts above).
+    customization::Customization customization;
 };
+
+// Where --info puts the launcher's temporary folder in the command lines it shows.
+inline constexpr const wchar_t* kFolderPlaceholder = L"<folder>";
+
+// The msiexec command line the launcher composes for `language` (kBaseLanguage: none chosen),
+// before the user's own arguments.
+tstring msiexecCommandLine(const LauncherInfo& info, std::uint16_t language);
 
 // Reads the launcher at `path` (absolute) once, front to back, and describes it. Throws
 // PackFailure (located): kInputError when it is no launcher, is cut short, cannot be read, or a
