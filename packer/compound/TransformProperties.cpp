@@ -36,9 +36,9 @@ int alphabetIndex(char16_t c) {
 
 class StringPool {
 public:
-    explicit StringPool(const CompoundFile& transform) {
-        const auto pool = transform.rootStream(tableStreamName(u"_StringPool"));
-        const auto data = transform.rootStream(tableStreamName(u"_StringData"));
+    explicit StringPool(const TransformStreams& streams) {
+        const auto& pool = streams.stringPool;
+        const auto& data = streams.stringData;
         if (!pool || pool->size() < 4 || pool->size() % 4 != 0) {
             refuse("its string pool is missing or cut short");
         }
@@ -111,11 +111,17 @@ std::u16string tableStreamName(const std::u16string& table) {
     return name;
 }
 
-TransformProperties readTransformProperties(const CompoundFile& transform) {
-    const StringPool strings(transform);
+TransformStreams transformStreams(const CompoundFile& transform) {
+    return TransformStreams{transform.rootStream(tableStreamName(u"_StringPool")),
+                            transform.rootStream(tableStreamName(u"_StringData")),
+                            transform.rootStream(tableStreamName(u"Property"))};
+}
+
+TransformProperties parseTransformProperties(const TransformStreams& streams) {
+    const StringPool strings(streams);
     TransformProperties result;
     result.codePage = strings.codePage();
-    const auto rows = transform.rootStream(tableStreamName(u"Property"));
+    const auto& rows = streams.propertyRows;
     if (!rows) {
         return result;  // it leaves the Property table alone
     }

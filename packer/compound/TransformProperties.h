@@ -33,6 +33,18 @@ struct TransformProperties {
     std::vector<PropertyChange> changes;  // in the order the transform stores them
 };
 
+// The streams of a transform that say what it does to the Property table; none: not there.
+struct TransformStreams {
+    std::optional<std::vector<std::uint8_t>> stringPool;
+    std::optional<std::vector<std::uint8_t>> stringData;
+    std::optional<std::vector<std::uint8_t>> propertyRows;
+};
+TransformStreams transformStreams(const CompoundFile& transform);
+
 // Throws TransformError (located) for a string pool or Property stream that cannot be read: cut
 // short, a reference to no string, a row of another shape than the Property table's.
-TransformProperties readTransformProperties(const CompoundFile& transform);
+TransformProperties parseTransformProperties(const TransformStreams& streams);
+
+inline TransformProperties readTransformProperties(const CompoundFile& transform) {
+    return parseTransformProperties(transformStreams(transform));
+}

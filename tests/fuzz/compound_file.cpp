@@ -1,8 +1,10 @@
 // A compound file someone else made (a transform or patch given to the packer): its directory,
-// every stream of its root storage, its summary information and, for a transform, its conditions.
+// every stream of its root storage, its summary information and, for a transform, its conditions
+// and what it does to the Property table.
 #include "CompoundFile.h"
 #include "FuzzSupport.h"
 #include "SummaryInformation.h"
+#include "TransformProperties.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     MemorySource file(data, size);
@@ -16,6 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     } catch (const CompoundFileError&) {
     } catch (const SummaryError&) {
+    }
+    try {
+        readTransformProperties(CompoundFile(file));
+    } catch (const CompoundFileError&) {
+    } catch (const TransformError&) {
     }
     return 0;
 }

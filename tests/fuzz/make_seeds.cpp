@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "ContentHash.h"
+#include "Customization.h"
 #include "LauncherFacts.h"
 #include "LauncherResources.h"
 #include "PayloadIndex.h"
@@ -102,6 +103,13 @@ int main(int argc, char** argv) {
     recorded.set(facts::kAllUsers, L"2");
     recorded.set(facts::kInstallPerUser, L"1");
     writeSeed(dir / "launcher_facts", "scope.bin", withoutSeal(facts::serializeFacts(recorded)));
+
+    customization::Customization customized;
+    customized.transforms = {{L"ja.mst", 1041}, {L"site.mst", customization::kBaseLanguage}};
+    customized.patches = {{L"fix.msp", L"{FF63D787-26E2-49CA-8FAA-28B5106ABD3A}"}};
+    customized.properties = {{L"SERVER", L"a \"b\" \u00fc"}};
+    customized.identities = {{customization::kBaseLanguage, recorded}, {1041, recorded}};
+    writeSeed(dir / "customization", "languages.bin", withoutSeal(customization::serializeCustomization(customized)));
 
     writeSeed(dir / "icon_file", "sample.ico", readWhole(samples / "sample.ico"));
 

@@ -4,12 +4,14 @@
 // refused without reading out of bounds or looping.
 #include "CompoundFile.h"
 #include "SummaryInformation.h"
+#include "TransformProperties.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <functional>
 
+#include "CodePage.h"
 #include "LittleEndian.h"
 #include "MemorySource.h"
 #include "PackerTestFiles.h"
@@ -142,5 +144,112 @@ TEST(CompoundFile, RefusesCraftedContainersWithoutLoopingOrReadingPastThem) {
             }
         };
         EXPECT_THROW(readEverything(), CompoundFileError) << c.what;
+    }
+}
+
+namespace {
+
+// A transform's string pool and string data holding `strings` (ids 1..n) in `codePage`.
+TransformStreams poolOf(std::uint32_t codePage, const std::vector<std::string>& strings) {
+    TransformStreams streams;
+    streams.stringPool.emplace();
+    streams.stringData.emplace();
+    LittleEndianWriter pool(*streams.stringPool);
+    pool.put32(codePage);
+    for (const std::string& text : strings) {
+        if (text.size() > 0xFFFF) {
+            pool.put16(0).put16(static_cast<std::uint16_t>(text.size() >> 16));
+        }
+        pool.put16(static_cast<std::uint16_t>(text.size() & 0xFFFF)).put16(1);
+        streams.stringData->insert(streams.stringData->end(), text.begin(), text.end());
+    }
+    return streams;
+}
+
+// Property rows of 16-bit fields: masks and string references alike.
+std::vector<std::uint8_t> rowsOf(const std::vector<std::uint16_t>& fields) {
+    std::vector<std::uint8_t> bytes;
+    for (const std::uint16_t field : fields) {
+        LittleEndianWriter(bytes).put16(field);
+    }
+    return bytes;
+}
+
+std::string changesOf(const TransformProperties& properties) {
+    std::string text;
+    for (const PropertyChange& change : properties.changes) {
+        text += change.name + (change.value ? "=" + *change.value : " deleted") + ";";
+    }
+    return text;
+}
+
+}  // namespace
+
+TEST(TransformProperties, ReadWhatTheSamplesDoToThePropertyTable) {
+    EXPECT_EQ(tableStreamName(u"Property"), (std::u16string{0x4840, 0x4559, 0x44f2, 0x4568, 0x4737}));
+    const std::vector<std::uint8_t> bytes = sample(L"Example.jpn.mst");
+    MemorySource source(bytes.data(), bytes.size());
+    const TransformProperties japanese = readTransformProperties(CompoundFile(source));
+    EXPECT_EQ(japanese.codePage, 932u);
+    ASSERT_EQ(japanese.changes.size(), 2u) << changesOf(japanese);
+    EXPECT_EQ(changesOf(japanese).substr(0, 21), "ProductLanguage=1041;");
+    EXPECT_EQ(japanese.changes[1].name, "ProductName");
+    EXPECT_EQ(utf8(decodeCodePage(japanese.changes[1].value.value_or(""), japanese.codePage)),
+              "\u30c6\u30b9\u30c8\u30d7\u30ed\u30c0\u30af\u30c8");
+
+    // Example.mst changes Binary and Directory rows, not Property ones.
+    const std::vector<std::uint8_t> other = sample(L"Example.mst");
+    MemorySource otherSource(other.data(), other.size());
+    EXPECT_EQ(changesOf(readTransformProperties(CompoundFile(otherSource))), "");
+}
+
+TEST(TransformProperties, ReadEveryRowFormAndRefuseWhatDoesNotAddUp) {
+    const std::string longValue(70000, 'v');
+    // ids: 1 NAME, 2 value, 3 OTHER, 4 (70,000 bytes), 5 GONE
+    TransformStreams streams = poolOf(1252, {"NAME", "value", "OTHER", longValue, "GONE"});
+    streams.propertyRows = rowsOf({0x0201, 1, 2,  // insert, both columns
+                                   0x0002, 3, 4,  // update of the value
+                                   0x0000, 5,     // delete
+                                   0x0101, 3});   // insert of the key alone
+    const TransformProperties read = parseTransformProperties(streams);
+    EXPECT_EQ(read.codePage, 1252u);
+    EXPECT_EQ(changesOf(read), "NAME=value;OTHER=" + longValue + ";GONE deleted;OTHER=;");
+
+    TransformStreams wide = poolOf(0x80000000u | 65001u, {"A", "b"});
+    wide.propertyRows = std::vector<std::uint8_t>{0x01, 0x02, 1, 0, 0, 2, 0, 0};
+    EXPECT_EQ(wide.stringPool.has_value(), true);
+    EXPECT_EQ(changesOf(parseTransformProperties(wide)), "A=b;");
+    EXPECT_EQ(parseTransformProperties(wide).codePage, 65001u);
+
+    const auto craft = [&](std::function<void(TransformStreams&)> change) {
+        TransformStreams crafted = streams;
+        change(crafted);
+        return crafted;
+    };
+    const struct {
+        const char* what;
+        TransformStreams streams;
+        std::string message;
+    } cases[] = {
+        {"no string pool", craft([](TransformStreams& s) { s.stringPool.reset(); }),
+         "its string pool is missing or cut short"},
+        {"strings shorter than the pool says", craft([](TransformStreams& s) { s.stringData->resize(10); }),
+         "its strings are shorter than its string pool says"},
+        {"a long string's length cut off", craft([](TransformStreams& s) { s.stringPool->resize(4 + 4 * 4); }),
+         "its string pool is cut short"},
+        {"a reference past the pool", craft([](TransformStreams& s) { s.propertyRows = rowsOf({0x0201, 1, 9}); }),
+         "a row names a string its string pool does not hold"},
+        {"a row without a name", craft([](TransformStreams& s) { s.propertyRows = rowsOf({0x0201, 0, 2}); }),
+         "a Property row has no name"},
+        {"a row cut short", craft([](TransformStreams& s) { s.propertyRows = rowsOf({0x0201, 1}); }),
+         "its Property rows are cut short"},
+        {"three columns inserted", craft([](TransformStreams& s) { s.propertyRows = rowsOf({0x0301, 1, 2, 2}); }),
+         "a Property row has more columns than the Property table"},
+        {"a third column updated", craft([](TransformStreams& s) { s.propertyRows = rowsOf({0x0006, 1, 2, 2}); }),
+         "a Property row changes a column the Property table does not have"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(rawMessageOf<LdError<TransformError>>([&] { parseTransformProperties(c.streams); }), c.message)
+            << c.what;
     }
 }

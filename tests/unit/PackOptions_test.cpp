@@ -60,3 +60,51 @@ TEST(PackOptions, InfoAndExtractTakeOneLauncherAndOnlyTheirOwnOptions) {
         EXPECT_EQ(rawMessageOf<LdError<UsageError>>([&] { parsePackOptions(refusal.first); }), refusal.second);
     }
 }
+
+TEST(PackOptions, TakesCustomizationsInOrderAndOnlyPublicPropertiesTheLauncherDoesNotSet) {
+    const PackOptions options =
+        parsePackOptions({L"app.msi", L"-o", L"setup.exe", L"--transform", L"b.mst", L"--language-transform", L"ja.mst",
+                          L"--transform", L"a.mst", L"--patch", L"p.msp", L"--property", L"SERVER=lic \"1\" ü",
+                          L"--property", L"INSTALLDIR=", L"--property", L"_X.2=a=b"});
+    EXPECT_EQ(options.transforms, (tstring_array{L"b.mst", L"a.mst"}));
+    EXPECT_EQ(options.languageTransforms, (tstring_array{L"ja.mst"}));
+    EXPECT_EQ(options.patches, (tstring_array{L"p.msp"}));
+    std::vector<std::pair<tstring, tstring>> properties;
+    for (const customization::Property& property : options.properties) {
+        properties.emplace_back(property.name, property.value);
+    }
+    EXPECT_EQ(properties, (std::vector<std::pair<tstring, tstring>>{
+                              {L"SERVER", L"lic \"1\" \u00fc"}, {L"INSTALLDIR", L""}, {L"_X.2", L"a=b"}}));
+
+    const std::string notPublic =
+        ": only a public property can be preset: upper-case letters, digits, '_' and '.', not starting with a digit";
+    const std::vector<std::pair<tstring, std::string>> refusals = {
+        {L"NOVALUE", "--property NOVALUE is not NAME=VALUE"},
+        {L"=1", "--property : a property needs a name"},
+        {L"lower=1", "--property lower" + notPublic},
+        {L"Mixed=1", "--property Mixed" + notPublic},
+        {L"1ST=1", "--property 1ST" + notPublic},
+        {L"A-B=1", "--property A-B" + notPublic},
+        {L"\u00dcBER=1", "--property \u00dcBER" + notPublic},
+        {L"PATCH=x", "--property PATCH: the launcher sets it from the carried patches (--patch)"},
+        {L"TRANSFORMS=x", "--property TRANSFORMS: the launcher sets it from the carried transforms (--transform, "
+                          "--language-transform)"},
+        {L"TRANSFORMSSECURE=1", "--property TRANSFORMSSECURE: the launcher sets it from the carried transforms "
+                                "(--transform, --language-transform)"},
+        {L"REINSTALL=ALL", "--property REINSTALL: the launcher's repair sets it"},
+        {L"REINSTALLMODE=vomus", "--property REINSTALLMODE: the launcher's repair sets it"},
+        {tstring(L"NUL=a") + L'\0' + L"b", "--property NUL: a value cannot hold NUL"},
+    };
+    for (const auto& refusal : refusals) {
+        EXPECT_EQ(rawMessageOf<LdError<UsageError>>([&] {
+                      parsePackOptions({L"app.msi", L"-o", L"setup.exe", L"--property", refusal.first});
+                  }),
+                  refusal.second);
+    }
+    EXPECT_EQ(rawMessageOf<LdError<UsageError>>([&] {
+                  parsePackOptions({L"a.msi", L"-o", L"s.exe", L"--property", L"A=1", L"--property", L"A=2"});
+              }),
+              "--property A is given twice");
+    EXPECT_EQ(rawMessageOf<LdError<UsageError>>([&] { parsePackOptions({L"--info", L"a.exe", L"--patch", L"p.msp"}); }),
+              "--patch does not go with --info");
+}

@@ -1,0 +1,129 @@
+// How a customized launcher installs: its record read back as written, damaged records refused,
+// kinds a later packer adds skipped, and the msiexec arguments composed from it per language.
+#include "Customization.h"
+
+#include <gtest/gtest.h>
+
+#include "SealedRecord.h"
+#include "TestSupport.h"
+
+namespace {
+
+using namespace customization;
+
+Customization sampleRecord() {
+    Customization record;
+    record.transforms = {{L"ja.mst", 1041}, {L"site settings.mst", kBaseLanguage}, {L"de.mst", 1031},
+                         {L"more.mst", kBaseLanguage}};
+    record.patches = {{L"fix 1.msp", L"{FF63D787-26E2-49CA-8FAA-28B5106ABD3A}"}, {L"fix2.msp", L"{00000000-0000-0000-0000-000000000002}"}};
+    record.properties = {{L"SERVER", L"lic \"1\" \u00fc \U0001F600"}, {L"EMPTY", L""}};
+    facts::LauncherFacts base;
+    base.set(L"ProductCode", L"{000C1109-0000-0000-C000-000000000046}");
+    base.set(L"ProductName", L"TEST");
+    facts::LauncherFacts japanese;
+    japanese.set(L"ProductName", L"\u30c6\u30b9\u30c8");
+    record.identities = {{kBaseLanguage, base}, {1041, japanese}};
+    return record;
+}
+
+std::vector<std::uint8_t> sealed(std::vector<std::uint8_t> body) {
+    appendSeal(body);
+    return body;
+}
+
+// A record of `count` entries whose items are `items`, sealed.
+std::vector<std::uint8_t> recordOf(std::uint32_t count, const std::vector<std::uint8_t>& items) {
+    std::vector<std::uint8_t> bytes;
+    LittleEndianWriter(bytes).put32(0x5A43504C).put16(1).put16(0).put32(count);
+    bytes.insert(bytes.end(), items.begin(), items.end());
+    return sealed(bytes);
+}
+
+std::vector<std::uint8_t> entry(std::uint16_t kind, const std::vector<std::uint8_t>& body, std::uint32_t length) {
+    std::vector<std::uint8_t> bytes;
+    LittleEndianWriter(bytes).put16(kind).put32(length).putBytes(body.data(), body.size());
+    return bytes;
+}
+
+std::vector<std::uint8_t> propertyBody(const std::u16string& name, const std::u16string& value) {
+    std::vector<std::uint8_t> bytes;
+    LittleEndianWriter(bytes).put16(static_cast<std::uint16_t>(name.size())).putUnits(name)
+        .put32(static_cast<std::uint32_t>(value.size())).putUnits(value);
+    return bytes;
+}
+
+}  // namespace
+
+TEST(Customization, ComesBackAsWrittenAndSkipsKindsItDoesNotKnow) {
+    const Customization record = sampleRecord();
+    const std::vector<std::uint8_t> bytes = serializeCustomization(record);
+    const Customization read = parseCustomization(bytes.data(), bytes.size());
+    EXPECT_EQ(serializeCustomization(read), bytes);
+    EXPECT_EQ(read.languages(), (std::vector<std::uint16_t>{1041, 1031}));
+    ASSERT_NE(read.identityFor(1041), nullptr);
+    EXPECT_EQ(read.identityFor(1041)->properties.get(L"ProductName").value_or(L""), L"\u30c6\u30b9\u30c8");
+    EXPECT_EQ(read.identityFor(1031), nullptr);
+    EXPECT_EQ(read.properties.at(0).value, L"lic \"1\" \u00fc \U0001F600");
+
+    // A kind a later packer adds, between two this build knows.
+    const std::vector<std::uint8_t> property = propertyBody(u"A", u"1");
+    const std::vector<std::uint8_t> known = entry(3, property, static_cast<std::uint32_t>(property.size()));
+    const std::vector<std::uint8_t> later = entry(77, {1, 2, 3}, 3);
+    std::vector<std::uint8_t> items = known;
+    items.insert(items.end(), later.begin(), later.end());
+    items.insert(items.end(), known.begin(), known.end());
+    const std::vector<std::uint8_t> withLater = recordOf(3, items);
+    EXPECT_EQ(parseCustomization(withLater.data(), withLater.size()).properties.size(), 2u);
+}
+
+TEST(Customization, RefusesDamagedRecords) {
+    const std::vector<std::uint8_t> good = serializeCustomization(sampleRecord());
+    std::vector<std::uint8_t> changed = good;
+    changed[20] ^= 1;
+    std::vector<std::uint8_t> newer = good;
+    newer[4] = 9;
+    const std::vector<std::uint8_t> property = propertyBody(u"A", u"1");
+    const struct {
+        const char* what;
+        std::vector<std::uint8_t> bytes;
+        std::string message;
+    } cases[] = {
+        {"cut short", std::vector<std::uint8_t>(good.begin(), good.begin() + 10), "the launcher's customizations are cut short"},
+        {"a changed byte", changed, "the launcher's customizations do not match their own hash"},
+        {"a later version", sealed(std::vector<std::uint8_t>(newer.begin(), newer.end() - 8)),
+         "the launcher's customizations have format version 9; this build reads 1 to 1"},
+        {"an entry longer than it says", recordOf(1, entry(3, property, 2)),
+         "an entry of the launcher's customizations is not as long as it says"},
+        {"an unknown entry past the end", recordOf(1, entry(90, {1}, 5)), "the launcher's customizations are cut short"},
+        {"a property without a name", recordOf(1, entry(3, propertyBody(u"", u"1"), 8)),
+         "the launcher's customizations record a property without a name"},
+        {"more than the count", recordOf(0, entry(3, property, static_cast<std::uint32_t>(property.size()))),
+         "the launcher's customizations hold more than their count says"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(rawMessageOf<LdError<CustomizationError>>([&] { parseCustomization(c.bytes.data(), c.bytes.size()); }),
+                  c.message)
+            << c.what;
+    }
+}
+
+TEST(Customization, ComposesMsiexecArgumentsPerLanguage) {
+    const Customization record = sampleRecord();
+    const std::wstring patches = L"PATCH=\"C:\\T\\fix 1.msp;C:\\T\\fix2.msp\"";
+    const std::wstring properties = L"SERVER=\"lic \"\"1\"\" \u00fc \U0001F600\" EMPTY=\"\"";
+    const struct {
+        std::uint16_t language;
+        std::wstring expected;
+    } cases[] = {
+        {kBaseLanguage, L"TRANSFORMSSECURE=1 TRANSFORMS=\"site settings.mst;more.mst\" " + patches + L" " + properties},
+        {1041, L"TRANSFORMSSECURE=1 TRANSFORMS=\"ja.mst;site settings.mst;more.mst\" " + patches + L" " + properties},
+        {1031, L"TRANSFORMSSECURE=1 TRANSFORMS=\"de.mst;site settings.mst;more.mst\" " + patches + L" " + properties},
+        {2052, L"TRANSFORMSSECURE=1 TRANSFORMS=\"site settings.mst;more.mst\" " + patches + L" " + properties},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(utf8(installArguments(record, c.language, L"C:\\T")), utf8(c.expected)) << c.language;
+    }
+    EXPECT_EQ(utf8(propertyArguments(record)), utf8(properties));
+    EXPECT_EQ(installArguments(Customization{}, kBaseLanguage, L"C:\\T"), L"");
+    EXPECT_EQ(utf8(quotedProperty(L"A", L"\"\"")), "A=\"\"\"\"\"\"");
+}
