@@ -80,7 +80,7 @@ expect_eq "--info: the ProductName's controls escaped" 'ProductName     \x1b]0;o
 check "--info: no control character but line feeds" test "$(tr -d '\n' <"$scratch/out" | tr -d '[:print:]' | wc -c)" -eq 0
 pack_run --info "$scratch/controls.exe" --json
 expect_eq "--info --json: the ProductName escaped as JSON escapes it" '  "productName": "\u001b]0;owned\u0007\u001b[2J",' \
-  "$(grep '"productName"' "$scratch/out")"
+  "$(grep '^  "productName"' "$scratch/out")"
 json=$scratch/info.json
 cp "$scratch/out" "$json"
 check "--info --json: valid against info.schema.json" schema_valid "$json"

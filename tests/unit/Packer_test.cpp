@@ -103,6 +103,7 @@ TEST_F(PackerTest, TheLauncherRecordsWhatDeploymentToolsAskOfThePackageAndNothin
         {L"ProductName", L"Lodestar Sample"},
         {L"ProductVersion", L"1.2.3"},
         {L"Manufacturer", L"Lodestar Tests"},
+        {L"ProductLanguage", L"1033"},
         {L"ALLUSERS", L"1"},
         {L"PackerVersion", LODESTAR_VERSION},
     };
