@@ -1,5 +1,7 @@
 #include "Customization.h"
 
+#include <algorithm>
+
 #include "ErrorHandling.h"
 #include "LittleEndian.h"
 #include "SealedRecord.h"
@@ -125,12 +127,26 @@ tstring joined(const tstring_array& parts, const wchar_t* separator) {
     return text;
 }
 
-tstring_array presetProperties(const Customization& customization) {
+tstring escaped(const tstring& text, Escape escape) {
+    return escape != nullptr ? escape(text) : text;
+}
+
+tstring_array presetProperties(const Customization& customization, Escape escape = nullptr) {
     tstring_array arguments;
     for (const Property& property : customization.properties) {
-        arguments.push_back(quotedProperty(property.name, property.value));
+        arguments.push_back(quotedProperty(property.name, escaped(property.value, escape)));
     }
     return arguments;
+}
+
+// cmd reads '%' in a batch file as the start of a variable: doubled, it is one '%'. Inside the
+// quotes every property value and path is written in, no other character is special.
+tstring forCmd(const tstring& text) {
+    return tstrings::replace(text, L"%", L"%%");
+}
+
+constexpr std::uint16_t primaryLanguage(std::uint16_t language) {
+    return static_cast<std::uint16_t>(language & 0x3FF);
 }
 
 }  // namespace
@@ -213,13 +229,29 @@ tstring quotedProperty(const tstring& name, const tstring& value) {
     return quoted + L"\"";
 }
 
-tstring installArguments(const Customization& customization, std::uint16_t language, const tstring& folder) {
+std::uint16_t chooseLanguage(const Customization& customization, std::uint16_t userLanguage) {
+    const std::vector<std::uint16_t> carried = customization.languages();
+    for (const std::uint16_t language : carried) {
+        if (language == userLanguage) {
+            return language;
+        }
+    }
+    for (const std::uint16_t language : carried) {
+        if (primaryLanguage(language) == primaryLanguage(userLanguage)) {
+            return language;
+        }
+    }
+    return kBaseLanguage;
+}
+
+tstring installArguments(const Customization& customization, std::uint16_t language, const tstring& folderPrefix,
+                         Escape escape) {
     tstring_array transforms;
     for (const Transform& transform : customization.transforms) {
         if (language != kBaseLanguage && transform.language == language) {
-            transforms.insert(transforms.begin(), transform.name);
+            transforms.insert(transforms.begin(), escaped(transform.name, escape));
         } else if (transform.language == kBaseLanguage) {
-            transforms.push_back(transform.name);
+            transforms.push_back(escaped(transform.name, escape));
         }
     }
     tstring_array arguments;
@@ -229,18 +261,68 @@ tstring installArguments(const Customization& customization, std::uint16_t langu
     }
     tstring_array patches;
     for (const Patch& patch : customization.patches) {
-        patches.push_back(folder + L"\\" + patch.name);
+        patches.push_back(folderPrefix + escaped(patch.name, escape));
     }
     if (!patches.empty()) {
         arguments.push_back(quotedProperty(L"PATCH", joined(patches, L";")));
     }
-    const tstring_array properties = presetProperties(customization);
+    const tstring_array properties = presetProperties(customization, escape);
     arguments.insert(arguments.end(), properties.begin(), properties.end());
     return joined(arguments, L" ");
 }
 
 tstring propertyArguments(const Customization& customization) {
     return joined(presetProperties(customization), L" ");
+}
+
+std::string installScript(const Customization& customization, const tstring& packageFileName) {
+    // The system's msiexec by its full path: cmd would run one lying in this folder first. Called
+    // directly, not through start, which quotes the arguments again: cmd waits for it in a script
+    // and sets ERRORLEVEL to its exit code.
+    const tstring msiexec = L"\"%SystemRoot%\\System32\\msiexec.exe\" /i \"%~dp0" + forCmd(packageFileName) + L"\"";
+    const auto command = [&](std::uint16_t language, const wchar_t* options) {
+        const tstring customized = installArguments(customization, language, L"%~dp0", forCmd);
+        return msiexec + (customized.empty() ? L"" : L" " + customized) + L" " + options;
+    };
+    const std::vector<std::uint16_t> languages = customization.languages();
+    const tstring baseCommand = command(kBaseLanguage, L"%*");
+    // cmd reads a script in the console's code page: text beyond ASCII is read as UTF-8 only
+    // under code page 65001 (Windows 10 and later), which the script sets for as long as it runs.
+    const bool beyondAscii = std::any_of(baseCommand.begin(), baseCommand.end(), [](wchar_t c) { return c > 0x7F; });
+    tstrings::MessageBuilder script;
+    script << "@echo off\r\n"
+           << "rem Installs " << forCmd(packageFileName) << " from this folder as its setup does.\r\n"
+           << "rem install.cmd [LANGID] [msiexec options...]\r\n";
+    for (const std::uint16_t language : languages) {
+        script << "rem LANGID " << language << ": its language transform applies first.\r\n";
+    }
+    script << "setlocal EnableExtensions DisableDelayedExpansion\r\n";
+    if (beyondAscii) {
+        script << "for /f \"tokens=2 delims=:.\" %%c in ('chcp') do set \"LODESTAR_CODEPAGE=%%c\"\r\n"
+               << "chcp 65001 >nul\r\n";
+    }
+    script << "pushd \"%~dp0\"\r\n";
+    for (const std::uint16_t language : languages) {
+        script << "if \"%~1\"==\"" << language << "\" goto language_" << language << "\r\n";
+    }
+    script << baseCommand << "\r\n"
+           << "goto done\r\n";
+    for (const std::uint16_t language : languages) {
+        // %* keeps every argument as typed; the language, its first word, is taken off it.
+        script << ":language_" << language << "\r\n"
+               << "set \"LODESTAR_OPTIONS=%*\"\r\n"
+               << "call set \"LODESTAR_OPTIONS=%%LODESTAR_OPTIONS:*%1=%%\"\r\n"
+               << command(language, L"%LODESTAR_OPTIONS%") << "\r\n"
+               << "goto done\r\n";
+    }
+    script << ":done\r\n"
+           << "set \"LODESTAR_EXIT=%ERRORLEVEL%\"\r\n"
+           << "popd\r\n";
+    if (beyondAscii) {
+        script << "chcp %LODESTAR_CODEPAGE% >nul\r\n";
+    }
+    script << "exit /b %LODESTAR_EXIT%\r\n";
+    return script.str();
 }
 
 }  // namespace customization

@@ -78,16 +78,31 @@ std::vector<std::uint8_t> serializeCustomization(const Customization& customizat
 // Checks the seal first, then the layout; throws CustomizationError (located).
 Customization parseCustomization(const void* data, std::size_t size);
 
+// The language transform for a user whose interface language is `userLanguage` (a LANGID): the
+// one for exactly that language, else the first for its primary language, else none
+// (kBaseLanguage).
+std::uint16_t chooseLanguage(const Customization& customization, std::uint16_t userLanguage);
+
 // A property as msiexec reads it from its command line: NAME="value", quotes in the value doubled.
 tstring quotedProperty(const tstring& name, const tstring& value);
 
 // What the launcher gives msiexec after "/i PACKAGE" when it installs with the language transform
-// for `language` (kBaseLanguage: none), its carried files lying in `folder`: that transform and
-// then the others as secure transforms (found at the root of the package's source), the patches by
-// their full paths, the preset properties. Empty without customizations.
-tstring installArguments(const Customization& customization, std::uint16_t language, const tstring& folder);
+// for `language` (kBaseLanguage: none), its carried files lying in the folder `folderPrefix` names
+// (ending with its separator): that transform and then the others as secure transforms (found at
+// the root of the package's source), the patches by their full paths, the preset properties.
+// Empty without customizations. `escape`, when given, is applied to every carried name and value
+// before it is quoted, for a shell that reads the line again.
+using Escape = tstring (*)(const tstring&);
+tstring installArguments(const Customization& customization, std::uint16_t language, const tstring& folderPrefix,
+                         Escape escape = nullptr);
 // What a repair gives again: the preset properties (Windows Installer keeps the transforms and
 // patches itself).
 tstring propertyArguments(const Customization& customization);
+
+// install.cmd, which `extract` writes beside the package `packageFileName`: it runs
+// "install.cmd [LANGID] [msiexec options...]" as the launcher would install from that folder, for
+// the package's own language or for a carried language given first, the options passed on.
+// UTF-8 with CRLF line ends; every carried text escaped for cmd.
+std::string installScript(const Customization& customization, const tstring& packageFileName);
 
 }  // namespace customization

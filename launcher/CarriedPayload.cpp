@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "ContentHash.h"
+#include "Customization.h"
 #include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "LauncherResources.h"
@@ -132,13 +134,24 @@ void refuseLinksOnTheWay(const tstring& root, const tstring& name) {
 
 }  // namespace
 
-void CarriedPayload::extractTo(const tstring& directory, const tstring& packageFileName) const {
+void CarriedPayload::extractTo(const tstring& directory, const tstring& packageFileName,
+                               const std::optional<std::string>& installScript) const {
     // Every file with its name relative to `directory`, checked before anything is written.
     std::vector<std::pair<const CarriedFile*, tstring>> targets;
     // '\' between components: a \\?\ path takes no '/' for one.
     targets.emplace_back(&package(), packageFileName);
     for (std::size_t i = 1; i < files_.size(); ++i) {
         targets.emplace_back(&files_[i], tstrings::replace(files_[i].name, L"/", L"\\"));
+    }
+    // The script is written and checked as a carried file is, against its own bytes.
+    std::optional<CarriedFile> script;
+    if (installScript) {
+        const auto size = static_cast<std::uint32_t>(installScript->size());
+        const std::uint64_t hash = ContentHash().update(installScript->data(), installScript->size()).digest();
+        script = CarriedFile{customization::kInstallScriptName, 0,
+                             payload::IndexEntry{customization::kInstallScriptName, size, hash}, installScript->data(),
+                             size};
+        targets.emplace_back(&*script, customization::kInstallScriptName);
     }
     for (const auto& [file, name] : targets) {
         static_cast<void>(file);

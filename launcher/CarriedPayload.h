@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "PayloadIndex.h"
@@ -54,7 +55,9 @@ public:
     // file beside it under its relative name into `directory`, made when missing. A target that
     // exists refuses the whole run before anything is written; a failure part-way removes what
     // was written. Every file is read back and checked before this returns.
-    void extractTo(const tstring& directory, const tstring& packageFileName) const;
+    // With `installScript`, it is written too, as install.cmd beside the package.
+    void extractTo(const tstring& directory, const tstring& packageFileName,
+                   const std::optional<std::string>& installScript = std::nullopt) const;
 
 private:
     // Finds the carried bytes of `file` in the module, one lookup.

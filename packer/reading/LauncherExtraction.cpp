@@ -18,8 +18,8 @@ namespace {
 constexpr std::size_t kReadChunk = 1024 * 1024;
 
 struct Target {
-    const CarriedItem* item;
-    tstring name;  // relative to the directory
+    const CarriedItem* item;  // none: the install script
+    tstring name;             // relative to the directory
     tstring path;
 };
 
@@ -37,6 +37,10 @@ std::vector<Target> targetsOf(const LauncherContents& contents, const tstring& d
     for (const CarriedItem& item : contents.items()) {
         const tstring name = targets.empty() ? packageName(item, contents.path()) : *item.name;
         targets.push_back(Target{&item, name, host::joinRelative(directory, name)});
+    }
+    if (contents.customization()) {
+        const tstring name = customization::kInstallScriptName;
+        targets.push_back(Target{nullptr, name, host::joinRelative(directory, name)});
     }
     return targets;
 }
@@ -117,9 +121,16 @@ private:
 // The item's bytes in a new file beside the target, read back and found to be what the launcher
 // carries (which the index has vouched for while they were read).
 std::unique_ptr<OutputFile> stage(LauncherContents& contents, const Target& target, TargetFolders& folders,
-                                  bool replace) {
+                                  bool replace, const std::string& installScript) {
     const auto [folder, name] = folders.placeOf(target.name);
     auto staged = std::make_unique<OutputFile>(*folder, name, replace);
+    if (target.item == nullptr) {
+        staged->write(installScript.data(), installScript.size());
+        if (contentHashOf(*staged) != ContentHash().update(installScript.data(), installScript.size()).digest()) {
+            LD_THROW_PACK_FAILURE(kOutputError, target.path << " did not read back as it was written");
+        }
+        return staged;
+    }
     const std::uint64_t carried = readingLauncher(contents.path(), [&] {
         return contents.stream(*target.item, [&](const void* data, std::size_t size) {
             classifyFailure(
@@ -142,6 +153,8 @@ ExtractionResult extractLauncher(const tstring& launcherPath, const tstring& dir
     LauncherContents contents = readingLauncher(launcherPath, [&] { return LauncherContents(file); });
     const std::vector<Target> targets = targetsOf(contents, directory);
     checkTargets(directory, targets, replace);
+    const std::string installScript =
+        contents.customization() ? customization::installScript(*contents.customization(), targets.front().name) : "";
 
     ExtractionResult result;
     result.directory = directory;
@@ -150,9 +163,9 @@ ExtractionResult extractLauncher(const tstring& launcherPath, const tstring& dir
         TargetFolders folders(directory, made);
         std::vector<std::unique_ptr<OutputFile>> staged;
         for (const Target& target : targets) {
-            staged.push_back(stage(contents, target, folders, replace));
+            staged.push_back(stage(contents, target, folders, replace, installScript));
             result.names.push_back(target.name);
-            result.bytes += target.item->location.size;
+            result.bytes += target.item != nullptr ? target.item->location.size : installScript.size();
         }
         for (std::size_t i = 0; i < staged.size(); ++i) {
             // A file replaced (--force) stays as extracted if a later one fails: removing it would

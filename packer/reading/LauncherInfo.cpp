@@ -269,7 +269,7 @@ json intuneDetectionRule(const LauncherInfo& info) {
 
 tstring msiexecCommandLine(const LauncherInfo& info, std::uint16_t language) {
     const tstring folder = kFolderPlaceholder;
-    const tstring customized = customization::installArguments(info.customization, language, folder);
+    const tstring customized = customization::installArguments(info.customization, language, folder + L"\\");
     return L"/i \"" + folder + L"\\" + payload::kInstallersCopyName + L"\"" + (customized.empty() ? L"" : L" ") +
            customized;
 }

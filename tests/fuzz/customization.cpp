@@ -6,9 +6,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     return readSealed(data, size, [](const std::uint8_t* record, std::size_t length) {
         const customization::Customization read = customization::parseCustomization(record, length);
-        customization::installArguments(read, customization::kBaseLanguage, L"C:\\T");
+        customization::installArguments(read, customization::kBaseLanguage, L"C:\\T\\");
         for (const std::uint16_t language : read.languages()) {
-            customization::installArguments(read, language, L"C:\\T");
+            customization::installArguments(read, language, L"C:\\T\\");
             read.identityFor(language);
         }
         customization::propertyArguments(read);

@@ -121,9 +121,51 @@ TEST(Customization, ComposesMsiexecArgumentsPerLanguage) {
         {2052, L"TRANSFORMSSECURE=1 TRANSFORMS=\"site settings.mst;more.mst\" " + patches + L" " + properties},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(utf8(installArguments(record, c.language, L"C:\\T")), utf8(c.expected)) << c.language;
+        EXPECT_EQ(utf8(installArguments(record, c.language, L"C:\\T\\")), utf8(c.expected)) << c.language;
     }
     EXPECT_EQ(utf8(propertyArguments(record)), utf8(properties));
-    EXPECT_EQ(installArguments(Customization{}, kBaseLanguage, L"C:\\T"), L"");
+    EXPECT_EQ(installArguments(Customization{}, kBaseLanguage, L"C:\\T\\"), L"");
     EXPECT_EQ(utf8(quotedProperty(L"A", L"\"\"")), "A=\"\"\"\"\"\"");
+}
+
+TEST(Customization, ChoosesTheUsersLanguageThenItsPrimaryLanguage) {
+    Customization record;
+    record.transforms = {{L"site.mst", kBaseLanguage}, {L"pt-BR.mst", 1046}, {L"pt-PT.mst", 2070}, {L"ja.mst", 1041}};
+    const std::pair<std::uint16_t, std::uint16_t> cases[] = {
+        {1041, 1041},          // exactly
+        {2070, 2070},          // exactly, though another of its primary language comes first
+        {0x0C16, 1046},        // another Portuguese: the first of its primary language
+        {1033, kBaseLanguage},  // none for English: the package's own
+        {0, kBaseLanguage},
+    };
+    for (const auto& [user, chosen] : cases) {
+        EXPECT_EQ(chooseLanguage(record, user), chosen) << user;
+    }
+    EXPECT_EQ(chooseLanguage(Customization{}, 1041), kBaseLanguage);
+}
+
+TEST(Customization, WritesAnInstallScriptThatCmdReadsAsTheLauncherComposes) {
+    Customization record;
+    record.transforms = {{L"ja.mst", 1041}, {L"site.mst", kBaseLanguage}};
+    record.patches = {{L"fix.msp", L"{FF63D787-26E2-49CA-8FAA-28B5106ABD3A}"}};
+    record.properties = {{L"NOTE", L"100% \"sure\" %PATH%"}};
+    const std::string ascii = installScript(record, L"App 100%.msi");
+    const std::string msiexec = "\"%SystemRoot%\\System32\\msiexec.exe\" /i \"%~dp0App 100%%.msi\" TRANSFORMSSECURE=1 ";
+    const std::string lines[] = {
+        msiexec + "TRANSFORMS=\"site.mst\" PATCH=\"%~dp0fix.msp\" NOTE=\"100%% \"\"sure\"\" %%PATH%%\" %*\r\n",
+        "if \"%~1\"==\"1041\" goto language_1041\r\n",
+        "call set \"LODESTAR_OPTIONS=%%LODESTAR_OPTIONS:*%1=%%\"\r\n",
+        msiexec + "TRANSFORMS=\"ja.mst;site.mst\" PATCH=\"%~dp0fix.msp\" NOTE=\"100%% \"\"sure\"\" %%PATH%%\" "
+                  "%LODESTAR_OPTIONS%\r\n",
+        "exit /b %LODESTAR_EXIT%\r\n",
+    };
+    for (const std::string& line : lines) {
+        EXPECT_NE(ascii.find(line), std::string::npos) << line << "\nin:\n" << ascii;
+    }
+    EXPECT_EQ(ascii.find("chcp"), std::string::npos) << "an ASCII script leaves the code page alone";
+
+    record.properties = {{L"CITY", L"Z\u00fcrich"}};
+    const std::string utf8Script = installScript(record, L"app.msi");
+    EXPECT_NE(utf8Script.find("chcp 65001 >nul\r\n"), std::string::npos);
+    EXPECT_NE(utf8Script.find("CITY=\"Z\xc3\xbcrich\""), std::string::npos);
 }
