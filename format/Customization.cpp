@@ -1,9 +1,11 @@
 #include "Customization.h"
 
 #include <algorithm>
+#include <cwctype>
 
 #include "ErrorHandling.h"
 #include "LittleEndian.h"
+#include "PayloadIndex.h"
 #include "SealedRecord.h"
 
 namespace customization {
@@ -115,6 +117,80 @@ void readEntry(Reader& in, Kind kind, Customization& into) {
     }
 }
 
+bool isBracedGuid(const tstring& text) {
+    if (text.size() != 38 || text.front() != L'{' || text.back() != L'}') {
+        return false;
+    }
+    for (std::size_t i = 1; i < 37; ++i) {
+        const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
+        if (dash ? text[i] != L'-' : !std::iswxdigit(static_cast<wint_t>(text[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+tstring asciiUpper(tstring text) {
+    for (wchar_t& c : text) {
+        if (c >= L'a' && c <= L'z') {
+            c = static_cast<wchar_t>(c - L'a' + L'A');
+        }
+    }
+    return text;
+}
+
+[[noreturn]] void refuseRecord(const tstrings::MessageBuilder& reason) {
+    LD_THROW(CustomizationError((tstrings::MessageBuilder() << "the launcher's customizations " << reason.tstr()).str()));
+}
+
+// What a packer never records, refused before the launcher composes a command line from it: a
+// record someone else made is as untrusted as any other part of a setup.
+void checkRecord(const Customization& customization) {
+    std::vector<tstring> names;
+    const auto checkName = [&](const tstring& name) {
+        if (const tstring problem = rootFileNameProblem(name); !problem.empty()) {
+            refuseRecord(tstrings::MessageBuilder() << "name a file [" << tstrings::printable(name)
+                                                    << "] that cannot be carried: " << problem);
+        }
+        const tstring key = asciiUpper(name);
+        if (std::find(names.begin(), names.end(), key) != names.end()) {
+            refuseRecord(tstrings::MessageBuilder() << "name [" << tstrings::printable(name) << "] twice");
+        }
+        names.push_back(key);
+    };
+    std::vector<std::uint16_t> languages;
+    for (const Transform& transform : customization.transforms) {
+        checkName(transform.name);
+        if (transform.language != kBaseLanguage) {
+            if (std::find(languages.begin(), languages.end(), transform.language) != languages.end()) {
+                refuseRecord(tstrings::MessageBuilder() << "carry two transforms for language " << transform.language);
+            }
+            languages.push_back(transform.language);
+        }
+    }
+    for (const Patch& patch : customization.patches) {
+        checkName(patch.name);
+        if (!isBracedGuid(patch.patchCode)) {
+            refuseRecord(tstrings::MessageBuilder() << "give a patch code that is no GUID in braces");
+        }
+    }
+    std::vector<tstring> properties;
+    for (const Property& property : customization.properties) {
+        if (!presetPropertyProblem(property.name).empty() || property.value.find(L'\0') != tstring::npos ||
+            std::find(properties.begin(), properties.end(), property.name) != properties.end()) {
+            refuseRecord(tstrings::MessageBuilder() << "preset a property that cannot be preset: ["
+                                                    << tstrings::printable(property.name) << "]");
+        }
+        properties.push_back(property.name);
+    }
+    for (const InstalledIdentity& identity : customization.identities) {
+        const std::optional<tstring> code = identity.properties.get(facts::kProductCode);
+        if (code && !isBracedGuid(*code)) {
+            refuseRecord(tstrings::MessageBuilder() << "give a ProductCode that is no GUID in braces");
+        }
+    }
+}
+
 bool knownKind(std::uint16_t kind) {
     return kind >= kTransform && kind <= kIdentity;
 }
@@ -150,6 +226,45 @@ constexpr std::uint16_t primaryLanguage(std::uint16_t language) {
 }
 
 }  // namespace
+
+tstring presetPropertyProblem(const tstring& name) {
+    if (name.empty()) {
+        return L"a property needs a name";
+    }
+    const auto publicCharacter = [](wchar_t c) {
+        return (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'_' || c == L'.';
+    };
+    if (!std::all_of(name.begin(), name.end(), publicCharacter) || (name.front() >= L'0' && name.front() <= L'9')) {
+        return L"only a public property can be preset: upper-case letters, digits, '_' and '.', not starting with a digit";
+    }
+    for (const wchar_t* own : {L"TRANSFORMS", L"TRANSFORMSSECURE", L"PATCH"}) {
+        if (name == own) {
+            return tstring(L"the launcher sets it from the carried ") + (name == L"PATCH" ? L"patches (--patch)" : L"transforms (--transform, --language-transform)");
+        }
+    }
+    for (const wchar_t* own : {L"REINSTALL", L"REINSTALLMODE"}) {
+        if (name == own) {
+            return L"the launcher's repair sets it";
+        }
+    }
+    return tstring();
+}
+
+tstring rootFileNameProblem(const tstring& name) {
+    if (tstring problem = payload::carriedNameProblem(name); !problem.empty()) {
+        return problem;
+    }
+    if (name.find_first_of(L"\\/") != tstring::npos) {
+        return L"it is not one file name";
+    }
+    if (name.find(L';') != tstring::npos) {
+        return L"it holds ';', which separates the names msiexec is given";
+    }
+    if (asciiUpper(name) == asciiUpper(kInstallScriptName)) {
+        return tstring(L"it is the name of the script extract writes, ") + kInstallScriptName;
+    }
+    return tstring();
+}
 
 std::vector<std::uint16_t> Customization::languages() const {
     std::vector<std::uint16_t> found;
@@ -215,6 +330,7 @@ Customization parseCustomization(const void* data, std::size_t size) {
     if (!in.atEnd()) {
         LD_THROW(CustomizationError("the launcher's customizations hold more than their count says"));
     }
+    checkRecord(customization);
     return customization;
 }
 

@@ -78,6 +78,15 @@ std::vector<std::uint8_t> serializeCustomization(const Customization& customizat
 // Checks the seal first, then the layout; throws CustomizationError (located).
 Customization parseCustomization(const void* data, std::size_t size);
 
+// Why `name` cannot be preset: not a public property's name (upper-case letters, digits, '_' and
+// '.', not starting with a digit), or one the launcher sets itself; empty when it can be.
+tstring presetPropertyProblem(const tstring& name);
+
+// Why `name` cannot be carried as a transform or patch at the root of the package's folder (it
+// is not one plain file name, or holds ';', which separates the names msiexec is given); empty
+// when it can be.
+tstring rootFileNameProblem(const tstring& name);
+
 // The language transform for a user whose interface language is `userLanguage` (a LANGID): the
 // one for exactly that language, else the first for its primary language, else none
 // (kBaseLanguage).

@@ -21,6 +21,11 @@ inline constexpr std::uint32_t kNeutralCodePage = 0;
 inline constexpr std::uint32_t kNeutralDecodedAs = 1252;
 inline constexpr std::uint32_t kUtf8CodePage = 65001;
 
-// Throws CodePageError (located) for a code page the platform does not know, or bytes that are
-// not text in it.
+// Throws CodePageError (located) for a code page the platform does not know, one that means the
+// host's own (1, 2, 3, 42), or bytes that are not text in it. ASCII text and Windows-1252 are
+// decoded here alike on every host (glibc's table leaves five bytes of 1252 undefined, which
+// Windows maps to the control characters of their numbers); the rest by the platform.
 tstring decodeCodePage(const std::string& bytes, std::uint32_t codePage);
+
+// The platform's decoder, for the code pages decodeCodePage leaves to it.
+tstring decodePlatformCodePage(const std::string& bytes, std::uint32_t codePage);

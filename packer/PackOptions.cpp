@@ -25,7 +25,7 @@ customization::Property presetProperty(const tstring& given) {
         refuse(tstrings::MessageBuilder() << "--property " << tstrings::printable(given) << " is not NAME=VALUE");
     }
     customization::Property property{given.substr(0, equals), given.substr(equals + 1)};
-    if (const tstring problem = presetPropertyProblem(property.name); !problem.empty()) {
+    if (const tstring problem = customization::presetPropertyProblem(property.name); !problem.empty()) {
         refuse(tstrings::MessageBuilder() << "--property " << tstrings::printable(property.name) << ": " << problem);
     }
     if (property.value.find(L'\0') != tstring::npos) {
@@ -143,29 +143,6 @@ PackOptions parsePackOptions(const tstring_array& args) {
             break;
     }
     return options;
-}
-
-tstring presetPropertyProblem(const tstring& name) {
-    if (name.empty()) {
-        return L"a property needs a name";
-    }
-    const auto publicCharacter = [](wchar_t c) {
-        return (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'_' || c == L'.';
-    };
-    if (!std::all_of(name.begin(), name.end(), publicCharacter) || (name.front() >= L'0' && name.front() <= L'9')) {
-        return L"only a public property can be preset: upper-case letters, digits, '_' and '.', not starting with a digit";
-    }
-    for (const wchar_t* own : {L"TRANSFORMS", L"TRANSFORMSSECURE", L"PATCH"}) {
-        if (name == own) {
-            return tstring(L"the launcher sets it from the carried ") + (name == L"PATCH" ? L"patches (--patch)" : L"transforms (--transform, --language-transform)");
-        }
-    }
-    for (const wchar_t* own : {L"REINSTALL", L"REINSTALLMODE"}) {
-        if (name == own) {
-            return L"the launcher's repair sets it";
-        }
-    }
-    return tstring();
 }
 
 tstring packUsage() {

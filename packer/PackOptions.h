@@ -42,8 +42,4 @@ public:
 // --help or --version nothing else is required.
 PackOptions parsePackOptions(const tstring_array& args);
 
-// Why `name` cannot be preset with --property: not a public property's name, or one lodestar-pack
-// or the launcher sets itself; empty when it can be.
-tstring presetPropertyProblem(const tstring& name);
-
 tstring packUsage();

@@ -25,6 +25,9 @@ constexpr const wchar_t* kIdentityNames[] = {
     facts::kManufacturer, facts::kProductLanguage, facts::kAllUsers,    facts::kInstallPerUser,
 };
 
+// The longest identity value a launcher records: its version block keeps texts in 16-bit lengths.
+constexpr std::size_t kLongestIdentityValue = 0x7FFF;
+
 bool namesIdentity(const tstring& name) {
     for (const wchar_t* identityName : kIdentityNames) {
         if (name == identityName) {
@@ -93,12 +96,21 @@ GivenTransform readTransform(const tstring& given, const wchar_t* option) {
         transform.summary = transformSummary(summaryOf(transform.file, compound));
         const TransformProperties properties = readTransformProperties(compound);
         for (const PropertyChange& change : properties.changes) {
-            const tstring name = decodeCodePage(change.name, properties.codePage);
-            if (namesIdentity(name)) {
-                transform.identityChanges.emplace_back(
-                    name, change.value ? std::optional<tstring>(decodeCodePage(*change.value, properties.codePage))
-                                       : std::nullopt);
+            // The identity's names are ASCII in every code page: no other row is decoded.
+            const tstring name(change.name.begin(), change.name.end());
+            if (!namesIdentity(name)) {
+                continue;
             }
+            std::optional<tstring> value;
+            if (change.value) {
+                value = decodeCodePage(*change.value, properties.codePage);
+                if (value->find(L'\0') != tstring::npos || value->size() > kLongestIdentityValue) {
+                    LD_THROW_PACK_FAILURE(kInputError, transform.file.path() << " sets " << name
+                                                                             << " to a value a setup cannot record (a "
+                                                                                "NUL, or over 32,767 characters)");
+                }
+            }
+            transform.identityChanges.emplace_back(name, value);
         }
     });
     transform.file.rewind();
@@ -270,13 +282,9 @@ void refuseNameClashes(const std::vector<FileBesidePackage>& carried, const std:
         keys.push_back(host::caseKey(file.name));
     }
     for (const FileBesidePackage& file : carried) {
-        const tstring problem = payload::carriedNameProblem(file.name);
-        if (!problem.empty() || file.name.find(L';') != tstring::npos) {
+        if (const tstring problem = customization::rootFileNameProblem(file.name); !problem.empty()) {
             LD_THROW_PACK_FAILURE(kInputError, file.askedBy << ": the name '" << tstrings::printable(file.name)
-                                                            << "' cannot be carried: "
-                                                            << (problem.empty() ? L"it holds ';', which separates "
-                                                                                  L"the names msiexec is given"
-                                                                                : problem));
+                                                            << "' cannot be carried: " << problem);
         }
         const tstring key = host::caseKey(file.name);
         for (const tstring& reserved : {packageName, tstring(payload::kInstallersCopyName),
@@ -346,9 +354,10 @@ CarriedCustomization customizePackage(const PackOptions& options, InputFile& pac
     for (const auto& [language, identity] : installed) {
         const std::optional<tstring> code = canonicalBracedProductCode(identity.text(facts::kProductCode));
         if (!code) {
-            LD_THROW_PACK_FAILURE(kInputError, "The transforms make the ProductCode '"
+            LD_THROW_PACK_FAILURE(kInputError, "The transforms given for " << package.path() << " make its ProductCode '"
                                                    << tstrings::printable(identity.text(facts::kProductCode))
-                                                   << "', which is no GUID in braces");
+                                                   << "'" << (language == kBaseLanguage ? tstring() : L" in language " + std::to_wstring(language))
+                                                   << ", which is no GUID in braces");
         }
         facts::LauncherFacts recorded = identity.recorded();
         recorded.set(facts::kProductCode, *code);

@@ -6,13 +6,7 @@
 #include "CodePage.h"
 #include "ErrorHandling.h"
 
-tstring decodeCodePage(const std::string& bytes, std::uint32_t codePage) {
-    if (codePage == kNeutralCodePage) {
-        codePage = kNeutralDecodedAs;
-    }
-    if (bytes.empty()) {
-        return tstring();
-    }
+tstring decodePlatformCodePage(const std::string& bytes, std::uint32_t codePage) {
     const std::string charset = codePage == kUtf8CodePage ? "UTF-8" : "CP" + std::to_string(codePage);
     GError* error = nullptr;
     gsize written = 0;

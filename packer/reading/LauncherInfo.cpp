@@ -128,6 +128,9 @@ void customizationText(const LauncherInfo& info, tstrings::MessageBuilder& text)
         text << "Property        " << tstrings::printable(customization::quotedProperty(property.name, property.value))
              << "\n";
     }
+    if (carried.empty()) {
+        return;  // installed as the package is: the lines above say all
+    }
     for (const std::uint16_t language : installLanguages(info)) {
         text << "Installs as     " << languageLabel(info, language) << ":";
         if (const customization::InstalledIdentity* identity = carried.identityFor(language)) {

@@ -6,13 +6,7 @@
 #include "CodePage.h"
 #include "ErrorHandling.h"
 
-tstring decodeCodePage(const std::string& bytes, std::uint32_t codePage) {
-    if (codePage == kNeutralCodePage) {
-        codePage = kNeutralDecodedAs;
-    }
-    if (bytes.empty()) {
-        return tstring();
-    }
+tstring decodePlatformCodePage(const std::string& bytes, std::uint32_t codePage) {
     if (bytes.size() > INT_MAX) {
         LD_THROW(CodePageError("the text is too long to decode"));
     }

@@ -99,7 +99,7 @@ refusals=(
   "2|are both language transforms for 1041|$edited|--language-transform|$samples/Example.jpn.mst|--language-transform|$scratch/in/again/Japanese again.mst"
   "2|is a language transform for 1041, the language|$japanese|--language-transform|$samples/Example.jpn.mst"
   "2|differ only in case|$edited|--transform|$samples/Example.mst|--transform|$scratch/in/case/EXAMPLE.MST"
-  "2|the name 'install.cmd' is taken|$edited|--transform|$scratch/in/install.cmd"
+  "2|the name 'install.cmd' cannot be carried: it is the name of the script extract writes|$edited|--transform|$scratch/in/install.cmd"
   "1|--property lower: only a public property can be preset|$edited|--property|lower=1"
   "1|--property PATCH: the launcher sets it|$edited|--property|PATCH=x"
 )
@@ -111,6 +111,10 @@ for refusal in "${refusals[@]}"; do
     pack_run "${fields[2]}" -o "$scratch/refused.exe" "${fields[@]:3}"
     check "$side refuses [${fields[1]}]: exit code" is "$code" "${fields[0]}"
     check "$side refuses [${fields[1]}]: the reason" has err "${fields[1]}"
+    given=${fields[-1]}
+    if [[ $given == */* ]]; then
+      check "$side refuses [${fields[1]}]: the file is named" has err "${given##*/}"
+    fi
     check "$side refuses [${fields[1]}]: nothing written" test ! -e "$scratch/refused.exe"
   done
 done

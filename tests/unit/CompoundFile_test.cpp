@@ -253,3 +253,24 @@ TEST(TransformProperties, ReadEveryRowFormAndRefuseWhatDoesNotAddUp) {
             << c.what;
     }
 }
+
+TEST(TransformProperties, DecodeTheirCodePageAlikeOnEveryHost) {
+    const struct {
+        std::string bytes;
+        std::uint32_t codePage;
+        std::string expected;  // UTF-8
+    } cases[] = {
+        {"plain", 0, "plain"},
+        {"\x80 \x81 \x8d \x9f \xfc", 1252, "\u20ac \xc2\x81 \xc2\x8d \u0178 \u00fc"},
+        {"\xfc", 0, "\u00fc"},  // neutral: read as Windows-1252 wherever it is read
+        {"\x83\x65\x83\x58\x83\x67", 932, "\u30c6\u30b9\u30c8"},
+        {"\xc3\xbc", 65001, "\u00fc"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(utf8(decodeCodePage(c.bytes, c.codePage)), c.expected) << c.codePage;
+    }
+    for (const std::uint32_t hostRelative : {1u, 2u, 3u, 42u}) {
+        EXPECT_THROW(decodeCodePage("\xfc", hostRelative), CodePageError) << hostRelative;
+    }
+    EXPECT_THROW(decodeCodePage("\xff\xff", 932), CodePageError);
+}

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "SealedRecord.h"
 #include "TestSupport.h"
 
@@ -69,9 +71,11 @@ TEST(Customization, ComesBackAsWrittenAndSkipsKindsItDoesNotKnow) {
     const std::vector<std::uint8_t> property = propertyBody(u"A", u"1");
     const std::vector<std::uint8_t> known = entry(3, property, static_cast<std::uint32_t>(property.size()));
     const std::vector<std::uint8_t> later = entry(77, {1, 2, 3}, 3);
+    const std::vector<std::uint8_t> second = propertyBody(u"B", u"2");
+    const std::vector<std::uint8_t> knownAfter = entry(3, second, static_cast<std::uint32_t>(second.size()));
     std::vector<std::uint8_t> items = known;
     items.insert(items.end(), later.begin(), later.end());
-    items.insert(items.end(), known.begin(), known.end());
+    items.insert(items.end(), knownAfter.begin(), knownAfter.end());
     const std::vector<std::uint8_t> withLater = recordOf(3, items);
     EXPECT_EQ(parseCustomization(withLater.data(), withLater.size()).properties.size(), 2u);
 }
@@ -101,6 +105,41 @@ TEST(Customization, RefusesDamagedRecords) {
          "the launcher's customizations hold more than their count says"},
     };
     for (const auto& c : cases) {
+        EXPECT_EQ(rawMessageOf<LdError<CustomizationError>>([&] { parseCustomization(c.bytes.data(), c.bytes.size()); }),
+                  c.message)
+            << c.what;
+    }
+
+    // Sound bytes of what no packer records: the launcher composes no command line from them.
+    const auto craft = [](std::function<void(Customization&)> change) {
+        Customization record = sampleRecord();
+        change(record);
+        return serializeCustomization(record);
+    };
+    const struct {
+        const char* what;
+        std::vector<std::uint8_t> bytes;
+        std::string message;
+    } unsound[] = {
+        {"a name with ';'", craft([](Customization& r) { r.transforms[1].name = L"a;b.mst"; }),
+         "the launcher's customizations name a file [a;b.mst] that cannot be carried: it holds ';', which separates "
+         "the names msiexec is given"},
+        {"a name with a folder", craft([](Customization& r) { r.patches[0].name = L"..\\up.msp"; }),
+         "the launcher's customizations name a file [..\\up.msp] that cannot be carried: one of its parts is .."},
+        {"one name twice", craft([](Customization& r) { r.patches[1].name = L"JA.MST"; }),
+         "the launcher's customizations name [JA.MST] twice"},
+        {"two transforms for one language", craft([](Customization& r) { r.transforms[2].language = 1041; }),
+         "the launcher's customizations carry two transforms for language 1041"},
+        {"a patch code", craft([](Customization& r) { r.patches[0].patchCode = L"{x}"; }),
+         "the launcher's customizations give a patch code that is no GUID in braces"},
+        {"a private property", craft([](Customization& r) { r.properties[0].name = L"Secret"; }),
+         "the launcher's customizations preset a property that cannot be preset: [Secret]"},
+        {"PATCH preset", craft([](Customization& r) { r.properties[0].name = L"PATCH"; }),
+         "the launcher's customizations preset a property that cannot be preset: [PATCH]"},
+        {"a ProductCode", craft([](Customization& r) { r.identities[1].properties.set(L"ProductCode", L"x"); }),
+         "the launcher's customizations give a ProductCode that is no GUID in braces"},
+    };
+    for (const auto& c : unsound) {
         EXPECT_EQ(rawMessageOf<LdError<CustomizationError>>([&] { parseCustomization(c.bytes.data(), c.bytes.size()); }),
                   c.message)
             << c.what;
