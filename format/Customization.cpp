@@ -20,7 +20,7 @@ constexpr SealedRecordFormat kFormat = {
     "the launcher's customizations have format version",
 };
 
-enum Kind : std::uint16_t { kTransform = 1, kPatch = 2, kProperty = 3, kIdentity = 4 };
+enum Kind : std::uint16_t { kTransform = 1, kPatch = 2, kProperty = 3, kIdentity = 4, kLog = 5 };
 
 class EntryWriter {
 public:
@@ -114,6 +114,9 @@ void readEntry(Reader& in, Kind kind, Customization& into) {
             into.identities.back().properties.set(name, value);
             return;
         }
+        case kLog:
+            into.verboseLog = true;
+            return;
     }
 }
 
@@ -192,7 +195,7 @@ void checkRecord(const Customization& customization) {
 }
 
 bool knownKind(std::uint16_t kind) {
-    return kind >= kTransform && kind <= kIdentity;
+    return kind >= kTransform && kind <= kLog;
 }
 
 tstring joined(const tstring_array& parts, const wchar_t* separator) {
@@ -290,6 +293,9 @@ std::vector<std::uint8_t> serializeCustomization(const Customization& customizat
     for (const InstalledIdentity& identity : customization.identities) {
         count += identity.properties.all().size();
     }
+    if (customization.verboseLog) {
+        ++count;
+    }
     std::vector<std::uint8_t> bytes;
     writeSealedHeader(bytes, kFormat, kCustomizationVersion, static_cast<std::uint32_t>(count));
     for (const Transform& transform : customization.transforms) {
@@ -305,6 +311,9 @@ std::vector<std::uint8_t> serializeCustomization(const Customization& customizat
         for (const facts::Fact& fact : identity.properties.all()) {
             EntryWriter(bytes, kIdentity).put16(identity.language).shortText(fact.name).longText(fact.value).finish();
         }
+    }
+    if (customization.verboseLog) {
+        EntryWriter(bytes, kLog).finish();
     }
     appendSeal(bytes);
     return bytes;

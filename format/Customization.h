@@ -1,4 +1,5 @@
-// How a launcher installs its package as an administrator customized it when packing: the
+// How a launcher installs its package as an administrator customized it when packing: whether
+// it keeps a log by default, the
 // transforms it applies (one chosen by the user's language, then the others in their order), the
 // patches it slipstreams, the properties it presets, and the identity the product installs with
 // for each language it may choose. The transforms and patches travel as carried files at the root
@@ -12,6 +13,8 @@
 //     3 property   u16 name length, the name, u32 value length, the value
 //     4 identity   u16 language (0: no language transform), u16 name length, the property's name,
 //                  u32 value length, its value as the product installs with it
+//     5 log        nothing: every install, repair and removal writes a verbose log to the user's
+//                  temporary folder unless the user's text asks for a log of its own
 //   texts in UTF-16 units. A reader skips the kinds it does not know, so a later packer may add
 //   kinds without a new format version.
 // A launcher without customizations carries no record at all.
@@ -62,8 +65,11 @@ struct Customization {
     std::vector<Patch> patches;
     std::vector<Property> properties;
     std::vector<InstalledIdentity> identities;  // the base first, then per language
+    bool verboseLog = false;
 
-    bool empty() const { return transforms.empty() && patches.empty() && properties.empty(); }
+    // Transforms, patches or properties: msiexec is given more than the package and the user's text.
+    bool changesInstallation() const { return !transforms.empty() || !patches.empty() || !properties.empty(); }
+    bool empty() const { return !changesInstallation() && !verboseLog; }
     // The languages a language transform is carried for, in their order.
     std::vector<std::uint16_t> languages() const;
     const InstalledIdentity* identityFor(std::uint16_t language) const;

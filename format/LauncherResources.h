@@ -51,8 +51,9 @@ inline constexpr const wchar_t* kIndexStoredName = LODESTAR_RESOURCE_TEXT(LODEST
 
 // What deployment tools ask of a setup without running it (the package's ProductCode, UpgradeCode,
 // name, version, manufacturer and installation scope, and the packer's version), recorded when
-// it was packed: LauncherFacts.h has the format. Only lodestar-pack reads it; launchers
-// packed before it existed lack it.
+// it was packed: LauncherFacts.h has the format. lodestar-pack reads it; the launcher takes the
+// product's name from it for what it says and names. Launchers packed before it existed lack it.
+inline constexpr const wchar_t* kFactsLookupName = L"package_facts";
 inline constexpr const wchar_t* kFactsStoredName = LODESTAR_RESOURCE_TEXT(LODESTAR_FACTS_RESOURCE);
 
 // How the launcher installs the package as it was customized when packing (Customization.h): the

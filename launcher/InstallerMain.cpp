@@ -6,6 +6,9 @@
 #include <vector>
 
 #include "CarriedPayload.h"
+#include "CarriedProduct.h"
+#include "DefaultLog.h"
+#include "SetupLock.h"
 #include "Customization.h"
 #include "Executor.h"
 #include "FileUtils.h"
@@ -29,61 +32,45 @@ int processExitCode = -1;
 
 constexpr int kSilentUiLevel = 2;  // INSTALLUILEVEL_NONE
 
-Guid carriedProductCode() {
-    const std::vector<std::uint8_t> bytes =
-        Resource(resources::kProductCodeLookupName, MAKEINTRESOURCEW(resources::kCarriedType),
-                 SysInfo::getCurrentModuleHandle())
-            .binary();
-    // Exactly the resource's bytes: the text carries no terminator.
-    return Guid(std::string(bytes.begin(), bytes.end()));
+// Each argument is an option or a property; msiexec matches its options without regard to case,
+// after '/' or '-'.
+tstring optionName(const tstring& argument) {
+    if (argument.size() < 2 || (argument.front() != L'/' && argument.front() != L'-')) {
+        return tstring();
+    }
+    return tstrings::toLower(argument.substr(1));
 }
 
-// How the package was customized when it was packed; an empty record for a launcher without.
-customization::Customization carriedCustomization() {
-    const Resource resource(resources::kCustomizationLookupName, MAKEINTRESOURCEW(resources::kCarriedType),
-                            SysInfo::getCurrentModuleHandle());
-    std::uint32_t size = 0;
-    const void* data = resource.getPtr(size, std::nothrow);
-    if (data == nullptr) {
-        return customization::Customization{};
+// Whether the user's arguments ask msiexec for a user interface: all do but /q, /qn, /qn+ and
+// /quiet. A property's value (DIR="/qn") is no option.
+bool asksForUserInterface(const tstring_array& arguments) {
+    for (const tstring& argument : arguments) {
+        const tstring option = optionName(argument);
+        if (option == L"q" || option == L"qn" || option == L"qn+" || option == L"quiet") {
+            return false;
+        }
     }
-    try {
-        return customization::parseCustomization(data, size);
-    } catch (const customization::CustomizationError& e) {
-        LOG_ERROR(tstrings::fromUtf8(e.what()));
-        refuseDamagedSetup(L"its customizations");
-    }
+    return true;
 }
 
-// The product this setup installed: the carried ProductCode, or the one a language transform
-// gives the product, whichever Windows Installer knows. The carried one when none is installed.
-Guid installedProductCode(const customization::Customization& carried) {
-    const Guid productCode = carriedProductCode();
-    if (msi::isProductInstalled(productCode)) {
-        return productCode;
+// The user's arguments with the log a launcher packed with --log adds when they ask for none.
+std::optional<tstring> defaultLog(const CarriedProduct& product, const tstring_array& arguments) {
+    if (!product.customization().verboseLog || msi::findLogSwitch(arguments)) {
+        return std::nullopt;
     }
-    for (const customization::InstalledIdentity& identity : carried.identities) {
-        const std::optional<tstring> code = identity.properties.get(facts::kProductCode);
-        std::optional<Guid> parsed;
-        try {
-            parsed = code ? std::optional<Guid>(Guid(*code)) : std::nullopt;
-        } catch (const std::exception&) {
-            refuseDamagedSetup(L"its customizations");
-        }
-        if (parsed && msi::isProductInstalled(*parsed)) {
-            return *parsed;
-        }
-    }
-    return productCode;
+    return defaultLogPath(product.name());
 }
 
 void uninstallCarriedProduct(const tstring_array& args) {
-    const Guid productCode = installedProductCode(carriedCustomization());
+    const CarriedProduct product;
     // Deployment tools ask for a log of a removal as they do of an installation.
-    const std::optional<msi::LogSwitch> log = msi::findLogSwitch(args);
+    std::optional<msi::LogSwitch> log = msi::findLogSwitch(args);
+    if (const std::optional<tstring> path = defaultLog(product, args)) {
+        log = msi::findLogSwitch({L"/l*v", *path});
+    }
     const msi::UILevelGuard silentUi(kSilentUiLevel);
     msi::action<msi::uninstall> removal;
-    removal.productCode = productCode;
+    removal.productCode = product.installedProductCode();
     if (log) {
         removal.logFile = log->path;
         removal.logMode = log->mode;
@@ -93,26 +80,32 @@ void uninstallCarriedProduct(const tstring_array& args) {
     processExitCode = static_cast<int>(status.code);
 }
 
+tstring joinedText(const tstring_array& parts) {
+    tstring text;
+    for (const tstring& part : parts) {
+        if (!part.empty()) {
+            text += (text.empty() ? L"" : L" ") + part;
+        }
+    }
+    return text;
+}
+
 // What msiexec is given after the package for an installation: the carried customizations as
 // Windows Installer reads them (the language transform for the user's interface language first),
-// then the user's text, so that a property or TRANSFORMS= the user types wins.
-tstring installText(const customization::Customization& carried, const tstring& workDir, const tstring& userText) {
-    const std::uint16_t language = customization::chooseLanguage(carried, GetUserDefaultUILanguage());
+// the default log, then the user's text, so that a property or TRANSFORMS= the user types wins.
+tstring installText(const CarriedProduct& product, const tstring& workDir, const tstring& logSwitch,
+                    const tstring& userText) {
     const tstring folderPrefix = workDir.empty() || workDir.back() == L'\\' ? workDir : workDir + L"\\";
-    const tstring customized = customization::installArguments(carried, language, folderPrefix);
-    LOG_TRACE("User interface language " << GetUserDefaultUILanguage() << "; language transform for "
-                                          << (language == customization::kBaseLanguage ? tstring(L"none")
-                                                                                        : std::to_wstring(language)));
-    return customized.empty() ? userText : userText.empty() ? customized : customized + L" " + userText;
+    return joinedText({customization::installArguments(product.customization(), product.language(), folderPrefix),
+                       logSwitch, userText});
 }
 
 // A repair gives the carried properties again, then REINSTALL, then the user's text. Windows
 // Installer keeps the transforms and patches of the installed product in its cache and applies
 // them to a maintenance installation itself.
-tstring repairText(const customization::Customization& carried, const tstring& userText) {
-    tstring text = customization::propertyArguments(carried);
-    text += (text.empty() ? L"" : L" ") + tstring(L"REINSTALL=ALL REINSTALLMODE=vomus");
-    return userText.empty() ? text : text + L" " + userText;
+tstring repairText(const CarriedProduct& product, const tstring& logSwitch, const tstring& userText) {
+    return joinedText({customization::propertyArguments(product.customization()), L"REINSTALL=ALL REINSTALLMODE=vomus",
+                       logSwitch, userText});
 }
 
 // Extracts what the launcher carries into a new working directory and runs msiexec /i on the
@@ -146,23 +139,50 @@ void installCarriedPackage(ComposeText composeText) {
     processExitCode = installer.execAndWaitForExit();
 }
 
+// Runs `install` (which unpacks and runs the installer) holding the product's setup lock; a second
+// launcher of the product that starts meanwhile exits with 1618, the code deployment tools retry
+// on, and says so where a user interface was asked for.
+template <typename Install>
+void oneSetupAtATime(const CarriedProduct& product, const Guid& productCode, const tstring_array& arguments,
+                     Install install) {
+    const std::optional<SetupLock> lock = SetupLock::acquire(productCode);
+    if (!lock) {
+        LOG_WARNING("Another setup of " << productCode.toString() << " holds its lock");
+        if (asksForUserInterface(arguments)) {
+            app::showWarning(L"Another installation of " + tstrings::printable(product.name()) + L" is already running.");
+        }
+        processExitCode = ERROR_INSTALL_ALREADY_RUNNING;
+        return;
+    }
+    install();
+}
+
 // Reinstalls the carried product's files and settings from the carried package, the user's own
 // options last so that theirs win. Windows Installer needs the product's source for it, which an
 // installation from a working directory no longer has.
-void repairCarriedProduct(const tstring& argsText) {
-    const customization::Customization carried = carriedCustomization();
-    const Guid productCode = installedProductCode(carried);
+void repairCarriedProduct(const tstring_array& arguments, const tstring& argsText) {
+    const CarriedProduct product;
+    const Guid productCode = product.installedProductCode();
     if (!msi::isProductInstalled(productCode)) {
         LOG_ERROR("Repair of " << productCode.toString() << ": the product is not installed");
         processExitCode = ERROR_UNKNOWN_PRODUCT;
         return;
     }
-    installCarriedPackage([&](const tstring&) { return repairText(carried, argsText); });
+    const std::optional<tstring> log = defaultLog(product, arguments);
+    const tstring logSwitch = log ? L"/l*v \"" + *log + L"\"" : tstring();
+    oneSetupAtATime(product, productCode, arguments, [&] {
+        installCarriedPackage([&](const tstring&) { return repairText(product, logSwitch, argsText); });
+    });
 }
 
-void installCarriedProduct(const tstring& argsText) {
-    const customization::Customization carried = carriedCustomization();
-    installCarriedPackage([&](const tstring& workDir) { return installText(carried, workDir, argsText); });
+void installCarriedProduct(const tstring_array& arguments, const tstring& argsText) {
+    const CarriedProduct product;
+    const std::optional<tstring> log = defaultLog(product, arguments);
+    const tstring logSwitch = log ? L"/l*v \"" + *log + L"\"" : tstring();
+    oneSetupAtATime(product, product.productCode(), arguments, [&] {
+        installCarriedPackage(
+            [&](const tstring& workDir) { return installText(product, workDir, logSwitch, argsText); });
+    });
 }
 
 tstring launcherFileName() {
@@ -179,19 +199,24 @@ void extractCarriedPayload(const tstring_array& operands) {
     // A launcher packed before indexes does not know its package's name: it goes by the launcher's.
     const tstring packageFileName =
         payload.indexed() ? payload.package().name : FileUtils::stripSuffix(launcherFileName()) + L".msi";
-    const customization::Customization carried = carriedCustomization();
+    const CarriedProduct product;
+    const customization::Customization& carried = product.customization();
     const std::optional<std::string> script =
         carried.empty() ? std::nullopt : std::optional<std::string>(customization::installScript(carried, packageFileName));
     payload.extractTo(FileUtils::toAbsolutePath(operands.front()), packageFileName, script);
     processExitCode = 0;
 }
 
-// What the setup applies beyond the package, for its help: one paragraph, or none.
+// What the setup applies beyond the package, for its help: a paragraph for each, or none.
 tstring carriedText(const customization::Customization& carried) {
-    if (carried.empty()) {
-        return tstring();
-    }
     tstrings::MessageBuilder text;
+    if (carried.verboseLog) {
+        text << "This setup writes a verbose log of every install, repair and removal into your temporary folder, "
+                "named for the product, unless your options ask for a log of their own (/l*v FILE).\n\n";
+    }
+    if (!carried.changesInstallation()) {
+        return text.tstr();
+    }
     text << "This setup installs the package with what it carries:";
     for (const customization::Transform& transform : carried.transforms) {
         text << " the transform " << tstrings::printable(transform.name);
@@ -216,7 +241,7 @@ void showUsage() {
     // One line for each paragraph: the box wraps them to its own width.
     app::showInformation(
         L"Installs the package this setup carries through Windows Installer (msiexec).\n\n" +
-        carriedText(carriedCustomization()) + self +
+        carriedText(CarriedProduct().customization()) + self +
         L" [options] [PROPERTY=value ...]\n"
         L"Installs. Options and properties go to msiexec as typed: /qn (no interface), /passive (progress "
         L"only), /l*v FILE (a verbose log), PROP=value.\n\n" +
@@ -233,6 +258,8 @@ void showUsage() {
         self +
         L" /?\n"
         L"Shows this text.\n\n"
+        L"One setup of a product runs at a time: started again while it unpacks or installs, it ends with "
+        L"1618 (another installation running) and writes nothing.\n\n"
         L"Exit codes: -1 when this setup itself fails, otherwise the installer's own: 0 success, 1602 "
         L"cancelled, 1603 failed, 1605 not installed, 1618 another installation running, 3010 restart "
         L"required, 1641 restart started.");
@@ -256,13 +283,13 @@ void installerMain() {
             extractCarriedPayload(command.operands);
             return;
         case LauncherAction::Repair:
-            repairCarriedProduct(command.installerText);
+            repairCarriedProduct(command.arguments, command.installerText);
             return;
         case LauncherAction::Help:
             showUsage();
             return;
         case LauncherAction::Install:
-            installCarriedProduct(command.installerText);
+            installCarriedProduct(command.arguments, command.installerText);
             return;
     }
 }

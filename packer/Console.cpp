@@ -1,8 +1,52 @@
 #include "Console.h"
 
+#include <chrono>
 #include <cwchar>
 #include <iterator>
 #include <string>
+
+bool writeLine(ConsoleStream stream, const tstring& text) {
+    return writeText(stream, text + L"\n");
+}
+
+namespace {
+
+constexpr std::int64_t kShowAfterMs = 1000;
+constexpr std::int64_t kUpdateEveryMs = 200;
+
+std::int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+ProgressLine::ProgressLine() : terminal_(isTerminal(ConsoleStream::Error)), startedMs_(nowMs()) {}
+
+ProgressLine::~ProgressLine() {
+    if (width_ > 0) {
+        writeText(ConsoleStream::Error, L"\r" + tstring(width_, L' ') + L"\r");
+    }
+}
+
+void ProgressLine::update(std::uint64_t done, std::uint64_t total, const tstring& reading) {
+    const std::int64_t now = nowMs();
+    if (!terminal_ || now - startedMs_ < kShowAfterMs || (shownMs_ >= 0 && now - shownMs_ < kUpdateEveryMs)) {
+        return;
+    }
+    shownMs_ = now;
+    const double seconds = static_cast<double>(now - startedMs_) / 1000;
+    const auto rate = static_cast<std::uint64_t>(static_cast<double>(done) / seconds);
+    tstring text = tstrings::formatPrintf(L"lodestar-pack: %s of %s (%u%%), %s/s, %s", formatSize(done), formatSize(total),
+                                          static_cast<unsigned>(total == 0 ? 100 : done * 100 / total),
+                                          formatSize(rate), tstrings::printable(reading));
+    const std::size_t width = text.size();
+    if (width < width_) {
+        text += tstring(width_ - width, L' ');
+    }
+    width_ = width;
+    writeText(ConsoleStream::Error, L"\r" + text);
+}
 
 tstring formatSize(std::uint64_t bytes) {
     if (bytes < 1024) {

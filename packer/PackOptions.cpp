@@ -58,6 +58,7 @@ void refuseStrayOptions(const PackOptions& options, const char* command) {
     stray(options.mode != PackMode::Pack && !options.languageTransforms.empty(), "--language-transform");
     stray(options.mode != PackMode::Pack && !options.patches.empty(), "--patch");
     stray(options.mode != PackMode::Pack && !options.properties.empty(), "--property");
+    stray(options.mode != PackMode::Pack && options.verboseLog, "--log");
     stray(options.mode != PackMode::Info && options.json, "--json");
     stray(options.mode == PackMode::Info && !options.output.empty(), "-o");
     stray(options.mode == PackMode::Info && options.force, "--force");
@@ -97,6 +98,8 @@ PackOptions parsePackOptions(const tstring_array& args) {
             options.patches.push_back(value());
         } else if (arg == L"--property") {
             addPresetProperty(options.properties, value());
+        } else if (arg == L"--log") {
+            options.verboseLog = true;
         } else if (arg == L"--info") {
             info = true;
         } else if (arg == L"--extract") {
@@ -148,7 +151,7 @@ PackOptions parsePackOptions(const tstring_array& args) {
 tstring packUsage() {
     return L"Usage: lodestar-pack PACKAGE.msi -o OUTPUT.exe [--icon FILE.ico] [--product-code GUID] [--force]\n"
            L"                     [--follow-links] [--transform FILE.mst]... [--language-transform FILE.mst]...\n"
-           L"                     [--patch FILE.msp]... [--property NAME=VALUE]...\n"
+           L"                     [--patch FILE.msp]... [--property NAME=VALUE]... [--log]\n"
            L"       lodestar-pack --info SETUP.exe [--json]\n"
            L"       lodestar-pack --extract SETUP.exe -o DIR [--force]\n"
            L"\n"
@@ -182,6 +185,9 @@ tstring packUsage() {
            L"  --patch FILE          carry a patch (.msp) for the package's product and apply it\n"
            L"  --property NAME=VALUE preset a public property (not TRANSFORMS, TRANSFORMSSECURE, PATCH,\n"
            L"                        REINSTALL or REINSTALLMODE); anyone with the setup can read it\n"
+           L"  --log                 the launcher writes a verbose log of every install, repair and\n"
+           L"                        removal into the user's temporary folder, named for the product,\n"
+           L"                        unless the user's own options ask for a log (/l*v FILE)\n"
            L"  --info SETUP.exe      describe a launcher: ProductCode, UpgradeCode, ProductName,\n"
            L"                        ProductVersion, Manufacturer, installation scope, the package and\n"
            L"                        every file beside it with size and SHA-256, the launcher's own\n"

@@ -28,6 +28,7 @@ struct PackOptions {
     tstring_array languageTransforms;  // one per user-interface language, chosen when the launcher runs
     tstring_array patches;
     std::vector<customization::Property> properties;  // checked: public names, none the launcher sets itself
+    bool verboseLog = false;  // Pack: the launcher logs every run verbosely unless told otherwise
     bool help = false;
     bool version = false;
 };

@@ -314,13 +314,28 @@ FileBesidePackage carriedFile(const InputFile& file, const wchar_t* option) {
     return FileBesidePackage{host::fileNameOf(file.path()), tstring(option) + L" " + file.path(), false};
 }
 
+facts::LauncherFacts baseIdentityOf(const PackageDescription& description) {
+    facts::LauncherFacts identity;
+    for (const wchar_t* name : kIdentityNames) {
+        if (const std::optional<tstring> value = description.recorded.get(name)) {
+            identity.set(name, *value);
+        }
+    }
+    return identity;
+}
+
 }  // namespace
 
 CarriedCustomization customizePackage(const PackOptions& options, InputFile& package, PackageDescription& description,
                                       const std::vector<FileBesidePackage>& beside) {
     CarriedCustomization carried;
+    carried.record.verboseLog = options.verboseLog;
     if (options.transforms.empty() && options.languageTransforms.empty() && options.patches.empty() &&
         options.properties.empty()) {
+        if (options.verboseLog) {
+            // The launcher names its logs for the product as it installs.
+            carried.record.identities.push_back(customization::InstalledIdentity{kBaseLanguage, baseIdentityOf(description)});
+        }
         return carried;
     }
     std::vector<GivenTransform> languageTransforms;

@@ -26,7 +26,7 @@ struct PackResult {
 };
 
 // Writes the launcher; called with the carried bytes written so far and their total.
-using PackProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
+using PackProgress = std::function<void(std::uint64_t done, std::uint64_t total, const tstring& reading)>;
 
 // Throws PackFailure (located, as LdError<PackFailure>) for anything that keeps the launcher from
 // being written whole; then nothing is left at the output path, nor any temporary file.

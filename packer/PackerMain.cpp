@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr std::uint64_t kProgressFrom = 64 * 1024 * 1024;  // smaller packages pack in a blink
-
 std::string messageOf(const std::exception& error) {
     const auto* located = dynamic_cast<const LdErrorBase*>(&error);
     return located != nullptr ? located->rawMessage() : error.what();
@@ -35,35 +33,28 @@ void complain(const std::exception& error) {
     writeLine(ConsoleStream::Error, L"lodestar-pack: " + tstrings::printable(tstrings::fromUtf8(messageOf(error))));
 }
 
-// Every tenth of a large package, one line on standard error.
-class ProgressReport {
-public:
-    void operator()(std::uint64_t done, std::uint64_t total) {
-        if (total < kProgressFrom) {
-            return;
-        }
-        const std::uint64_t tenths = done * 10 / total;
-        if (tenths > reported_) {
-            reported_ = tenths;
-            writeLine(ConsoleStream::Error,
-                      tstrings::formatPrintf(L"lodestar-pack: %u%% of %s written", static_cast<unsigned>(tenths * 10),
-                                             formatSize(total).c_str()));
-        }
-    }
-
-private:
-    std::uint64_t reported_ = 0;
-};
-
 int describeLauncher(const PackOptions& options) {
-    const LauncherInfo info = readLauncherInfo(host::absolutePath(options.launcher));
+    LauncherInfo info;
+    {
+        ProgressLine progress;
+        info = readLauncherInfo(host::absolutePath(options.launcher),
+                                [&](std::uint64_t done, std::uint64_t total, const tstring& reading) {
+                                    progress.update(done, total, reading);
+                                });
+    }
     printResult(options.json ? tstrings::fromUtf8(infoJson(info)) : infoText(info));
     return kPacked;
 }
 
 int extractFromLauncher(const PackOptions& options) {
-    const ExtractionResult result =
-        extractLauncher(host::absolutePath(options.launcher), host::absolutePath(options.output), options.force);
+    ExtractionResult result;
+    {
+        ProgressLine progress;
+        result = extractLauncher(host::absolutePath(options.launcher), host::absolutePath(options.output), options.force,
+                                 [&](std::uint64_t done, std::uint64_t total, const tstring& reading) {
+                                     progress.update(done, total, reading);
+                                 });
+    }
     writeLine(ConsoleStream::Output,
               tstrings::printable(tstrings::formatPrintf(L"Extracted %llu file%s (%s) into %s",
                                                          static_cast<unsigned long long>(result.names.size()),
@@ -74,7 +65,13 @@ int extractFromLauncher(const PackOptions& options) {
 
 int packPackage(const PackOptions& options, const LauncherParts& parts) {
     const auto started = std::chrono::steady_clock::now();
-    const PackResult result = pack(options, parts, ProgressReport());
+    PackResult result;
+    {
+        ProgressLine progress;
+        result = pack(options, parts, [&](std::uint64_t done, std::uint64_t total, const tstring& reading) {
+            progress.update(done, total, reading);
+        });
+    }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     const tstring beside =
         result.besideCount == 0

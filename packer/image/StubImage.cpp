@@ -227,7 +227,7 @@ StubImage::Written StubImage::write(const Placed& placed, ByteSink& out, const P
             left -= read;
             done += read;
             if (progress) {
-                progress(done, total);
+                progress(done, total, part.file->path());
             }
         }
         written.fileHashes.push_back(hash.digest());

@@ -33,7 +33,8 @@ public:
     StubImage(const void* data, std::size_t size);
 
     // Called with the bytes of the resource files written so far and their total.
-    using Progress = std::function<void(std::uint64_t done, std::uint64_t total)>;
+    // `done` of `total` carried bytes written, while the file `reading` is read.
+    using Progress = std::function<void(std::uint64_t done, std::uint64_t total, const tstring& reading)>;
 
     struct Written {
         std::uint64_t size = 0;                 // of the whole executable

@@ -229,6 +229,9 @@ std::uint64_t LauncherContents::stream(const CarriedItem& item, const Take& take
         take(buffer.data(), read);
         hash.update(buffer.data(), read);
         left -= read;
+        if (progress_) {
+            progress_(item.location.offset + item.location.size - left, file_.size(), describe(item));
+        }
     }
     const std::uint64_t digest = hash.digest();
     checkAgainstIndex(item, digest);
@@ -278,6 +281,9 @@ Sha256Digest LauncherContents::readWhole(const Piece& take) {
         }
         whole.update(buffer.data(), read);
         take(position, buffer.data(), read);
+        if (progress_) {
+            progress_(position + read, file_.size(), file_.path());
+        }
         position += read;
     }
     return whole.finish();

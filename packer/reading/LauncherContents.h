@@ -69,6 +69,10 @@ public:
     using Take = std::function<void(const void* data, std::size_t size)>;
     std::uint64_t stream(const CarriedItem& item, const Take& take);
 
+    // Told, as the launcher is read, how far into it the reading is and which file it reads.
+    using Progress = std::function<void(std::uint64_t done, std::uint64_t total, const tstring& reading)>;
+    void reportProgressTo(Progress progress) { progress_ = std::move(progress); }
+
 private:
     [[noreturn]] void refuseDamaged(const tstrings::MessageBuilder& reason) const;
     [[noreturn]] void refuseMissing(const char* what, const tstring& name) const;
@@ -96,6 +100,7 @@ private:
     bool indexed_ = false;
     std::vector<CarriedItem> items_;
     bool signed_ = false;
+    Progress progress_;
 };
 
 // The launcher at `path` (absolute), open for reading and closed to writers while it is read.

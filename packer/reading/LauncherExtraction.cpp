@@ -148,9 +148,11 @@ std::unique_ptr<OutputFile> stage(LauncherContents& contents, const Target& targ
 
 }  // namespace
 
-ExtractionResult extractLauncher(const tstring& launcherPath, const tstring& directory, bool replace) {
+ExtractionResult extractLauncher(const tstring& launcherPath, const tstring& directory, bool replace,
+                                 const LauncherContents::Progress& progress) {
     InputFile file = openLauncher(launcherPath);
     LauncherContents contents = readingLauncher(launcherPath, [&] { return LauncherContents(file); });
+    contents.reportProgressTo(progress);
     const std::vector<Target> targets = targetsOf(contents, directory);
     checkTargets(directory, targets, replace);
     const std::string installScript =

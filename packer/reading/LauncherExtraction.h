@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "LauncherContents.h"
 #include "tstrings.h"
 
 struct ExtractionResult {
@@ -21,4 +22,5 @@ struct ExtractionResult {
 // is whole do they move into place. A failure removes whatever this run made. Throws
 // PackFailure (located): kInputError for a launcher that cannot be read or does not match its
 // index, kOutputError for a target that is taken or cannot be written.
-ExtractionResult extractLauncher(const tstring& launcherPath, const tstring& directory, bool replace);
+ExtractionResult extractLauncher(const tstring& launcherPath, const tstring& directory, bool replace,
+                                 const LauncherContents::Progress& progress = {});

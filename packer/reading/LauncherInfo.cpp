@@ -128,7 +128,10 @@ void customizationText(const LauncherInfo& info, tstrings::MessageBuilder& text)
         text << "Property        " << tstrings::printable(customization::quotedProperty(property.name, property.value))
              << "\n";
     }
-    if (carried.empty()) {
+    if (carried.verboseLog) {
+        text << "Log             verbose, into the user's temporary folder, unless the options given ask for one\n";
+    }
+    if (!carried.changesInstallation()) {
         return;  // installed as the package is: the lines above say all
     }
     for (const std::uint16_t language : installLanguages(info)) {
@@ -277,10 +280,11 @@ tstring msiexecCommandLine(const LauncherInfo& info, std::uint16_t language) {
            customized;
 }
 
-LauncherInfo readLauncherInfo(const tstring& path) {
+LauncherInfo readLauncherInfo(const tstring& path, const LauncherContents::Progress& progress) {
     InputFile file = openLauncher(path);
     return readingLauncher(path, [&] {
         LauncherContents contents(file);
+        contents.reportProgressTo(progress);
         LauncherInfo info;
         describeProduct(contents, info);
         describeFiles(contents, info);
@@ -330,6 +334,7 @@ std::string infoJson(const LauncherInfo& info) {
         {"patches", patchesJson(info.customization)},
         {"properties", propertiesJson(info.customization)},
         {"installs", installsJson(info)},
+        {"verboseLog", info.customization.verboseLog},
         {"packerVersion", textOrNull(info.packerVersion)},
         {"signed", info.carriesSignature},
         {"winget", wingetInstaller(info)},

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Customization.h"
+#include "LauncherContents.h"
 #include "LauncherFacts.h"
 #include "tstrings.h"
 
@@ -49,7 +50,7 @@ tstring msiexecCommandLine(const LauncherInfo& info, std::uint16_t language);
 // Reads the launcher at `path` (absolute) once, front to back, and describes it. Throws
 // PackFailure (located): kInputError when it is no launcher, is cut short, cannot be read, or a
 // file it carries does not match its index.
-LauncherInfo readLauncherInfo(const tstring& path);
+LauncherInfo readLauncherInfo(const tstring& path, const LauncherContents::Progress& progress = {});
 
 // One line per fact, for people.
 tstring infoText(const LauncherInfo& info);

@@ -2,12 +2,25 @@
 #include "Console.h"
 #include "WinApi.h"
 
-bool writeLine(ConsoleStream stream, const tstring& text) {
-    const HANDLE handle = GetStdHandle(stream == ConsoleStream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+namespace {
+
+HANDLE handleOf(ConsoleStream stream) {
+    return GetStdHandle(stream == ConsoleStream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+}
+
+}  // namespace
+
+bool isTerminal(ConsoleStream stream) {
+    DWORD mode = 0;
+    const HANDLE handle = handleOf(stream);
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
+}
+
+bool writeText(ConsoleStream stream, const tstring& line) {
+    const HANDLE handle = handleOf(stream);
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
         return false;
     }
-    const tstring line = text + L"\n";
     DWORD mode = 0;
     DWORD written = 0;
     if (GetConsoleMode(handle, &mode)) {

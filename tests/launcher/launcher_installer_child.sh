@@ -53,4 +53,42 @@ check "the installer has no console window: [${fields[4]-}]" is "${fields[4]-}" 
 check "the launcher exits with the installer's code: [$code]" is "$code" $((0x2BADC0DE))
 check "the working directory is gone" empty_dir "$temp"
 
+# One setup of a product at a time. The first launcher's installer reports, then takes 20 s, as a
+# long installation does; the others start meanwhile, each with a TEMP of its own.
+first_report="$scratch/first.bin"
+mkdir -p "$scratch/first" "$scratch/second" "$scratch/other"
+"$wine" "$runwin" --timeout 60 --env "TEMP=$(windows_path "$scratch/first")" --env "TMP=$(windows_path "$scratch/first")" \
+  --env "PROC_CHILD_REPORT=$(windows_path "$first_report")" --env PROC_CHILD_SLEEP_MS=20000 \
+  -- "$(windows_path "$tests/launcher/sample-setup.exe")" /qn >"$scratch/first.out" 2>&1 &
+first=$!
+for _ in $(seq 150); do [[ -s $first_report ]] && break; sleep 0.2; done
+check "the first launcher's installer runs" test -s "$first_report"
+run --temp "$scratch/second" "$tests/launcher/sample-setup.exe" /qn
+check "a second launcher of the product ends with 1618: [$code]" is "$code" 1618
+check "the second launcher wrote nothing to its TEMP" empty_dir "$scratch/second"
+# With a user interface asked for (/qn inside a property's value is no option), it says so in a box.
+artifacts="$build/artifacts/launcher"
+mkdir -p "$artifacts"
+run_gui_expecting_box held sample-setup.exe --env "TEMP=$(windows_path "$scratch/second")" \
+  --env "TMP=$(windows_path "$scratch/second")" -- "$(windows_path "$tests/launcher/sample-setup.exe")" DATAPATH=/qn
+expect_one_box "held, with a user interface" held sample-setup.exe \
+  "Another installation of Lodestar Sample is already running."
+expect_eq "held, with a user interface: exit code" 1618 "$exit_code"
+check "held, with a user interface: nothing in its TEMP" empty_dir "$scratch/second"
+run --temp "$scratch/other" --env PROC_CHILD_EXIT_CODE=7 "$tests/launcher/failing-setup.exe" /qn
+check "a launcher of another product is not held: its installer runs [$code]" is "$code" 7
+check "its working directory is gone" empty_dir "$scratch/other"
+wait "$first"
+check "the first launcher ends with its installer's code: [$(exit_code_of "$scratch/first.out")]" \
+  is "$(exit_code_of "$scratch/first.out")" 0
+# A launcher killed while its installer runs leaves the lock abandoned, which counts as free.
+rm -f "$first_report"
+"$wine" "$runwin" --timeout 3 --env "TEMP=$(windows_path "$scratch/first")" --env "TMP=$(windows_path "$scratch/first")" \
+  --env "PROC_CHILD_REPORT=$(windows_path "$first_report")" --env PROC_CHILD_SLEEP_MS=4000 \
+  -- "$(windows_path "$tests/launcher/sample-setup.exe")" /qn >"$scratch/killed.out" 2>&1
+check "the killed launcher's installer had started" test -s "$first_report"
+sleep 2  # until its installer, left behind, has ended
+run --temp "$scratch/second" "$tests/launcher/sample-setup.exe" /qn
+check "after a launcher was killed, the next one runs: [$code]" is "$code" 0
+
 finish

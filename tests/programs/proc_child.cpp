@@ -7,6 +7,7 @@
 //                                window (1 or 0), then every element CommandLineToArgvW makes of
 //                                the raw command line
 //   PROC_CHILD_EXIT_CODE         exit status, decimal or 0x-hex (default 0)
+//   PROC_CHILD_SLEEP_MS          milliseconds to wait after the report, as a long installation does
 //   PROC_CHILD_INHERITED_HANDLE  decimal handle value; "inherited" is written through it, which
 //                                reaches the parent's file only when the handle was inherited
 #include <cwchar>
@@ -87,6 +88,10 @@ int wmain() {
     const std::wstring inherited = environmentValue(L"PROC_CHILD_INHERITED_HANDLE");
     if (!inherited.empty()) {
         writeThroughInheritedHandle(inherited);
+    }
+    const std::wstring sleepMs = environmentValue(L"PROC_CHILD_SLEEP_MS");
+    if (!sleepMs.empty()) {
+        Sleep(static_cast<DWORD>(std::wcstoul(sleepMs.c_str(), nullptr, 10)));
     }
     const std::wstring exitCode = environmentValue(L"PROC_CHILD_EXIT_CODE");
     ExitProcess(static_cast<UINT>(std::wcstoul(exitCode.c_str(), nullptr, 0)));

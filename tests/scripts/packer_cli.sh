@@ -47,8 +47,8 @@ if native; then
 fi
 check "usage errors: nothing written" test ! -e "$scratch/x.exe"
 
-# A package of 70 MiB (a stream of random bytes added to the sample): progress on standard error,
-# and its launcher installs it.
+# A package of 70 MiB (a stream of random bytes added to the sample): no progress line when
+# standard error is a pipe (a terminal gets one: packer_killed.sh), and its launcher installs it.
 large_package_installs() {
   local large="$scratch/large.msi" temp="$scratch/temp"
   cp "$packages/sample.msi" "$large"
@@ -56,8 +56,7 @@ large_package_installs() {
   msibuild "$large" -a filler "$scratch/filler.bin"
   pack_run "$large" -o "$scratch/large-setup.exe"
   check "a large package: exit code 0" is "$code" 0
-  check "a large package: progress by tenths" test "$(grep -c '% of 70' "$scratch/err")" -ge 9
-  check "a large package: progress ends at 100%" has err "100% of 70"
+  check "a large package: nothing on a piped standard error" test ! -s "$scratch/err"
   mkdir -p "$temp"
   run --temp "$temp" "$scratch/large-setup.exe" /qn
   check "a large package: its launcher installs it" is "$code" 0

@@ -47,7 +47,7 @@ quoted='A "quoted" value with blanks'
 letters='Zürich Ωmega'
 both languages "$edited" --language-transform "$samples/Example.jpn.mst" --transform "$samples/Example.mst" \
   --property "NOTE=$quoted" --property "CITY=$letters"
-both patched "$samples/Example.msi" --patch "$samples/Example.msp" --property ALLUSERS=1
+both patched "$samples/Example.msi" --patch "$samples/Example.msp" --property ALLUSERS=1 --log
 
 # --info of the customized launchers: what they carry and apply, per language.
 launcher=$scratch/native/languages/setup.exe
@@ -62,7 +62,7 @@ done
 "$native" --info "$launcher" --json >"$scratch/languages.json"
 check "--info --json: valid against info.schema.json" schema_valid "$scratch/languages.json"
 json_load "$scratch/languages.json"
-for expected in "transforms.0.language=1041" "transforms.1.language=null" "properties.0.value=$quoted" \
+for expected in "verboseLog=false" "transforms.0.language=1041" "transforms.1.language=null" "properties.0.value=$quoted" \
                 "properties.1.value=$letters" "installs.0.language=null" "installs.0.productName=TEST" \
                 "installs.0.productLanguage=1033" "installs.1.language=1041" "installs.1.productName=テストプロダクト" \
                 "installs.1.productLanguage=1041" "productName=TEST" "winget.ProductCode={000C1109-0000-0000-C000-000000000046}" \
@@ -71,7 +71,9 @@ for expected in "transforms.0.language=1041" "transforms.1.language=null" "prope
 done
 "$native" --info "$scratch/native/patched/setup.exe" --json >"$scratch/patched.json"
 check "--info --json of the patched launcher: valid" schema_valid "$scratch/patched.json"
-for expected in "patches.0.name=Example.msp" "patches.0.patchCode={FF63D787-26E2-49CA-8FAA-28B5106ABD3A}" \
+check "--info of the patched launcher: it logs" contains "$("$native" --info "$scratch/native/patched/setup.exe")" \
+  "Log             verbose, into the user's temporary folder"
+for expected in "verboseLog=true" "patches.0.name=Example.msp" "patches.0.patchCode={FF63D787-26E2-49CA-8FAA-28B5106ABD3A}" \
                 "scope=machine" "installs.0.msiexecArguments=/i \"<folder>\\main.msi\" PATCH=\"<folder>\\Example.msp\" ALLUSERS=\"1\""; do
   expect_eq "patched --info --json: ${expected%%=*}" "${expected#*=}" "$(json_field "$scratch/patched.json" "${expected%%=*}")"
 done

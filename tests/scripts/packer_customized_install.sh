@@ -148,4 +148,39 @@ run "$scratch/script.exe" uninstall
 check "script: the launcher removes it (exit code 0)" is "$code" 0
 expect_eq "script: nothing of it is left" "(not installed) " "$(installed "$sample_code" DisplayName) $(sample_values)"
 
+# --- A default log (lodestar-pack --log): every install, repair and removal leaves a verbose log in
+# TEMP, named for the product, unless the user's text asks for one of its own.
+logs="$scratch/logs"
+mkdir -p "$logs"
+"$pack" "$packages/sample.msi" -o "$scratch/logged.exe" --log >"$scratch/out" 2>&1
+check "logged: packed" is "$?" 0
+logs_in_temp() { find "$logs" -maxdepth 1 -name 'Lodestar Sample_*.log' | sort; }
+run --temp "$logs" "$scratch/logged.exe" /qn
+check "logged: installs (exit code 0)" is "$code" 0
+run --temp "$logs" "$scratch/logged.exe" repair /qn
+check "logged: repairs (exit code 0)" is "$code" 0
+run --temp "$logs" "$scratch/logged.exe" uninstall
+check "logged: removes it (exit code 0)" is "$code" 0
+mapfile -t written < <(logs_in_temp)
+expect_eq "logged: one log for each of the three runs" 3 "${#written[@]}"
+for log in "${written[@]}"; do
+  expect_match "logged: named [installed name]_[yyyyMMddHHmmss]_[process id].log" \
+    '/Lodestar Sample_20[0-9]{12}_[0-9]+\.log$' "$log"
+done
+check "logged: the install's log is Windows Installer's verbose one" \
+  bash -c "iconv -f UTF-16LE -t UTF-8 '${written[0]}' 2>/dev/null | grep -q 'Property(S): GREETING' || grep -aq 'Property(S): GREETING' '${written[0]}'"
+rm -f "$logs"/*.log
+run --temp "$logs" "$scratch/logged.exe" /qn /l*v "$(windows_path "$scratch/mine.log")"
+check "logged: the user's /l*v FILE replaces the default log" bash -c "[[ -s '$scratch/mine.log' && -z \"\$(ls '$logs')\" ]]"
+run --temp "$logs" "$scratch/logged.exe" uninstall /l*v "$(windows_path "$scratch/mine-removal.log")"
+check "logged: the user's uninstall /l*v FILE replaces it too" bash -c "[[ -s '$scratch/mine-removal.log' && -z \"\$(ls '$logs')\" ]]"
+"$pack" "$packages/failing.msi" -o "$scratch/failing-logged.exe" --log >"$scratch/out" 2>&1
+run --temp "$logs" "$scratch/failing-logged.exe" /qn
+check "logged, failing: the installer's code (1603)" is "$code" 1603
+mapfile -t written < <(find "$logs" -maxdepth 1 -name '*.log')
+# Windows Installer logs the failing action's message and "Return value 3"; Wine 8's log of the
+# same run ends with the last action that succeeded, before the error custom action.
+check "logged, failing: the failed install's log is there, the installer's own" \
+  grep -q 'Property(S): ProductName = Lodestar Failing' "${written[0]-none}"
+
 finish

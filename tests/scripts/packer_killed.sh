@@ -4,8 +4,9 @@
 # (O_TMPFILE), which the kernel frees with its last descriptor; lodestar-pack.exe under Wine
 # writes a named file with a delete disposition, which Wine's server deletes when it closes the
 # killed process's handles. The package carries a sparse cabinet of 768 MiB, so that the write
-# lasts; each packer is killed once it has reported its first tenth written, and the file it was
-# writing is looked at, the packer stopped (SIGSTOP), before the kill.
+# lasts; each packer is killed once it has written 64 MiB, and the file it was writing is looked
+# at, the packer stopped (SIGSTOP), before the kill. The same write, watched in a terminal (tmux),
+# shows the packer's progress line.
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 native=$LODESTAR_NATIVE_PACK
@@ -18,13 +19,18 @@ printf MSCF >"$input/cabinet.cab"
 truncate -s 768M "$input/cabinet.cab"
 launcher_size=$((768 * 1024 * 1024))  # at least
 
-# wait_for_progress PID: until the packer PID has reported a tenth written; fails when it ends
-# first. Sets `progress` to the line.
+# wait_for_progress PID: until the packer PID has written 64 MiB of its output; fails when it
+# ends first. Sets `progress` to what it has written.
 wait_for_progress() {
+  local open written
   progress=""
   while kill -0 "$1" 2>/dev/null; do
-    progress=$(grep -m1 '% of .* written' "$scratch/stderr")
-    [[ -n $progress ]] && return 0
+    open=$(open_files_in "$1" "$out" | head -n 1)
+    written=${open%% *}
+    if [[ -n $open && ${written:-0} -ge $((64 * 1024 * 1024)) ]]; then
+      progress="$written bytes written"
+      return 0
+    fi
     sleep 0.05
   done
   return 1
@@ -78,6 +84,35 @@ if python3 -c 'import os, sys; os.close(os.open(sys.argv[1], os.O_TMPFILE | os.O
 else
   echo "note: native: skipped, $out refuses unnamed files (O_TMPFILE)"
 fi
+
+# In a terminal a write that takes more than a second shows one line that updates in place,
+# cleared when it is done: a sparse cabinet of 1.5 GiB, so that it lasts.
+shown_input="$scratch/shown input"
+cp -r "$tests/packages/cabinet" "$shown_input"
+printf MSCF >"$shown_input/cabinet.cab"
+truncate -s 1536M "$shown_input/cabinet.cab"
+tmux_session="lodestar-progress-$$"
+progress_screen="$scratch/progress screen.txt"
+rm -f "$out/shown.exe"
+tmux new-session -d -s "$tmux_session" -x 200 -y 10 \
+  "'$native' '$shown_input/cabinet.msi' -o '$out/shown.exe'; echo packer ended; sleep 60"
+shown=""
+for _ in $(seq 100); do
+  tmux capture-pane -p -t "$tmux_session" >"$progress_screen" 2>/dev/null
+  shown=$(grep -m1 '^lodestar-pack: .* of 1.5 GiB ([0-9]*%), .*/s, .*cabinet.cab' "$progress_screen")
+  [[ -n $shown || -n $(grep 'packer ended' "$progress_screen") ]] && break
+  sleep 0.1
+done
+check "in a terminal: a progress line [$shown]" test -n "$shown"
+for _ in $(seq 300); do
+  tmux capture-pane -p -t "$tmux_session" >"$progress_screen" 2>/dev/null
+  grep -q 'packer ended' "$progress_screen" && break
+  sleep 0.1
+done
+check "in a terminal: the line is cleared when the launcher is written" \
+  bash -c "! grep -q '^lodestar-pack: ' '$progress_screen' && grep -q '^ *Packed cabinet.msi' '$progress_screen'"
+tmux kill-session -t "$tmux_session" 2>/dev/null
+rm -rf "$out/shown.exe" "$shown_input"
 
 # ---------------------------------------------------------------------------------------------
 # lodestar-pack.exe under Wine: a file with a delete disposition. Wine runs the Windows process

@@ -107,4 +107,7 @@ TEST(PackOptions, TakesCustomizationsInOrderAndOnlyPublicPropertiesTheLauncherDo
               "--property A is given twice");
     EXPECT_EQ(rawMessageOf<LdError<UsageError>>([&] { parsePackOptions({L"--info", L"a.exe", L"--patch", L"p.msp"}); }),
               "--patch does not go with --info");
+    EXPECT_TRUE(parsePackOptions({L"a.msi", L"-o", L"s.exe", L"--log"}).verboseLog);
+    EXPECT_EQ(rawMessageOf<LdError<UsageError>>([&] { parsePackOptions({L"--extract", L"a.exe", L"-o", L"d", L"--log"}); }),
+              "--log does not go with --extract");
 }

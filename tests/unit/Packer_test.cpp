@@ -135,7 +135,7 @@ TEST_F(PackerTest, TheSameInputsGiveTheSameBytesAndForceReplacesAnOldLauncher) {
     writeFile(options.output, "an old launcher");
     options.force = true;
     std::uint64_t reported = 0;
-    pack(options, parts_, [&](std::uint64_t done, std::uint64_t total) {
+    pack(options, parts_, [&](std::uint64_t done, std::uint64_t total, const tstring&) {
         EXPECT_EQ(total, fs::file_size(fsPath(testpackages::sample.path)));
         reported = done;
     });

@@ -190,7 +190,7 @@ TEST_F(StubImageTest, TheNewSectionFollowsTheImageAndTheHeadersCountIt) {
         StubImage::Written written;
         std::string image = launcherWith(
             resources, stub,
-            [&](std::uint64_t done, std::uint64_t total) {
+            [&](std::uint64_t done, std::uint64_t total, const tstring&) {
                 EXPECT_EQ(total, fileData.size());
                 EXPECT_GT(done, progressed);
                 progressed = done;

@@ -114,13 +114,25 @@ public:
 
 namespace app {
 
-void showInformation(const tstring& text) {
-    if (showBox(text, MB_ICONINFORMATION)) {
+namespace {
+
+void showOrWrite(const tstring& text, UINT icon) {
+    if (showBox(text, icon)) {
         return;
     }
     const std::string utf8 = tstrings::toUtf8(text) + "\n";
     std::fwrite(utf8.data(), 1, utf8.size(), stderr);
     std::fflush(stderr);
+}
+
+}  // namespace
+
+void showInformation(const tstring& text) {
+    showOrWrite(text, MB_ICONINFORMATION);
+}
+
+void showWarning(const tstring& text) {
+    showOrWrite(text, MB_ICONWARNING);
 }
 
 bool canShowErrorBox(HWINSTA station, DWORD sessionId) {

@@ -24,6 +24,8 @@ bool isVisibleWindowStation(HWINSTA station);
 // information icon, and returns when it is dismissed. Where no box can reach a user (as for the
 // error box) or the box cannot be shown, the text goes to standard error instead.
 void showInformation(const tstring& text);
+// The same with the warning icon: for what stopped the program without being a failure of its own.
+void showWarning(const tstring& text);
 
 // Whether an error box can reach a user: not in session 0, where services run and nobody sees
 // a desktop, and not on an invisible window station.
