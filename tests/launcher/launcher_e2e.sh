@@ -282,11 +282,12 @@ group_environment() {
   check "TEMP with blanks and non-ASCII: the working directory is gone" empty_dir "$odd"
   remove_sample
 
-  # Two launchers at once, each tracing the directory it made.
+  # Two launchers at once (of two products: one product's take turns), each tracing the directory
+  # it made.
   local first="$scratch/first" second="$scratch/second"
   mkdir -p "$first" "$second"
   (scratch=$first run --env LODESTAR_DEBUG=true "$launchers/not-a-package-setup.exe" /qn) &
-  (scratch=$second run --env LODESTAR_DEBUG=true "$launchers/not-a-package-setup.exe" /qn)
+  (scratch=$second run --env LODESTAR_DEBUG=true "$launchers/other-not-a-package-setup.exe" /qn)
   wait
   local dir1 dir2
   dir1=$(sed -n 's/.*Created \[\(.*\)\] directory.*/\1/p' "$first/stderr" | head -n 1)
