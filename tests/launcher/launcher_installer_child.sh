@@ -53,12 +53,13 @@ check "the installer has no console window: [${fields[4]-}]" is "${fields[4]-}" 
 check "the launcher exits with the installer's code: [$code]" is "$code" $((0x2BADC0DE))
 check "the working directory is gone" empty_dir "$temp"
 
-# One setup of a product at a time. The first launcher's installer reports, then takes 20 s, as a
-# long installation does; the others start meanwhile, each with a TEMP of its own.
+# One setup of a product at a time. The first launcher's installer reports, then takes 40 s, as a
+# long installation does (long enough for the checks below on a loaded machine); the others start
+# meanwhile, each with a TEMP of its own.
 first_report="$scratch/first.bin"
 mkdir -p "$scratch/first" "$scratch/second" "$scratch/other"
-"$wine" "$runwin" --timeout 60 --env "TEMP=$(windows_path "$scratch/first")" --env "TMP=$(windows_path "$scratch/first")" \
-  --env "PROC_CHILD_REPORT=$(windows_path "$first_report")" --env PROC_CHILD_SLEEP_MS=20000 \
+"$wine" "$runwin" --timeout 120 --env "TEMP=$(windows_path "$scratch/first")" --env "TMP=$(windows_path "$scratch/first")" \
+  --env "PROC_CHILD_REPORT=$(windows_path "$first_report")" --env PROC_CHILD_SLEEP_MS=40000 \
   -- "$(windows_path "$tests/launcher/sample-setup.exe")" /qn >"$scratch/first.out" 2>&1 &
 first=$!
 for _ in $(seq 150); do [[ -s $first_report ]] && break; sleep 0.2; done
@@ -83,11 +84,10 @@ check "the first launcher ends with its installer's code: [$(exit_code_of "$scra
   is "$(exit_code_of "$scratch/first.out")" 0
 # A launcher killed while its installer runs leaves the lock abandoned, which counts as free.
 rm -f "$first_report"
-"$wine" "$runwin" --timeout 3 --env "TEMP=$(windows_path "$scratch/first")" --env "TMP=$(windows_path "$scratch/first")" \
-  --env "PROC_CHILD_REPORT=$(windows_path "$first_report")" --env PROC_CHILD_SLEEP_MS=4000 \
+"$wine" "$runwin" --timeout 10 --env "TEMP=$(windows_path "$scratch/first")" --env "TMP=$(windows_path "$scratch/first")" \
+  --env "PROC_CHILD_REPORT=$(windows_path "$first_report")" --env PROC_CHILD_SLEEP_MS=15000 \
   -- "$(windows_path "$tests/launcher/sample-setup.exe")" /qn >"$scratch/killed.out" 2>&1
 check "the killed launcher's installer had started" test -s "$first_report"
-sleep 2  # until its installer, left behind, has ended
 run --temp "$scratch/second" "$tests/launcher/sample-setup.exe" /qn
 check "after a launcher was killed, the next one runs: [$code]" is "$code" 0
 
