@@ -179,7 +179,7 @@ void checkRecord(const Customization& customization) {
     }
     std::vector<tstring> properties;
     for (const Property& property : customization.properties) {
-        if (!presetPropertyProblem(property.name).empty() || property.value.find(L'\0') != tstring::npos ||
+        if (!presetPropertyProblem(property.name).empty() || !presetValueProblem(property.value).empty() ||
             std::find(properties.begin(), properties.end(), property.name) != properties.end()) {
             refuseRecord(tstrings::MessageBuilder() << "preset a property that cannot be preset: ["
                                                     << tstrings::printable(property.name) << "]");
@@ -249,6 +249,14 @@ tstring presetPropertyProblem(const tstring& name) {
         if (name == own) {
             return L"the launcher's repair sets it";
         }
+    }
+    return tstring();
+}
+
+tstring presetValueProblem(const tstring& value) {
+    const auto control = [](wchar_t c) { return c < 0x20 || c == 0x7F; };
+    if (std::any_of(value.begin(), value.end(), control)) {
+        return L"a value cannot hold NUL, a line break or another control character";
     }
     return tstring();
 }
@@ -413,7 +421,12 @@ std::string installScript(const Customization& customization, const tstring& pac
     const tstring baseCommand = command(kBaseLanguage, L"%*");
     // cmd reads a script in the console's code page: text beyond ASCII is read as UTF-8 only
     // under code page 65001 (Windows 10 and later), which the script sets for as long as it runs.
-    const bool beyondAscii = std::any_of(baseCommand.begin(), baseCommand.end(), [](wchar_t c) { return c > 0x7F; });
+    tstring everyCommand = baseCommand + forCmd(packageFileName);
+    for (const std::uint16_t language : languages) {
+        everyCommand += command(language, L"");
+    }
+    const bool beyondAscii =
+        std::any_of(everyCommand.begin(), everyCommand.end(), [](wchar_t c) { return c > 0x7F; });
     tstrings::MessageBuilder script;
     script << "@echo off\r\n"
            << "rem Installs " << forCmd(packageFileName) << " from this folder as its setup does.\r\n"
@@ -428,7 +441,8 @@ std::string installScript(const Customization& customization, const tstring& pac
     }
     script << "pushd \"%~dp0\"\r\n";
     for (const std::uint16_t language : languages) {
-        script << "if \"%~1\"==\"" << language << "\" goto language_" << language << "\r\n";
+        // In brackets, not quotes: a first option with quotes inside (DIR="C:\a b") stays one word.
+        script << "if [%1]==[" << language << "] goto language_" << language << "\r\n";
     }
     script << baseCommand << "\r\n"
            << "goto done\r\n";

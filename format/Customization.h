@@ -88,6 +88,10 @@ Customization parseCustomization(const void* data, std::size_t size);
 // '.', not starting with a digit), or one the launcher sets itself; empty when it can be.
 tstring presetPropertyProblem(const tstring& name);
 
+// Why `value` cannot be preset: a control character (NUL, a line break), which neither msiexec's
+// command line nor install.cmd can carry as it is; empty when it can be.
+tstring presetValueProblem(const tstring& value);
+
 // Why `name` cannot be carried as a transform or patch at the root of the package's folder (it
 // is not one plain file name, or holds ';', which separates the names msiexec is given); empty
 // when it can be.

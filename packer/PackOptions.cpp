@@ -28,8 +28,8 @@ customization::Property presetProperty(const tstring& given) {
     if (const tstring problem = customization::presetPropertyProblem(property.name); !problem.empty()) {
         refuse(tstrings::MessageBuilder() << "--property " << tstrings::printable(property.name) << ": " << problem);
     }
-    if (property.value.find(L'\0') != tstring::npos) {
-        refuse(tstrings::MessageBuilder() << "--property " << property.name << ": a value cannot hold NUL");
+    if (const tstring problem = customization::presetValueProblem(property.value); !problem.empty()) {
+        refuse(tstrings::MessageBuilder() << "--property " << property.name << ": " << problem);
     }
     return property;
 }

@@ -324,11 +324,27 @@ facts::LauncherFacts baseIdentityOf(const PackageDescription& description) {
     return identity;
 }
 
+// extract writes install.cmd beside the package of a launcher that records customizations: no
+// file the package names may lie there under that name.
+void refuseScriptNameBeside(const std::vector<FileBesidePackage>& beside, const tstring& packagePath) {
+    for (const FileBesidePackage& file : beside) {
+        if (host::caseKey(file.name) == host::caseKey(customization::kInstallScriptName)) {
+            LD_THROW_PACK_FAILURE(kInputError, packagePath << ": " << file.askedBy << " names '" << file.name
+                                                           << "', where extract writes "
+                                                           << customization::kInstallScriptName);
+        }
+    }
+}
+
 }  // namespace
 
 CarriedCustomization customizePackage(const PackOptions& options, InputFile& package, PackageDescription& description,
                                       const std::vector<FileBesidePackage>& beside) {
     CarriedCustomization carried;
+    if (options.verboseLog || !options.transforms.empty() || !options.languageTransforms.empty() ||
+        !options.patches.empty() || !options.properties.empty()) {
+        refuseScriptNameBeside(beside, package.path());
+    }
     carried.record.verboseLog = options.verboseLog;
     if (options.transforms.empty() && options.languageTransforms.empty() && options.patches.empty() &&
         options.properties.empty()) {

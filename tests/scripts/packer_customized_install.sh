@@ -90,7 +90,9 @@ expect_eq "languages: removed" "(not installed)" "$(installed "$edited_code" Lan
 # install.cmd LANGID: the language given first chooses its transform; the options after it go on.
 run "$scratch/languages.exe" extract "$(windows_path "$scratch/languages")"
 check "languages: extracted (exit code 0)" is "$code" 0
-run 'C:\windows\system32\cmd.exe' /c "$(windows_path "$scratch/languages/install.cmd")" 1041 /qn
+# (cmd /c takes the line in quotes and drops the outer pair.)
+cmd='C:\windows\system32\cmd.exe'
+run --cmdline "$cmd /c \"\"$(windows_path "$scratch/languages/install.cmd")\" 1041 /qn NOTE=\"a b\"\"" "$cmd"
 check "languages: install.cmd 1041 /qn installs (exit code 0)" is "$code" 0
 expect_eq "languages: install.cmd 1041 installs the Japanese product" "1041 テストプロダクト" \
   "$(installed "$edited_code" Language) $(installed "$edited_code" DisplayName)"
@@ -140,6 +142,8 @@ check "script: packed" is "$?" 0
 run "$scratch/script.exe" extract "$(windows_path "$scratch/extracted")"
 check "script: extracted (exit code 0)" is "$code" 0
 check "script: install.cmd is beside the package" test -f "$scratch/extracted/install.cmd"
+check "script: lodestar-pack --extract writes it too" "$pack" --extract "$scratch/script.exe" -o "$scratch/packer extracted"
+check "script: the same install.cmd" cmp "$scratch/extracted/install.cmd" "$scratch/packer extracted/install.cmd"
 run 'C:\windows\system32\cmd.exe' /c "$(windows_path "$scratch/extracted/install.cmd")" /qn
 check "script: install.cmd installs (exit code 0)" is "$code" 0
 expect_eq "script: the same product, the value as typed (Wine drops the inner quotes)" \

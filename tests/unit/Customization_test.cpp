@@ -136,6 +136,8 @@ TEST(Customization, RefusesDamagedRecords) {
          "the launcher's customizations preset a property that cannot be preset: [Secret]"},
         {"PATCH preset", craft([](Customization& r) { r.properties[0].name = L"PATCH"; }),
          "the launcher's customizations preset a property that cannot be preset: [PATCH]"},
+        {"a line break in a value", craft([](Customization& r) { r.properties[0].value = L"x\r\ncalc"; }),
+         "the launcher's customizations preset a property that cannot be preset: [SERVER]"},
         {"a ProductCode", craft([](Customization& r) { r.identities[1].properties.set(L"ProductCode", L"x"); }),
          "the launcher's customizations give a ProductCode that is no GUID in braces"},
     };
@@ -192,7 +194,7 @@ TEST(Customization, WritesAnInstallScriptThatCmdReadsAsTheLauncherComposes) {
     const std::string msiexec = "\"%SystemRoot%\\System32\\msiexec.exe\" /i \"%~dp0App 100%%.msi\" TRANSFORMSSECURE=1 ";
     const std::string lines[] = {
         msiexec + "TRANSFORMS=\"site.mst\" PATCH=\"%~dp0fix.msp\" NOTE=\"100%% \"\"sure\"\" %%PATH%%\" %*\r\n",
-        "if \"%~1\"==\"1041\" goto language_1041\r\n",
+        "if [%1]==[1041] goto language_1041\r\n",
         "call set \"LODESTAR_OPTIONS=%%LODESTAR_OPTIONS:*%1=%%\"\r\n",
         msiexec + "TRANSFORMS=\"ja.mst;site.mst\" PATCH=\"%~dp0fix.msp\" NOTE=\"100%% \"\"sure\"\" %%PATH%%\" "
                   "%LODESTAR_OPTIONS%\r\n",
@@ -207,4 +209,8 @@ TEST(Customization, WritesAnInstallScriptThatCmdReadsAsTheLauncherComposes) {
     const std::string utf8Script = installScript(record, L"app.msi");
     EXPECT_NE(utf8Script.find("chcp 65001 >nul\r\n"), std::string::npos);
     EXPECT_NE(utf8Script.find("CITY=\"Z\xc3\xbcrich\""), std::string::npos);
+    // A name beyond ASCII in a language's command alone asks for the code page too.
+    record.properties.clear();
+    record.transforms[0].name = L"\u65e5\u672c.mst";
+    EXPECT_NE(installScript(record, L"app.msi").find("chcp 65001 >nul\r\n"), std::string::npos);
 }

@@ -78,6 +78,7 @@ TEST(PackOptions, TakesCustomizationsInOrderAndOnlyPublicPropertiesTheLauncherDo
 
     const std::string notPublic =
         ": only a public property can be preset: upper-case letters, digits, '_' and '.', not starting with a digit";
+    const std::string controlRefused = "a value cannot hold NUL, a line break or another control character";
     const std::vector<std::pair<tstring, std::string>> refusals = {
         {L"NOVALUE", "--property NOVALUE is not NAME=VALUE"},
         {L"=1", "--property : a property needs a name"},
@@ -93,7 +94,9 @@ TEST(PackOptions, TakesCustomizationsInOrderAndOnlyPublicPropertiesTheLauncherDo
                                 "(--transform, --language-transform)"},
         {L"REINSTALL=ALL", "--property REINSTALL: the launcher's repair sets it"},
         {L"REINSTALLMODE=vomus", "--property REINSTALLMODE: the launcher's repair sets it"},
-        {tstring(L"NUL=a") + L'\0' + L"b", "--property NUL: a value cannot hold NUL"},
+        {tstring(L"NUL=a") + L'\0' + L"b", "--property NUL: " + controlRefused},
+        {L"LF=x\ncalc", "--property LF: " + controlRefused},
+        {L"CR=x\rcalc", "--property CR: " + controlRefused},
     };
     for (const auto& refusal : refusals) {
         EXPECT_EQ(rawMessageOf<LdError<UsageError>>([&] {
