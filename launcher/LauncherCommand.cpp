@@ -115,4 +115,30 @@ LauncherCommand parseLauncherCommand(const tstring& argsText) {
     return command;
 }
 
+namespace {
+
+// The option an argument names, in lower case without its '/' or '-'; empty for a property.
+tstring optionName(const tstring& argument) {
+    if (argument.size() < 2 || (argument.front() != L'/' && argument.front() != L'-')) {
+        return tstring();
+    }
+    return tstrings::toLower(argument.substr(1));
+}
+
+}  // namespace
+
+UserInterface requestedUserInterface(const tstring_array& arguments) {
+    UserInterface requested = UserInterface::Full;
+    for (const tstring& argument : arguments) {
+        const tstring option = optionName(argument);
+        if (option == L"q" || option == L"qn" || option == L"qn+" || option == L"quiet") {
+            return UserInterface::None;
+        }
+        if (option == L"passive" || (option.rfind(L"qb", 0) == 0 && option.find(L'!') != tstring::npos)) {
+            requested = UserInterface::WithoutCancel;
+        }
+    }
+    return requested;
+}
+
 }  // namespace launcher

@@ -35,4 +35,11 @@ tstring_array splitCommandArguments(const tstring& argsText);
 // "/help", "--help"); otherwise Install.
 LauncherCommand parseLauncherCommand(const tstring& argsText);
 
+// What the user's arguments ask msiexec to show, read from its options as msiexec reads them
+// (case-insensitively, after '/' or '-'; a property's value such as DIR="/qn" is no option):
+// nothing for /q, /qn, /qn+ or /quiet; progress a user cannot cancel for /passive and the /qb
+// forms with '!'; otherwise (/qb, /qr, /qf or no option) a user interface with its Cancel.
+enum class UserInterface { None, WithoutCancel, Full };
+UserInterface requestedUserInterface(const tstring_array& arguments);
+
 }  // namespace launcher

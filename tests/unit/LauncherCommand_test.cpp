@@ -99,3 +99,27 @@ TEST(LauncherCommand, FindsTheActionItsOperandsAndTheInstallersText) {
         EXPECT_EQ(command.arguments, launcher::splitCommandArguments(c.text)) << utf8(c.text);
     }
 }
+
+TEST(LauncherCommand, ReadsTheUserInterfaceAskedForFromOptionsOnly) {
+    using launcher::UserInterface;
+    const std::vector<std::pair<tstring, UserInterface>> cases = {
+        {L"", UserInterface::Full},
+        {L"/qb /qr /qf PROP=1", UserInterface::Full},
+        {L"DIR=/qn", UserInterface::Full},              // a property's value is no option
+        {L"\"NOTE=x /quiet\"", UserInterface::Full},
+        {L"/qn", UserInterface::None},
+        {L"-QN", UserInterface::None},
+        {L"/qn+ /l*v x.log", UserInterface::None},
+        {L"/Quiet", UserInterface::None},
+        {L"/q", UserInterface::None},
+        {L"/passive", UserInterface::WithoutCancel},
+        {L"/qb!", UserInterface::WithoutCancel},
+        {L"-QB-!", UserInterface::WithoutCancel},
+        {L"/qb+!", UserInterface::WithoutCancel},
+        {L"/passive /qn", UserInterface::None},
+        {L"/qb-", UserInterface::Full},
+    };
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(launcher::requestedUserInterface(launcher::splitCommandArguments(text)), expected) << utf8(text);
+    }
+}
