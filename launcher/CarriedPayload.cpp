@@ -97,13 +97,22 @@ std::vector<CarriedFile> CarriedPayload::besideThePackage() const {
     return std::vector<CarriedFile>(files_.begin() + 1, files_.end());
 }
 
-UniqueHandle CarriedPayload::lockChecked(const CarriedFile& file, const tstring& path, bool renamable) const {
+std::uint64_t CarriedPayload::totalSize() const {
+    std::uint64_t total = 0;
+    for (const CarriedFile& file : files_) {
+        total += file.size;
+    }
+    return total;
+}
+
+UniqueHandle CarriedPayload::lockChecked(const CarriedFile& file, const tstring& path, bool renamable,
+                                         const FileUtils::PieceDone& pieceDone) const {
     if (!indexed()) {
         // Packed before indexes: the carried bytes are all there is to compare with.
-        return FileUtils::lockFileContent(path, file.data, file.size, nullptr, renamable);
+        return FileUtils::lockFileContent(path, file.data, file.size, nullptr, renamable, pieceDone);
     }
     std::uint64_t hash = 0;
-    UniqueHandle lock = FileUtils::lockFileContent(path, file.data, file.size, &hash, renamable);
+    UniqueHandle lock = FileUtils::lockFileContent(path, file.data, file.size, &hash, renamable, pieceDone);
     if (hash != file.packed.hash) {
         refuseDamagedSetup(file.name);
     }
@@ -111,9 +120,10 @@ UniqueHandle CarriedPayload::lockChecked(const CarriedFile& file, const tstring&
 }
 
 // saveToFile finds the resource again itself: the package's way to disk is the resource's own.
-UniqueHandle CarriedPayload::writeChecked(const CarriedFile& file, const tstring& path) const {
-    carriedResource(file.resourceId, module_).saveToFile(path);
-    return lockChecked(file, path);
+UniqueHandle CarriedPayload::writeChecked(const CarriedFile& file, const tstring& path,
+                                          const FileUtils::PieceDone& pieceDone) const {
+    carriedResource(file.resourceId, module_).saveToFile(path, pieceDone);
+    return lockChecked(file, path, false, pieceDone);
 }
 
 namespace {

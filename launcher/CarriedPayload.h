@@ -47,9 +47,14 @@ public:
     // The files beside the package, in index order.
     std::vector<CarriedFile> besideThePackage() const;
 
+    // The bytes of every carried file together.
+    std::uint64_t totalSize() const;
+
     // Writes `file` to `path` (a new name in an existing directory) and returns the handle that
-    // keeps it read-only, once its bytes are checked.
-    UniqueHandle writeChecked(const CarriedFile& file, const tstring& path) const;
+    // keeps it read-only, once its bytes are checked; `pieceDone` hears of every piece written
+    // and every piece checked.
+    UniqueHandle writeChecked(const CarriedFile& file, const tstring& path,
+                              const FileUtils::PieceDone& pieceDone = nullptr) const;
 
     // Writes the package under `packageFileName` (its own name, when the index knows it) and every
     // file beside it under its relative name into `directory`, made when missing. A target that
@@ -67,7 +72,8 @@ private:
     // Holds `path`, just written from `file`, read-only and compares it with the carried bytes
     // and, with an index, with the hash the index records; with `renamable`, the handle may rename
     // the file (FileUtils::renameHeldFile).
-    UniqueHandle lockChecked(const CarriedFile& file, const tstring& path, bool renamable = false) const;
+    UniqueHandle lockChecked(const CarriedFile& file, const tstring& path, bool renamable = false,
+                             const FileUtils::PieceDone& pieceDone = nullptr) const;
 
     HMODULE module_;
     std::optional<payload::Index> index_;

@@ -9,6 +9,7 @@
 #include "CarriedProduct.h"
 #include "DefaultLog.h"
 #include "SetupLock.h"
+#include "UnpackProgress.h"
 #include "Customization.h"
 #include "Executor.h"
 #include "FileUtils.h"
@@ -19,6 +20,7 @@
 #include "MsiLogSwitch.h"
 #include "MsiUtils.h"
 #include "PayloadIndex.h"
+#include "ProgressWindow.h"
 #include "Resources.h"
 #include "WinFileUtils.h"
 #include "WinApp.h"
@@ -31,27 +33,6 @@ namespace {
 int processExitCode = -1;
 
 constexpr int kSilentUiLevel = 2;  // INSTALLUILEVEL_NONE
-
-// Each argument is an option or a property; msiexec matches its options without regard to case,
-// after '/' or '-'.
-tstring optionName(const tstring& argument) {
-    if (argument.size() < 2 || (argument.front() != L'/' && argument.front() != L'-')) {
-        return tstring();
-    }
-    return tstrings::toLower(argument.substr(1));
-}
-
-// Whether the user's arguments ask msiexec for a user interface: all do but /q, /qn, /qn+ and
-// /quiet. A property's value (DIR="/qn") is no option.
-bool asksForUserInterface(const tstring_array& arguments) {
-    for (const tstring& argument : arguments) {
-        const tstring option = optionName(argument);
-        if (option == L"q" || option == L"qn" || option == L"qn+" || option == L"quiet") {
-            return false;
-        }
-    }
-    return true;
-}
 
 // The user's arguments with the log a launcher packed with --log adds when they ask for none.
 std::optional<tstring> defaultLog(const CarriedProduct& product, const tstring_array& arguments) {
@@ -108,12 +89,31 @@ tstring repairText(const CarriedProduct& product, const tstring& logSwitch, cons
                        logSwitch, userText});
 }
 
+// Writes every carried file, checked, the package to `packagePath` and the rest below
+// `directories` under their names relative to it, as its tables ask, and adds the handles that
+// keep them from writers until the installer is done to `locks`. Where a user interface was asked
+// for, a window shows the progress of a long unpacking, and closes before this returns.
+void unpackCarriedFiles(const CarriedPayload& payload, const tstring& packagePath, CarriedDirectories& directories,
+                        std::vector<UniqueHandle>& locks, const tstring& title, UserInterface ui) {
+    UnpackProgress progress(2 * payload.totalSize());  // written, then checked
+    std::optional<ProgressWindow> window;
+    if (ui != UserInterface::None) {
+        window.emplace(progress, title, ui == UserInterface::Full);
+    }
+    const FileUtils::PieceDone pieceDone = [&progress](std::size_t bytes) { progress.pieceDone(bytes); };
+    locks.push_back(payload.writeChecked(payload.package(), packagePath, pieceDone));
+    for (const CarriedFile& file : payload.besideThePackage()) {
+        locks.push_back(payload.writeChecked(file, directories.prepare(file.name), pieceDone));
+    }
+}
+
 // Extracts what the launcher carries into a new working directory and runs msiexec /i on the
 // package with the text `composeText` makes of the working directory: the user's own arguments
 // go exactly as they were typed, since msiexec parses them by rules of its own, which no
-// splitting and re-quoting here could reproduce.
+// splitting and re-quoting here could reproduce. A user who cancels the unpacking gets 1602, the
+// installer's own code for a cancelled setup, and nothing stays behind.
 template <typename ComposeText>
-void installCarriedPackage(ComposeText composeText) {
+void installCarriedPackage(const CarriedProduct& product, UserInterface ui, ComposeText composeText) {
     // The user's temporary directory or nowhere: never the current directory.
     const tstring workDir = FileUtils::createTempDirectory(L"", L".tmp", FileUtils::requireTempDirectory());
     FileUtils::DeferredDeleter cleanup;
@@ -123,14 +123,18 @@ void installCarriedPackage(ComposeText composeText) {
     const FileUtils::DirectoryLock workDirLock(workDir);
 
     // What msiexec reads is what was packed: every file checked, and kept from writers until it is
-    // done. The files beside the package keep their names relative to it, as its tables ask.
+    // done.
     const CarriedPayload payload(SysInfo::getCurrentModuleHandle());
     const tstring packagePath = FileUtils::PathBuilder() << workDir << payload::kInstallersCopyName;
-    std::vector<UniqueHandle> locks;
-    locks.push_back(payload.writeChecked(payload.package(), packagePath));
+    // The directories made for the files beside the package stay held as the files do.
     CarriedDirectories directories(workDir, CarriedDirectories::Existing::Refused);
-    for (const CarriedFile& file : payload.besideThePackage()) {
-        locks.push_back(payload.writeChecked(file, directories.prepare(file.name)));
+    std::vector<UniqueHandle> locks;
+    try {
+        unpackCarriedFiles(payload, packagePath, directories, locks, tstrings::printable(product.name()), ui);
+    } catch (const UnpackCancelled&) {
+        LOG_INFO("The user cancelled the unpacking");
+        processExitCode = ERROR_INSTALL_USEREXIT;
+        return;
     }
 
     Executor installer(SysInfo::getWIPath());
@@ -148,7 +152,7 @@ void oneSetupAtATime(const CarriedProduct& product, const Guid& productCode, con
     const std::optional<SetupLock> lock = SetupLock::acquire(productCode);
     if (!lock) {
         LOG_WARNING("Another setup of " << productCode.toString() << " holds its lock");
-        if (asksForUserInterface(arguments)) {
+        if (requestedUserInterface(arguments) != UserInterface::None) {
             app::showWarning(L"Another installation of " + tstrings::printable(product.name()) + L" is already running.");
         }
         processExitCode = ERROR_INSTALL_ALREADY_RUNNING;
@@ -171,7 +175,8 @@ void repairCarriedProduct(const tstring_array& arguments, const tstring& argsTex
     const std::optional<tstring> log = defaultLog(product, arguments);
     const tstring logSwitch = log ? L"/l*v \"" + *log + L"\"" : tstring();
     oneSetupAtATime(product, productCode, arguments, [&] {
-        installCarriedPackage([&](const tstring&) { return repairText(product, logSwitch, argsText); });
+        installCarriedPackage(product, requestedUserInterface(arguments),
+                              [&](const tstring&) { return repairText(product, logSwitch, argsText); });
     });
 }
 
@@ -180,8 +185,9 @@ void installCarriedProduct(const tstring_array& arguments, const tstring& argsTe
     const std::optional<tstring> log = defaultLog(product, arguments);
     const tstring logSwitch = log ? L"/l*v \"" + *log + L"\"" : tstring();
     oneSetupAtATime(product, product.productCode(), arguments, [&] {
-        installCarriedPackage(
-            [&](const tstring& workDir) { return installText(product, workDir, logSwitch, argsText); });
+        installCarriedPackage(product, requestedUserInterface(arguments), [&](const tstring& workDir) {
+            return installText(product, workDir, logSwitch, argsText);
+        });
     });
 }
 
@@ -258,6 +264,9 @@ void showUsage() {
         self +
         L" /?\n"
         L"Shows this text.\n\n"
+        L"While a large setup unpacks, a window shows how far it has come, unless /q, /qn or /quiet asks for no "
+        L"interface; its Cancel ends the setup with 1602 before anything is installed (/passive and /qb! show it "
+        L"without Cancel).\n\n"
         L"One setup of a product runs at a time: started again while it unpacks or installs, it ends with "
         L"1618 (another installation running) and writes nothing.\n\n"
         L"Exit codes: -1 when this setup itself fails, otherwise the installer's own: 0 success, 1602 "

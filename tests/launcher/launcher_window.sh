@@ -37,8 +37,9 @@ expect_eq "usage: boxes on the display" 1 "$box_count"
 expect_eq "usage: box caption" "box: sample-setup.exe" "$(grep '^box: ' "$scratch/usage.out")"
 expect_eq "usage: box text" "box text: Installs the package this setup carries through Windows Installer (msiexec)." \
   "$(grep '^box text: ' "$scratch/usage.out")"
-check "usage: the verbs and the exit codes are in it" \
-  bash -c "grep -q 'sample-setup.exe extract DIR' '$scratch/usage.out' && grep -q '^Exit codes: -1' '$scratch/usage.out'"
+check "usage: the verbs, the progress window, the 1618 rule and the exit codes are in it" \
+  bash -c "grep -q 'sample-setup.exe extract DIR' '$scratch/usage.out' && grep -q '^Exit codes: -1' '$scratch/usage.out' &&
+           grep -q 'its Cancel ends the setup with 1602' '$scratch/usage.out' && grep -q 'it ends with 1618' '$scratch/usage.out'"
 expect_eq "usage: box icon" 1 "$(grep -c '^box icon$' "$scratch/usage.out" || true)"
 expect_eq "usage: exit code" 0 "$exit_code"
 expect_eq "usage: standard error" "" "$(text_of "$scratch/usage.err")"

@@ -7,6 +7,9 @@
 //                                window (1 or 0), then every element CommandLineToArgvW makes of
 //                                the raw command line
 //   PROC_CHILD_EXIT_CODE         exit status, decimal or 0x-hex (default 0)
+//   PROC_CHILD_WINDOW_TITLE      with PROC_CHILD_WINDOW_REPORT: writes "shown" to that file when a
+//                                visible window with this title is on the desktop as it starts,
+//                                else "none" (whether its parent's window closed before it)
 //   PROC_CHILD_SLEEP_MS          milliseconds to wait after the report, as a long installation does
 //   PROC_CHILD_INHERITED_HANDLE  decimal handle value; "inherited" is written through it, which
 //                                reaches the parent's file only when the handle was inherited
@@ -84,6 +87,17 @@ int wmain() {
     const std::wstring reportPath = environmentValue(L"PROC_CHILD_REPORT");
     if (!reportPath.empty() && !writeReport(reportPath)) {
         return 101;
+    }
+    const std::wstring windowTitle = environmentValue(L"PROC_CHILD_WINDOW_TITLE");
+    if (!windowTitle.empty()) {
+        const HWND window = FindWindowW(nullptr, windowTitle.c_str());
+        const std::wstring found = window != nullptr && IsWindowVisible(window) ? L"shown" : L"none";
+        const std::wstring windowReport = environmentValue(L"PROC_CHILD_WINDOW_REPORT");
+        HANDLE file = CreateFileW(windowReport.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE || !writeAll(file, found.data(), static_cast<DWORD>(found.size() * sizeof(wchar_t)))) {
+            return 102;
+        }
+        CloseHandle(file);
     }
     const std::wstring inherited = environmentValue(L"PROC_CHILD_INHERITED_HANDLE");
     if (!inherited.empty()) {

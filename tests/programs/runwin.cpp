@@ -21,7 +21,9 @@
 //                        "console: <line>" (needs a display under Wine)
 //     --detached         start the child without any console, as from a desktop shortcut
 //     --report-boxes     print "box: <caption>", then "box text: <text>" and "box icon" for
-//                        every dialog box the child shows; with --detached, then report the
+//                        every dialog box the child shows, "box button: <text> at <x>,<y>" for
+//                        each button (its middle on the screen, where xdotool clicks it) and "box progress: <position>" for a progress bar, again
+//                        whenever the position changes; with --detached, then report the
 //                        console the child made for itself: "console window: visible|hidden", or
 //                        "console window: none" when it has none, and its lines as "console: <line>"
 //     --timeout SECONDS  kill the child after SECONDS and say so (by default it may take its time)
@@ -32,12 +34,15 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "ArgvQuoting.h"
 #include "WinApi.h"
+
+#include <commctrl.h>
 
 namespace {
 
@@ -178,11 +183,24 @@ std::wstring className(HWND window) {
     return name;
 }
 
+// A button's middle on the screen, where xdotool clicks it: Wine's screen coordinates are the X
+// display's, and the X window of a top-level window may hold its client area only.
+std::wstring middleOf(HWND control) {
+    RECT rect{};
+    GetWindowRect(control, &rect);
+    return std::to_wstring((rect.left + rect.right) / 2) + L"," + std::to_wstring((rect.top + rect.bottom) / 2);
+}
+
 void reportControls(HWND box) {
     EnumChildWindows(
         box,
         [](HWND control, LPARAM) -> BOOL {
-            if (_wcsicmp(className(control).c_str(), L"Static") != 0) {
+            const std::wstring kind = className(control);
+            if (_wcsicmp(kind.c_str(), L"Button") == 0) {
+                printLine(L"box button: " + windowText(control) + L" at " + middleOf(control));
+                return TRUE;
+            }
+            if (_wcsicmp(kind.c_str(), L"Static") != 0) {
                 return TRUE;
             }
             // Which icon it is cannot be told from here (icon handles are private to their
@@ -197,6 +215,24 @@ void reportControls(HWND box) {
             return TRUE;
         },
         0);
+}
+
+// The position of the first progress bar in `box`, or -1 when it has none.
+LRESULT progressOf(HWND box) {
+    HWND bar = FindWindowExW(box, nullptr, L"msctls_progress32", nullptr);
+    return bar == nullptr ? -1 : SendMessageW(bar, PBM_GETPOS, 0, 0);
+}
+
+// Reports the progress bars of the boxes seen so far whose position changed.
+void reportProgress(std::map<HWND, LRESULT>& positions) {
+    for (auto& [box, position] : positions) {
+        // A window on its way out may answer anything: only a visible one counts.
+        const LRESULT now = IsWindowVisible(box) ? progressOf(box) : -1;
+        if (now != position && now >= 0) {
+            printLine(L"box progress: " + std::to_wstring(now));
+        }
+        position = now;
+    }
 }
 
 std::vector<std::wstring> consoleLines() {
@@ -275,13 +311,15 @@ BOOL CALLBACK collectNewBoxes(HWND window, LPARAM param) {
 }
 
 // Reports dialog boxes that appeared since the last call; true when there was one.
-bool reportNewBoxes(DWORD processId, std::set<HWND>& reported) {
+bool reportNewBoxes(DWORD processId, std::set<HWND>& reported, std::map<HWND, LRESULT>& positions) {
     BoxSearch search{processId, &reported, {}};
     EnumWindows(collectNewBoxes, reinterpret_cast<LPARAM>(&search));
     for (HWND box : search.found) {
         printLine(L"box: " + windowText(box));
         reportControls(box);
+        positions[box] = -1;
     }
+    reportProgress(positions);
     return !search.found.empty();
 }
 
@@ -369,9 +407,10 @@ int wmain(int argc, wchar_t** argv) {
 
     constexpr DWORD kPollMs = 100;
     std::set<HWND> reported;
+    std::map<HWND, LRESULT> positions;
     bool killed = false;
     for (DWORD waited = 0; WaitForSingleObject(process.hProcess, kPollMs) == WAIT_TIMEOUT; waited += kPollMs) {
-        if (options.reportBoxes && reportNewBoxes(process.dwProcessId, reported) && options.detached) {
+        if (options.reportBoxes && reportNewBoxes(process.dwProcessId, reported, positions) && options.detached) {
             reportChildConsole(process.dwProcessId);
         }
         if (options.timeoutMs != INFINITE && waited >= options.timeoutMs) {

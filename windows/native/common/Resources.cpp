@@ -66,10 +66,10 @@ std::vector<std::uint8_t> Resource::binary() const {
     return std::vector<std::uint8_t>(data, data + size);
 }
 
-void Resource::saveToFile(const tstring& path) const {
+void Resource::saveToFile(const tstring& path, const FileUtils::PieceDone& pieceDone) const {
     std::uint32_t size = 0;
     const void* data = getPtr(size);
-    FileUtils::writeStagedFile(path, data, size, FileUtils::Existing::Replaced);
+    FileUtils::writeStagedFile(path, data, size, FileUtils::Existing::Replaced, nullptr, pieceDone);
 }
 
 const void* Resource::getPtr(std::uint32_t& size, const std::nothrow_t&) const {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "WinApi.h"
+#include "WinFileUtils.h"
 #include "tstrings.h"
 
 class Resource {
@@ -25,7 +26,8 @@ public:
     const void* rawData() const;
     std::vector<std::uint8_t> binary() const;
     // Written through a staged sibling file: `path` is replaced whole or left as it was.
-    void saveToFile(const tstring& path) const;
+    // `pieceDone` hears of every piece written.
+    void saveToFile(const tstring& path, const FileUtils::PieceDone& pieceDone = nullptr) const;
 
     // The data inside the loaded module and its size in bytes; the base of everything above.
     const void* getPtr(std::uint32_t& size) const;

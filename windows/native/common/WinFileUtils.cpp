@@ -736,7 +736,8 @@ namespace {
 // to `data`. Read through a small buffer: the comparison costs no more memory for a large file,
 // and maps nothing that would count as the process's own. The bytes read go into `hash` too, when
 // there is one.
-bool holdsExactly(HANDLE file, const tstring& path, const void* data, std::size_t size, ContentHash* hash) {
+bool holdsExactly(HANDLE file, const tstring& path, const void* data, std::size_t size, ContentHash* hash,
+                  const PieceDone& pieceDone) {
     constexpr DWORD kChunk = 256 * 1024;
     std::vector<char> buffer(kChunk);
     const char* expected = static_cast<const char*>(data);
@@ -757,13 +758,16 @@ bool holdsExactly(HANDLE file, const tstring& path, const void* data, std::size_
             return false;
         }
         compared += read;
+        if (pieceDone) {
+            pieceDone(read);
+        }
     }
 }
 
 }  // namespace
 
 UniqueHandle lockFileContent(const tstring& path, const void* data, std::size_t size, std::uint64_t* contentHash,
-                             bool renamable) {
+                             bool renamable, const PieceDone& pieceDone) {
     // Read sharing only: from here on nobody else can open the file to write, rename or delete it.
     UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ | (renamable ? DELETE : 0), FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -779,7 +783,7 @@ UniqueHandle lockFileContent(const tstring& path, const void* data, std::size_t 
     }
     // Before the handle was open anybody could have written to the file: only the bytes tell.
     ContentHash hash;
-    if (!holdsExactly(file.get(), path, data, size, contentHash != nullptr ? &hash : nullptr)) {
+    if (!holdsExactly(file.get(), path, data, size, contentHash != nullptr ? &hash : nullptr, pieceDone)) {
         LD_THROW(tstrings::MessageBuilder() << "[" << path << "] was changed by another program after it was written");
     }
     if (contentHash != nullptr) {
@@ -810,11 +814,12 @@ StagedFileWriter::StagedFileWriter(const tstring& destination) : destination_(de
     file_ = std::move(temp.handle);
 }
 
-StagedFileWriter& StagedFileWriter::write(const void* data, std::size_t size) {
+StagedFileWriter& StagedFileWriter::write(const void* data, std::size_t size, const PieceDone& pieceDone) {
     auto incompleteOnThrow = markIncompleteUnlessDone(incomplete_);
     // WriteFile may report success for part of the data (a full disk); the rest is written by
-    // further calls, and the first one that cannot write reports why.
-    constexpr std::size_t kMaxChunk = 64 * 1024 * 1024;
+    // further calls, and the first one that cannot write reports why. Pieces small enough that a
+    // progress bar moves and a cancel is heard within a fraction of a second on a slow disk.
+    constexpr std::size_t kMaxChunk = 8 * 1024 * 1024;
     const char* next = static_cast<const char*>(data);
     while (size > 0) {
         const DWORD chunk = static_cast<DWORD>(std::min(size, kMaxChunk));
@@ -827,6 +832,9 @@ StagedFileWriter& StagedFileWriter::write(const void* data, std::size_t size) {
         }
         next += written;
         size -= written;
+        if (pieceDone) {
+            pieceDone(written);
+        }
     }
     incompleteOnThrow.release();
     return *this;
@@ -880,9 +888,10 @@ void renameHeldFile(HANDLE held, const tstring& from, const tstring& to, Existin
 }
 
 void writeStagedFile(const tstring& path, const void* data, std::size_t size, Existing existing,
-                     const std::function<UniqueHandle(const tstring& temporaryPath)>& checkAndHold) {
+                     const std::function<UniqueHandle(const tstring& temporaryPath)>& checkAndHold,
+                     const PieceDone& pieceDone) {
     StagedFileWriter writer(path);
-    writer.write(data, size);
+    writer.write(data, size, pieceDone);
     if (!checkAndHold) {
         writer.finalize(existing == Existing::Kept);
         return;

@@ -140,13 +140,19 @@ private:
     UniqueHandle handle_;
 };
 
+// Told the size of every piece of a file just written or compared, for a caller that shows how far
+// the work has come; whatever it throws stops the work between two pieces.
+using PieceDone = std::function<void(std::size_t bytes)>;
+
 // Opens `path` for reading and keeps every other process from writing, renaming or deleting it
 // while the handle lives, after checking that the file holds exactly the `size` bytes at `data`:
 // whatever anybody did to it before the handle was open is caught here. With `contentHash`, the
 // ContentHash of the bytes read comes back through it, computed in the same pass. With
-// `renamable`, the handle may also rename the file itself (renameHeldFile).
+// `renamable`, the handle may also rename the file itself (renameHeldFile). `pieceDone` hears of
+// every piece compared.
 UniqueHandle lockFileContent(const tstring& path, const void* data, std::size_t size,
-                             std::uint64_t* contentHash = nullptr, bool renamable = false);
+                             std::uint64_t* contentHash = nullptr, bool renamable = false,
+                             const PieceDone& pieceDone = nullptr);
 
 // A new, empty file named prefix + number + suffix in `directory`; the number starts at an
 // unpredictable value (another process cannot take the names in advance) and grows by one for
@@ -184,7 +190,8 @@ public:
     StagedFileWriter(const StagedFileWriter&) = delete;
     StagedFileWriter& operator=(const StagedFileWriter&) = delete;
 
-    StagedFileWriter& write(const void* data, std::size_t size);
+    // Written in pieces, each told to `pieceDone`.
+    StagedFileWriter& write(const void* data, std::size_t size, const PieceDone& pieceDone = nullptr);
     // Writes again over `size` bytes at `offset` of what was already written: for a header whose
     // content is known only once everything after it is written.
     StagedFileWriter& writeAt(std::uint64_t offset, const void* data, std::size_t size);
@@ -222,6 +229,7 @@ enum class Existing { Replaced, Kept };
 void renameHeldFile(HANDLE held, const tstring& from, const tstring& to, Existing existing = Existing::Kept);
 
 void writeStagedFile(const tstring& path, const void* data, std::size_t size, Existing existing,
-                     const std::function<UniqueHandle(const tstring& temporaryPath)>& checkAndHold = nullptr);
+                     const std::function<UniqueHandle(const tstring& temporaryPath)>& checkAndHold = nullptr,
+                     const PieceDone& pieceDone = nullptr);
 
 }  // namespace FileUtils
