@@ -108,10 +108,10 @@ DialogTemplate progressDialog(const tstring& title, bool cancellable) {
     const auto systemParametersInfo = LD_SYSTEM_FUNCTION(user32, SystemParametersInfoW);
     LD_THROW_LAST_ERROR_IF(!systemParametersInfo(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0),
                            systemParametersInfo, "SystemParametersInfo(SPI_GETNONCLIENTMETRICS) failed");
-    const LONG height = metrics.lfMessageFont.lfHeight < 0 ? -metrics.lfMessageFont.lfHeight
-                                                           : metrics.lfMessageFont.lfHeight;
+    const LONG height = metrics.lfMessageFont.lfHeight;
+    const auto pixels = static_cast<UINT>(height < 0 ? -height : height);
     const UINT dpi = systemDpi();
-    const WORD points = height == 0 ? WORD{9} : static_cast<WORD>((height * 72 + dpi / 2) / dpi);
+    const WORD points = pixels == 0 ? WORD{9} : static_cast<WORD>((pixels * 72 + dpi / 2) / dpi);
 
     // No close box where there is nothing to cancel: /passive and /qb! promise a setup that runs
     // to its end.

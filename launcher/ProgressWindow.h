@@ -2,7 +2,7 @@
 // product's name, "Preparing to install…", a bar over the bytes written and checked, and Cancel
 // where the user's options allow one. It lives on a thread of its own, which reads the counter
 // the unpacking advances and shows the window only once the unpacking has taken more than about
-// half a second: a small setup shows nothing, and loads none of the system's windowing libraries.
+// half a second: a small setup shows nothing, and loads neither common controls nor theming.
 #pragma once
 
 #include "UniqueResource.h"

@@ -77,6 +77,15 @@ watch() {
   exit_code=$(exit_code_of "$out")
 }
 
+# The libraries the process that ran PROGRAM (a file name) loaded, one path a line, from Wine's
+# loader trace in NAME.err (watch runs with LODESTAR_WINEDEBUG=+loaddll,+pid).
+loaded_by() {  # NAME PROGRAM
+  local pid
+  pid=$(grep -F "\\$2\" at " "$scratch/$1.err" | head -n 1 | cut -d: -f1)
+  [[ -n $pid ]] && grep "^$pid:.*trace:loaddll:build_module Loaded" "$scratch/$1.err" | sed 's/.*Loaded L"\([^"]*\)".*/\1/'
+}
+export LODESTAR_WINEDEBUG=+loaddll,+pid
+
 lines_of() { text_of "$scratch/$1.out" | sed -n "s/^$2: //p"; }
 # Whether the bar's positions, as runwin saw them change, only rose, from below half to half or more.
 bar_moved() {
@@ -99,6 +108,8 @@ check "full: it has Cancel: [$(lines_of full "box button")]" matches "$(lines_of
 check "full: its bar moved: [$(lines_of full "box progress" | tr '\n' ' ')]" bar_moved full
 expect_eq "full: the window was gone when the installer started" none "$(text_of "$scratch/full.window" | iconv -f UTF-16LE -t UTF-8)"
 expect_eq "full: exit code" 0 "$exit_code"
+check "full: common controls 6, as the manifest asks, loaded by the launcher: [$(loaded_by full slow-setup.exe | grep -i comctl32)]" \
+  bash -c "grep -qi 'winsxs.*common-controls.*6\.0.*comctl32\.dll' <<<'$(loaded_by full slow-setup.exe)'"
 check "full: nothing left in TEMP" empty_dir "$temp_dir"
 
 # Cancel, clicked: the unpacking stops, what was written goes, and the installer's own code for a
@@ -138,6 +149,11 @@ for case in "qn|slow|/qn" "upper-qn|slow|-QN" "quiet|slow|/quiet" "small|small|"
   expected=0
   [[ $name == uninstall ]] && expected=1605  # not installed
   expect_eq "${option:-small package}: exit code" "$expected" "$exit_code"
+  check "${option:-small package}: the loader trace names the launcher" test -n "$(loaded_by "$name" "$(basename "$program")")"
+  # uninstall calls msi.dll, which brings common controls of its own.
+  [[ $name == uninstall ]] && continue
+  check "${option:-small package}: no common controls or theming loaded" \
+    bash -c "! grep -qiE 'comctl32|uxtheme' <<<'$(loaded_by "$name" "$(basename "$program")")'"
 done
 
 # The window's libraries come from the system directory only: copies planted beside the launcher
