@@ -220,6 +220,10 @@ group_errors() {
   run "$launchers/bad-product-code.exe" uninstall
   expect_launcher_failure "a product code that is no GUID" "IIDFromString("
 
+  # An exception with nowhere to go ends the launcher with -1 too, not with the runtime's abort code.
+  run "$launchers/terminate_child.exe"
+  check "std::terminate: exit code 0xFFFFFFFF [$code]" is "$code" -1
+
   run --temp "$scratch/does not exist" "$launchers/sample-setup.exe" /qn
   check "TEMP pointing nowhere: exit code 0xFFFFFFFF" is "$code" -1
   check "TEMP pointing nowhere: the message on stderr" stderr_has "createTempFile(, .tmp, "
