@@ -36,7 +36,8 @@ constexpr int kSilentUiLevel = 2;  // INSTALLUILEVEL_NONE
 
 // The user's arguments with the log a launcher packed with --log adds when they ask for none.
 std::optional<tstring> defaultLog(const CarriedProduct& product, const tstring_array& arguments) {
-    if (!product.customization().verboseLog || msi::findLogSwitch(arguments)) {
+    // Whatever the user's own switch is worth, msiexec (or the removal below) answers it.
+    if (!product.customization().verboseLog || msi::hasLogSwitch(arguments)) {
         return std::nullopt;
     }
     return defaultLogPath(product.name());
@@ -104,6 +105,12 @@ void unpackCarriedFiles(const CarriedPayload& payload, const tstring& packagePat
     locks.push_back(payload.writeChecked(payload.package(), packagePath, pieceDone));
     for (const CarriedFile& file : payload.besideThePackage()) {
         locks.push_back(payload.writeChecked(file, directories.prepare(file.name), pieceDone));
+    }
+    // A Cancel clicked after the last piece, while the window was closing, counts too: the user
+    // saw it accepted.
+    window.reset();
+    if (progress.cancelRequested()) {
+        throw UnpackCancelled{};
     }
 }
 

@@ -153,15 +153,24 @@ void ProgressWindow::close() noexcept {
     SetEvent(finished_.get());
     WaitForSingleObject(thread_.get(), INFINITE);
     thread_.reset();
+    if (!failure_.empty()) {
+        try {
+            LOG_WARNING("The progress window failed: " << tstrings::fromUtf8(failure_));
+        } catch (...) {
+            // Only a message was lost; the setup goes on.
+        }
+    }
 }
 
+// The log belongs to the main thread: what failed here is kept for close() to log.
 DWORD WINAPI ProgressWindow::threadMain(void* self) {
+    auto& window = *static_cast<ProgressWindow*>(self);
     try {
-        static_cast<ProgressWindow*>(self)->showUntilFinished();
+        window.showUntilFinished();
     } catch (const std::exception& e) {
-        LOG_WARNING("The progress window failed: " << e.what());
+        window.failure_ = e.what();
     } catch (...) {
-        LOG_WARNING("The progress window failed");
+        window.failure_ = "an unknown error";
     }
     return 0;
 }
@@ -185,7 +194,12 @@ void ProgressWindow::showUntilFinished() {
     const HWND dialog =
         createDialog(GetModuleHandleW(nullptr), layout.get(), nullptr, dialogProc, reinterpret_cast<LPARAM>(this));
     LD_THROW_LAST_ERROR_IF(dialog == nullptr, createDialog, "CreateDialogIndirectParam failed");
-    const auto destroy = ld::scopeExit([dialog] { LD_SYSTEM_FUNCTION(user32, DestroyWindow)(dialog); });
+    // The timer may have destroyed it already (see dialogProc).
+    const auto destroy = ld::scopeExit([dialog] {
+        if (LD_SYSTEM_FUNCTION(user32, IsWindow)(dialog)) {
+            LD_SYSTEM_FUNCTION(user32, DestroyWindow)(dialog);
+        }
+    });
     LD_SYSTEM_FUNCTION(user32, ShowWindow)(dialog, SW_SHOWNORMAL);
 
     const HANDLE finished = finished_.get();
@@ -228,6 +242,12 @@ INT_PTR CALLBACK ProgressWindow::dialogProc(HWND dialog, UINT message, WPARAM wP
     }
     switch (message) {
         case WM_TIMER:
+            // While the user drags the window or holds its menu open, the system's own message
+            // loop runs instead of showUntilFinished's, and only the timer hears that it is over.
+            if (WaitForSingleObject(self->finished_.get(), 0) == WAIT_OBJECT_0) {
+                LD_SYSTEM_FUNCTION(user32, DestroyWindow)(dialog);
+                return TRUE;
+            }
             self->showDone(dialog);
             return TRUE;
         case WM_COMMAND:

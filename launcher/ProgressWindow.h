@@ -5,6 +5,8 @@
 // half a second: a small setup shows nothing, and loads neither common controls nor theming.
 #pragma once
 
+#include <string>
+
 #include "UniqueResource.h"
 #include "UnpackProgress.h"
 #include "WinApi.h"
@@ -37,6 +39,7 @@ private:
     UnpackProgress& progress_;
     tstring title_;
     bool cancellable_;
+    std::string failure_;  // what the window's thread failed with, logged by close()
     UniqueHandle finished_;  // an event, set by close()
     UniqueHandle thread_;
 };

@@ -26,6 +26,7 @@ public:
     std::uint64_t done() const { return done_.load(std::memory_order_relaxed); }
     std::uint64_t total() const { return total_; }
     void requestCancel() { cancelRequested_.store(true, std::memory_order_relaxed); }
+    bool cancelRequested() const { return cancelRequested_.load(std::memory_order_relaxed); }
 
 private:
     const std::uint64_t total_;

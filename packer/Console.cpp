@@ -1,5 +1,6 @@
 #include "Console.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cwchar>
 #include <iterator>
@@ -37,9 +38,16 @@ void ProgressLine::update(std::uint64_t done, std::uint64_t total, const tstring
     shownMs_ = now;
     const double seconds = static_cast<double>(now - startedMs_) / 1000;
     const auto rate = static_cast<std::uint64_t>(static_cast<double>(done) / seconds);
-    tstring text = tstrings::formatPrintf(L"lodestar-pack: %s of %s (%u%%), %s/s, %s", formatSize(done), formatSize(total),
+    tstring text = tstrings::formatPrintf(L"lodestar-pack: %s of %s (%u%%), %s/s, ", formatSize(done), formatSize(total),
                                           static_cast<unsigned>(total == 0 ? 100 : done * 100 / total),
-                                          formatSize(rate), tstrings::printable(reading));
+                                          formatSize(rate));
+    // A line that wraps is no longer rewritten in place by '\r': the file's name gives way, its
+    // end kept, so that the line fits the narrowest usual terminal.
+    constexpr std::size_t kLineWidth = 79;
+    const tstring name = tstrings::printable(reading);
+    const tstring cut = L"...";
+    const std::size_t room = std::max(kLineWidth - std::min(kLineWidth, text.size()), cut.size() + 1);
+    text += name.size() <= room ? name : cut + name.substr(name.size() - (room - cut.size()));
     const std::size_t width = text.size();
     if (width < width_) {
         text += tstring(width_ - width, L' ');

@@ -8,7 +8,8 @@
 # every piece it writes or checks, as a slow disk would, given the resources lodestar-pack put
 # into sample-setup.exe (graft_resources): a packed launcher in everything but that wait. The
 # launchers users get have no such wait; the ordinary sample-setup.exe is the small package that
-# must show nothing.
+# must show nothing. The title is read back with xdotool; the bar's position and the buttons come
+# from runwin, which asks the window itself (xdotool sees no controls inside a Wine window).
 set -uo pipefail
 source "$(dirname "$0")/../scripts/lib.sh"
 
@@ -133,6 +134,25 @@ for case in "passive|/passive" "qb-bang|-QB!" "value|DATAPATH=/qn"; do
     expect_eq "$option: no Cancel" "" "$(lines_of "$name" "box button")"
   fi
 done
+
+# A second launcher of the product started while the first still unpacks: it unpacks nothing and
+# ends with 1618.
+first_temp="$scratch/first.temp"
+mkdir -p "$first_temp" "$scratch/second.temp"
+set_temp_options "$first_temp"
+LODESTAR_DISPLAY="$display" "$wine" "$runwin" --desktop "lodestar-first-$$" --timeout 60 "${temp_options[@]}" \
+  --env LODESTAR_TEST_PIECE_MS=3000 -- "$(windows_path "$slow")" >"$scratch/first.out" 2>/dev/null &
+runner=$!
+for _ in $(seq 100); do
+  [[ -n $(DISPLAY="$display" xdotool search --onlyvisible --name "^$title\$" 2>/dev/null) ]] && break
+  sleep 0.1
+done
+run --temp "$scratch/second.temp" "$launchers/sample-setup.exe" /qn
+check "while the first unpacks, a second launcher ends with 1618 [$code]" is "$code" 1618
+check "the second launcher wrote nothing to its TEMP" empty_dir "$scratch/second.temp"
+wait "$runner"
+runner=""
+expect_eq "the first launcher goes on to install" 0 "$(exit_code_of "$scratch/first.out")"
 
 # No window: the quiet options as msiexec reads them, a small package, extract and uninstall.
 for case in "qn|slow|/qn" "upper-qn|slow|-QN" "quiet|slow|/quiet" "small|small|" "extract|slow|extract" \

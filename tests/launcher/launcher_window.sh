@@ -49,11 +49,12 @@ check "usage: nothing extracted" empty_dir "$scratch/temp"
 "$python" "$source_dir/tests/support/make_transform.py" "$scratch/site.mst" \
   --product-code "$(property "$tests/packages/sample.msi" ProductCode)" "GREETING=from the site"
 "$build/bin/lodestar-pack" "$tests/packages/sample.msi" -o "$scratch/custom-setup.exe" --transform "$scratch/site.mst" \
-  --property 'DATAPATH=D:\data "x"' >/dev/null
+  --property 'DATAPATH=D:\data "x"' --log >/dev/null
 run_gui_expecting_box custom custom-setup.exe "${temp_env[@]}" -- "$(windows_path "$scratch/custom-setup.exe")" '/?'
 expect_eq "customized usage: box text" "This setup installs the package with what it carries: the transform \
 site.mst; DATAPATH=\"D:\\data \"\"x\"\"\"; what you type comes after them and wins. extract also writes install.cmd \
 [LANGID] [options], which installs the same way from that folder." "$(grep -F 'This setup installs' "$scratch/custom.out")"
+check "customized usage: it says where its default log goes" grep -q 'This setup writes a verbose log of every install' "$scratch/custom.out"
 check "customized usage: nothing extracted" empty_dir "$scratch/temp"
 
 # Codes of the installer or its service are no failure of the launcher: no box, nothing on stderr.

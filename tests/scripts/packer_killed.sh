@@ -94,7 +94,8 @@ truncate -s 1536M "$shown_input/cabinet.cab"
 tmux_session="lodestar-progress-$$"
 progress_screen="$scratch/progress screen.txt"
 rm -f "$out/shown.exe"
-tmux new-session -d -s "$tmux_session" -x 200 -y 10 \
+# 80 columns: the line must fit without wrapping, the file's long path cut from the left.
+tmux new-session -d -s "$tmux_session" -x 80 -y 10 \
   "'$native' '$shown_input/cabinet.msi' -o '$out/shown.exe'; echo packer ended; sleep 60"
 shown=""
 for _ in $(seq 100); do
@@ -104,6 +105,7 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 check "in a terminal: a progress line [$shown]" test -n "$shown"
+check "in a terminal: the line fits 79 columns (${#shown})" test "${#shown}" -le 79
 for _ in $(seq 300); do
   tmux capture-pane -p -t "$tmux_session" >"$progress_screen" 2>/dev/null
   grep -q 'packer ended' "$progress_screen" && break

@@ -83,6 +83,15 @@ LogSwitch parseModes(const tstring& arg, const tstring& letters) {
 
 }  // namespace
 
+bool hasLogSwitch(const tstring_array& args) {
+    for (const tstring& arg : args) {
+        if (logModesOf(arg)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::optional<LogSwitch> findLogSwitch(const tstring_array& args) {
     std::optional<LogSwitch> found;
     for (size_t i = 0; i < args.size(); ++i) {

@@ -22,4 +22,8 @@ struct LogSwitch {
 // or with an unknown letter is an error, as it is to msiexec.
 std::optional<LogSwitch> findLogSwitch(const tstring_array& args);
 
+// Whether `args` hold a logging switch at all, well formed or not: for a caller that passes the
+// arguments on to msiexec, which answers a malformed one itself.
+bool hasLogSwitch(const tstring_array& args);
+
 }  // namespace msi
