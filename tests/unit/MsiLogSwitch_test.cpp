@@ -69,4 +69,11 @@ TEST(MsiLogSwitch, ASwitchWithoutAFileOrWithAnUnknownLetterIsAnError) {
     EXPECT_EQ(error({L"uninstall", L"/l*v"}), "The logging switch /l*v needs a log file after it");
     EXPECT_EQ(error({L"/log", L""}), "The logging switch /log needs a log file after it");
     EXPECT_EQ(error({L"/lz", L"C:\\a.log"}), "Unknown logging mode 'z' in /lz");
+    // Whether there is a switch at all is answered for every one of them, without an error: an
+    // installation passes them on to msiexec, which answers them itself.
+    for (const tstring_array& args : {tstring_array{L"uninstall", L"/l*v"}, tstring_array{L"/log", L""},
+                                      tstring_array{L"/lz", L"C:\\a.log"}, tstring_array{L"-L*V"}}) {
+        EXPECT_TRUE(msi::hasLogSwitch(args)) << utf8(args.front());
+    }
+    EXPECT_FALSE(msi::hasLogSwitch({L"/qn", L"LOG=/l*v", L"l*v"}));
 }
