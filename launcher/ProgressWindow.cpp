@@ -153,24 +153,24 @@ void ProgressWindow::close() noexcept {
     SetEvent(finished_.get());
     WaitForSingleObject(thread_.get(), INFINITE);
     thread_.reset();
-    if (!failure_.empty()) {
+    if (!trouble_.empty()) {
         try {
-            LOG_WARNING("The progress window failed: " << tstrings::fromUtf8(failure_));
+            LOG_WARNING("The progress window: " << tstrings::fromUtf8(trouble_));
         } catch (...) {
             // Only a message was lost; the setup goes on.
         }
     }
 }
 
-// The log belongs to the main thread: what failed here is kept for close() to log.
+// The log belongs to the main thread: what went wrong here is kept for close() to log.
 DWORD WINAPI ProgressWindow::threadMain(void* self) {
     auto& window = *static_cast<ProgressWindow*>(self);
     try {
         window.showUntilFinished();
     } catch (const std::exception& e) {
-        window.failure_ = e.what();
+        window.trouble_ = std::string("it failed: ") + e.what();
     } catch (...) {
-        window.failure_ = "an unknown error";
+        window.trouble_ = "it failed";
     }
     return 0;
 }
@@ -184,7 +184,7 @@ void ProgressWindow::showUntilFinished() {
     // directory first, it is found loaded. Kept for the life of the process, as systemFunction's.
     if (LoadLibraryExW(L"msimg32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32) == nullptr) {
         const DWORD error = GetLastError();
-        LOG_WARNING("LoadLibraryEx(msimg32.dll) failed with " << error);
+        trouble_ = "LoadLibraryEx(msimg32.dll) failed with " + std::to_string(error);
     }
     // comctl32 by its bare name, so that the manifest's common controls 6 are the ones that load.
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS};

@@ -39,7 +39,7 @@ private:
     UnpackProgress& progress_;
     tstring title_;
     bool cancellable_;
-    std::string failure_;  // what the window's thread failed with, logged by close()
+    std::string trouble_;  // what went wrong on the window's thread, logged by close()
     UniqueHandle finished_;  // an event, set by close()
     UniqueHandle thread_;
 };

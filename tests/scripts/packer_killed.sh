@@ -93,27 +93,36 @@ printf MSCF >"$shown_input/cabinet.cab"
 truncate -s 1536M "$shown_input/cabinet.cab"
 tmux_session="lodestar-progress-$$"
 progress_screen="$scratch/progress screen.txt"
+# watch_progress WHAT COMMAND: runs COMMAND in an 80-column terminal, where the line must show the
+# bytes of 1.5 GiB and the cabinet being read, fit without wrapping (the file's long path cut from
+# the left), and be gone once the command ends.
+watch_progress() {
+  local what=$1 shown=""
+  tmux new-session -d -s "$tmux_session" -x 80 -y 10 "$2; echo packer ended; sleep 60"
+  for _ in $(seq 100); do
+    tmux capture-pane -p -t "$tmux_session" >"$progress_screen" 2>/dev/null
+    shown=$(grep -m1 '^lodestar-pack: .* of 1.5 GiB ([0-9]*%), .*/s, .*cabinet.cab' "$progress_screen")
+    [[ -n $shown || -n $(grep 'packer ended' "$progress_screen") ]] && break
+    sleep 0.1
+  done
+  check "$what in a terminal: a progress line [$shown]" test -n "$shown"
+  check "$what in a terminal: the line fits 79 columns (${#shown})" test "${#shown}" -le 79
+  for _ in $(seq 300); do
+    tmux capture-pane -p -t "$tmux_session" >"$progress_screen" 2>/dev/null
+    grep -q 'packer ended' "$progress_screen" && break
+    sleep 0.1
+  done
+  check "$what in a terminal: the line is gone when it is done" bash -c "! grep -q '^lodestar-pack: ' '$progress_screen'"
+  tmux kill-session -t "$tmux_session" 2>/dev/null
+}
 rm -f "$out/shown.exe"
-# 80 columns: the line must fit without wrapping, the file's long path cut from the left.
-tmux new-session -d -s "$tmux_session" -x 80 -y 10 \
-  "'$native' '$shown_input/cabinet.msi' -o '$out/shown.exe'; echo packer ended; sleep 60"
-shown=""
-for _ in $(seq 100); do
-  tmux capture-pane -p -t "$tmux_session" >"$progress_screen" 2>/dev/null
-  shown=$(grep -m1 '^lodestar-pack: .* of 1.5 GiB ([0-9]*%), .*/s, .*cabinet.cab' "$progress_screen")
-  [[ -n $shown || -n $(grep 'packer ended' "$progress_screen") ]] && break
-  sleep 0.1
-done
-check "in a terminal: a progress line [$shown]" test -n "$shown"
-check "in a terminal: the line fits 79 columns (${#shown})" test "${#shown}" -le 79
-for _ in $(seq 300); do
-  tmux capture-pane -p -t "$tmux_session" >"$progress_screen" 2>/dev/null
-  grep -q 'packer ended' "$progress_screen" && break
-  sleep 0.1
-done
-check "in a terminal: the line is cleared when the launcher is written" \
-  bash -c "! grep -q '^lodestar-pack: ' '$progress_screen' && grep -q '^ *Packed cabinet.msi' '$progress_screen'"
-tmux kill-session -t "$tmux_session" 2>/dev/null
+watch_progress packing "'$native' '$shown_input/cabinet.msi' -o '$out/shown.exe'"
+check "packing in a terminal: the result is reported" grep -q '^ *Packed cabinet.msi' "$progress_screen"
+rm -f "$out/shown.exe"
+# The same packing with standard error on a pipe: no line at all.
+"$native" "$shown_input/cabinet.msi" -o "$out/shown.exe" 2>&1 >/dev/null | cat >"$scratch/piped.txt"
+check "packing, standard error on a pipe: no progress line [$(head -c 200 "$scratch/piped.txt")]" \
+  bash -c "! grep -q 'lodestar-pack: ' '$scratch/piped.txt'"
 rm -rf "$out/shown.exe" "$shown_input"
 
 # ---------------------------------------------------------------------------------------------
