@@ -15,7 +15,10 @@
 // the second round on its pages are already in the process's page tables, whereas every launcher
 // maps its image anew. Here each run maps a new view of FILE and unmaps it at the end: writing
 // from it, against one CopyFileW (which maps nothing); and reading one byte of each 4 KiB page of
-// it, against ReadFile of the whole file through 256 KiB.
+// it, against ReadFile of the whole file through 256 KiB. The ways to stop paying a trap per page
+// are timed beside them, each writing in the launcher's pieces of 8 MiB: plain; each piece locked
+// first (VirtualLock, in a working set raised for it); each piece prefetched first
+// (PrefetchVirtualMemory); and no mapping at all, ReadFile through one buffer.
 //   extractsteps --fresh FILE TEMPDIR ROUNDS
 // Output, one CSV line per run: round,label,seconds,exit_code,ok (as timepair writes).
 #include <algorithm>
@@ -38,7 +41,10 @@ const char* package = nullptr;
 std::size_t packageSize = 0;
 std::uint64_t packageHash = 0;  // --check: the carried file's, as its index holds it
 
-bool writeFromView(const std::wstring& path) {
+// Writes the view in pieces of `piece` bytes, each first given to `prepare` (which may bring its
+// pages in) and then to `release`.
+template <typename Prepare, typename Release>
+bool writeFromView(const std::wstring& path, std::size_t piece, Prepare prepare, Release release) {
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return false;
@@ -46,11 +52,86 @@ bool writeFromView(const std::wstring& path) {
     bool ok = true;
     for (std::size_t done = 0; ok && done < packageSize;) {
         DWORD written = 0;
-        const auto chunk = static_cast<DWORD>(std::min<std::size_t>(packageSize - done, 64 << 20));
-        ok = WriteFile(file, package + done, chunk, &written, nullptr) && written > 0;
+        const auto chunk = static_cast<DWORD>(std::min<std::size_t>(packageSize - done, piece));
+        ok = prepare(package + done, chunk);
+        ok = ok && WriteFile(file, package + done, chunk, &written, nullptr) && written > 0;
+        release(package + done, chunk);
         done += written;
     }
     return CloseHandle(file) && ok;
+}
+
+bool writeFromView(const std::wstring& path) {
+    return writeFromView(
+        path, std::size_t{64} << 20, [](const char*, DWORD) { return true; }, [](const char*, DWORD) {});
+}
+
+// The launcher's pieces (StagedFileWriter::write).
+constexpr std::size_t kLauncherPiece = std::size_t{8} << 20;
+
+// Each piece's pages locked in (one call maps them all; Wine turns it into mlock) before it is
+// written, within a working set raised for it.
+bool writeLocked(const std::wstring& path) {
+    if (!SetProcessWorkingSetSize(GetCurrentProcess(), 4 * kLauncherPiece, 8 * kLauncherPiece)) {
+        std::fprintf(stderr, "extractsteps: SetProcessWorkingSetSize failed (error %lu)\n", GetLastError());
+        return false;
+    }
+    return writeFromView(
+        path, kLauncherPiece,
+        [](const char* at, DWORD size) {
+            if (!VirtualLock(const_cast<char*>(at), size)) {
+                std::fprintf(stderr, "extractsteps: VirtualLock failed (error %lu)\n", GetLastError());
+                return false;
+            }
+            return true;
+        },
+        [](const char* at, DWORD size) { VirtualUnlock(const_cast<char*>(at), size); });
+}
+
+// PrefetchVirtualMemory (Windows 8 and later, so resolved at run time) of each piece before it
+// is written.
+// WIN32_MEMORY_RANGE_ENTRY, which the headers declare for Windows 8 and later only.
+struct MemoryRange {
+    void* address;
+    SIZE_T size;
+};
+
+bool writePrefetched(const std::wstring& path) {
+    using Prefetch = BOOL(WINAPI*)(HANDLE, ULONG_PTR, MemoryRange*, ULONG);
+    static const auto prefetch = reinterpret_cast<Prefetch>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "PrefetchVirtualMemory")));
+    if (prefetch == nullptr) {
+        std::fputs("extractsteps: no PrefetchVirtualMemory\n", stderr);
+        return false;
+    }
+    return writeFromView(
+        path, kLauncherPiece,
+        [](const char* at, DWORD size) {
+            MemoryRange range{const_cast<char*>(at), size};
+            return prefetch(GetCurrentProcess(), 1, &range, 0) != 0;
+        },
+        [](const char*, DWORD) {});
+}
+
+// No mapping: ReadFile of the source through one buffer of the launcher's piece, and WriteFile
+// of it (what a launcher would do for the files beside the package, checking a digest after).
+bool writeThroughBuffer(const std::wstring& path, const wchar_t* from) {
+    const HANDLE source = CreateFileW(from, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr);
+    std::vector<char> buffer(kLauncherPiece);
+    bool ok = source != INVALID_HANDLE_VALUE && file != INVALID_HANDLE_VALUE;
+    std::size_t done = 0;
+    for (DWORD read = 1; ok && read > 0;) {
+        DWORD written = 0;
+        ok = ReadFile(source, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) &&
+             (read == 0 || (WriteFile(file, buffer.data(), read, &written, nullptr) && written == read));
+        done += read;
+    }
+    if (source != INVALID_HANDLE_VALUE) {
+        CloseHandle(source);
+    }
+    return file != INVALID_HANDLE_VALUE && CloseHandle(file) && ok && done == packageSize;
 }
 
 // ReadFile through the check's buffer size, `use` given each piece read with the carried bytes at
@@ -186,6 +267,18 @@ int freshViewSteps(const wchar_t* source, const std::wstring& target, int rounds
          [](const std::wstring& path, const wchar_t*) { return withFreshView([&] { return writeFromView(path); }); }},
         {"copyfile",
          [](const std::wstring& path, const wchar_t* from) { return CopyFileW(from, path.c_str(), TRUE) != 0; }},
+        {"write_fresh_pieces",
+         [](const std::wstring& path, const wchar_t*) {
+             return withFreshView([&] {
+                 return writeFromView(
+                     path, kLauncherPiece, [](const char*, DWORD) { return true; }, [](const char*, DWORD) {});
+             });
+         }},
+        {"write_fresh_locked",
+         [](const std::wstring& path, const wchar_t*) { return withFreshView([&] { return writeLocked(path); }); }},
+        {"write_fresh_prefetched",
+         [](const std::wstring& path, const wchar_t*) { return withFreshView([&] { return writePrefetched(path); }); }},
+        {"write_buffered", writeThroughBuffer},
         {"touch_fresh",
          [](const std::wstring&, const wchar_t*) {
              return withFreshView([] {
