@@ -64,9 +64,15 @@ std::optional<tstring> recordedProductName() {
 CarriedProduct::CarriedProduct()
     : carriedCode_(readProductCode()), customization_(readCustomization()), recordedName_(recordedProductName()) {
     language_ = customization::chooseLanguage(customization_, GetUserDefaultUILanguage());
-    LOG_TRACE("User interface language " << GetUserDefaultUILanguage() << "; language transform for "
-                                          << (language_ == customization::kBaseLanguage ? tstring(L"none")
-                                                                                         : std::to_wstring(language_)));
+    // Streamed, not std::to_wstring: that goes through the C runtime's formatted printing, which
+    // nothing else in the launcher needs.
+    tstrings::MessageBuilder transform;
+    if (language_ == customization::kBaseLanguage) {
+        transform << L"none";
+    } else {
+        transform << language_;
+    }
+    LOG_TRACE("User interface language " << GetUserDefaultUILanguage() << "; language transform for " << transform);
 }
 
 Guid CarriedProduct::productCode() const {
