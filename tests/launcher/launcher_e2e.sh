@@ -224,6 +224,10 @@ group_errors() {
   run "$launchers/terminate_child.exe"
   check "std::terminate: exit code 0xFFFFFFFF [$code]" is "$code" -1
 
+  # The launcher's own exception state and static guards: eight threads at once.
+  run "$launchers/cxx_runtime_child.exe"
+  check "exceptions and statics under threads: exit code 0 [$(tail -n 3 "$scratch/stdout" | tr '\n' ' ')]" is "$code" 0
+
   run --temp "$scratch/does not exist" "$launchers/sample-setup.exe" /qn
   check "TEMP pointing nowhere: exit code 0xFFFFFFFF" is "$code" -1
   check "TEMP pointing nowhere: the message on stderr" stderr_has "createTempFile(, .tmp, "
