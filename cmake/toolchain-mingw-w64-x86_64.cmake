@@ -1,4 +1,4 @@
-# Cross-compiles for 64-bit Windows with Debian's MinGW-w64 GCC (posix threads).
+# The second compiler (the 'strict' preset): Debian's MinGW-w64 GCC (posix threads) and GNU ld.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
