@@ -40,8 +40,8 @@ namespace {
 
 // --- each thread's exception state ---
 
-INIT_ONCE exceptionSlotOnce = INIT_ONCE_STATIC_INIT;
-DWORD exceptionSlot = FLS_OUT_OF_INDEXES;
+constinit INIT_ONCE exceptionSlotOnce = INIT_ONCE_STATIC_INIT;
+constinit DWORD exceptionSlot = FLS_OUT_OF_INDEXES;
 
 void WINAPI freeExceptionState(void* state) {
     HeapFree(GetProcessHeap(), 0, state);
@@ -98,7 +98,8 @@ void finishGuard(__cxxabiv1::__guard* guard, bool made) {
 
 namespace __cxxabiv1 {
 
-extern "C" __cxa_eh_globals* __cxa_get_globals() noexcept {
+namespace {
+__cxa_eh_globals* exceptionStateOfThisThread() noexcept {
     if (!InitOnceExecuteOnce(&exceptionSlotOnce, allocateExceptionSlot, nullptr, nullptr)) {
         endProcess();
     }
@@ -110,6 +111,16 @@ extern "C" __cxa_eh_globals* __cxa_get_globals() noexcept {
         endProcess();
     }
     return static_cast<__cxa_eh_globals*>(state);
+}
+}  // namespace
+
+// Called on every throw and catch: the thread's last error is kept, since FlsGetValue may reset it
+// and a handler may still read the error of the call that failed.
+extern "C" __cxa_eh_globals* __cxa_get_globals() noexcept {
+    const DWORD lastError = GetLastError();
+    __cxa_eh_globals* state = exceptionStateOfThisThread();
+    SetLastError(lastError);
+    return state;
 }
 
 extern "C" __cxa_eh_globals* __cxa_get_globals_fast() noexcept {

@@ -38,17 +38,20 @@ int slowValue() {
     return slow.value;
 }
 
-// A static whose first two makings throw: the next caller tries again.
+// A static whose first two makings throw, slowly enough that other threads wait for them: each
+// failure must wake them, and the next caller tries again.
 std::atomic<int> flakyTries{0};
 int flakyValue() {
     static const int value = [] {
         if (++flakyTries <= 2) {
+            Sleep(50);
             throw std::runtime_error("not yet");
         }
         return 7;
     }();
     return value;
 }
+std::atomic<int> pastFlaky{0};
 
 // A static made while another is being made, on the same thread.
 int innerValue() {
@@ -78,6 +81,14 @@ DWORD WINAPI threadMain(void* parameter) {
     } catch (const std::runtime_error& e) {
         check(std::string(e.what()) == "not yet", "a failed making throws its own exception", id);
     }
+    ++pastFlaky;
+    // Nothing else is made before every thread got past it: a waiter that the failures did not wake
+    // would otherwise be woken by another static's making, and the fault would go unseen.
+    const ULONGLONG deadline = GetTickCount64() + 5000;
+    while (pastFlaky < kThreads && GetTickCount64() < deadline) {
+        Sleep(1);
+    }
+    check(pastFlaky == kThreads, "every thread got past a static whose making failed", id);
     check(outerValue() == 10, "a static made inside another's making", id);
 
     // Each thread's exceptions are its own: a thread holding a caught exception while the
@@ -131,7 +142,13 @@ int wmain() {
         threads.push_back(thread);
     }
     SetEvent(start);
-    WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE, INFINITE);
+    // A thread left waiting for a static that will never be made would hang the test: it fails.
+    if (WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE, 30000) != WAIT_OBJECT_0) {
+        std::printf("FAILED: threads still running after 30 s (%d of %d got past the failing static)\n",
+                    pastFlaky.load(), kThreads);
+        std::fflush(stdout);
+        TerminateProcess(GetCurrentProcess(), 1);
+    }
     for (HANDLE thread : threads) {
         CloseHandle(thread);
     }
