@@ -1,7 +1,7 @@
 # The compiler of the shipped build: clang, with GCC's posix C++ library and headers (Debian
 # g++-mingw-w64-x86-64-posix) and LLVM's linker. Its stub is the smaller by a quarter: lld drops
 # each unused function with its unwind entries, where GNU ld keeps every function of an object
-# whose unwind table it keeps (bench/README.md, "The stub's size").
+# whose unwind table it keeps (bench/README.md, "Where the stub's bytes go").
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
