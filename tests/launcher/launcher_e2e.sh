@@ -370,17 +370,28 @@ attack() {
     options=("$1")
     shift
   fi
-  local launcher=$1 attempt
+  local launcher=$1 attempt attacker waited
   shift
+  code=  # the launcher's, once it ran
   for attempt in 1 2 3; do
     rm -f "$scratch/hostile.out"
     "$wine" "$hostile" "${options[@]}" "$1" "$(windows_path "$temp")" "${@:2}" 30 >"$scratch/hostile.out" 2>&1 &
-    local attacker=$!
-    local waited
-    for waited in $(seq 1 100); do
+    attacker=$!
+    for waited in $(seq 1 200); do
       grep -q watching "$scratch/hostile.out" 2>/dev/null && break
+      kill -0 "$attacker" 2>/dev/null || break
       sleep 0.1
     done
+    # An attacker that never started watching made no attack, whatever its exit code: Wine once
+    # ended one with 1 and no output at all. The launcher runs only against one that watches.
+    if ! grep -q watching "$scratch/hostile.out" 2>/dev/null; then
+      kill "$attacker" 2>/dev/null
+      wait "$attacker"
+      echo "  attack, attempt $attempt of 3: the attacker did not start watching (exit code $?; it printed:" \
+        "$(tr -d '\r' <"$scratch/hostile.out" | paste -sd ' '))"
+      attack_result=2
+      continue
+    fi
     run "$launcher" /qn
     wait "$attacker"
     attack_result=$?
