@@ -18,7 +18,12 @@
 // it, against ReadFile of the whole file through 256 KiB. The ways to stop paying a trap per page
 // are timed beside them, each writing in the launcher's pieces of 8 MiB: plain; each piece locked
 // first (VirtualLock, in a working set raised for it); each piece prefetched first
-// (PrefetchVirtualMemory); and no mapping at all, ReadFile through one buffer.
+// (PrefetchVirtualMemory); both; and no mapping at all, ReadFile through one buffer. Then each
+// way whole, with the check of what it wrote: the launcher's (the read-back compared with the view
+// and hashed with XXH64), and the buffered write followed by a SHA-256 of the file read back (what
+// an index carrying digests would allow), with the platform's SHA-256, one on the CPU's SHA
+// extensions (when it has them) and a portable one. The SHA-256 ways must agree with each other
+// and with known digests before anything is timed.
 //   extractsteps --fresh FILE TEMPDIR ROUNDS
 // Output, one CSV line per run: round,label,seconds,exit_code,ok (as timepair writes).
 #include <algorithm>
@@ -32,6 +37,7 @@
 
 #include "BenchTools.h"
 #include "ContentHash.h"
+#include "Sha256.h"
 #include "WinApi.h"
 #include "WinFileUtils.h"
 
@@ -69,16 +75,40 @@ bool writeFromView(const std::wstring& path) {
 // The launcher's pieces (StagedFileWriter::write).
 constexpr std::size_t kLauncherPiece = std::size_t{8} << 20;
 
+// PrefetchVirtualMemory (Windows 8 and later, so resolved at run time) of one piece; false, with a
+// message, when the call fails or the system has none.
+// WIN32_MEMORY_RANGE_ENTRY, which the headers declare for Windows 8 and later only.
+struct MemoryRange {
+    void* address;
+    SIZE_T size;
+};
+
+bool prefetchPiece(const char* at, DWORD size) {
+    using Prefetch = BOOL(WINAPI*)(HANDLE, ULONG_PTR, MemoryRange*, ULONG);
+    static const auto prefetch = reinterpret_cast<Prefetch>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "PrefetchVirtualMemory")));
+    if (prefetch == nullptr) {
+        std::fputs("extractsteps: no PrefetchVirtualMemory\n", stderr);
+        return false;
+    }
+    MemoryRange range{const_cast<char*>(at), size};
+    return prefetch(GetCurrentProcess(), 1, &range, 0) != 0;
+}
+
 // Each piece's pages locked in (one call maps them all; Wine turns it into mlock) before it is
-// written, within a working set raised for it.
-bool writeLocked(const std::wstring& path) {
+// written, within a working set raised for it; with `prefetchFirst`, each piece is prefetched
+// before it is locked (the two ways combined).
+bool writeLocked(const std::wstring& path, bool prefetchFirst = false) {
     if (!SetProcessWorkingSetSize(GetCurrentProcess(), 4 * kLauncherPiece, 8 * kLauncherPiece)) {
         std::fprintf(stderr, "extractsteps: SetProcessWorkingSetSize failed (error %lu)\n", GetLastError());
         return false;
     }
     return writeFromView(
         path, kLauncherPiece,
-        [](const char* at, DWORD size) {
+        [prefetchFirst](const char* at, DWORD size) {
+            if (prefetchFirst && !prefetchPiece(at, size)) {
+                return false;
+            }
             if (!VirtualLock(const_cast<char*>(at), size)) {
                 std::fprintf(stderr, "extractsteps: VirtualLock failed (error %lu)\n", GetLastError());
                 return false;
@@ -88,29 +118,8 @@ bool writeLocked(const std::wstring& path) {
         [](const char* at, DWORD size) { VirtualUnlock(const_cast<char*>(at), size); });
 }
 
-// PrefetchVirtualMemory (Windows 8 and later, so resolved at run time) of each piece before it
-// is written.
-// WIN32_MEMORY_RANGE_ENTRY, which the headers declare for Windows 8 and later only.
-struct MemoryRange {
-    void* address;
-    SIZE_T size;
-};
-
 bool writePrefetched(const std::wstring& path) {
-    using Prefetch = BOOL(WINAPI*)(HANDLE, ULONG_PTR, MemoryRange*, ULONG);
-    static const auto prefetch = reinterpret_cast<Prefetch>(
-        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "PrefetchVirtualMemory")));
-    if (prefetch == nullptr) {
-        std::fputs("extractsteps: no PrefetchVirtualMemory\n", stderr);
-        return false;
-    }
-    return writeFromView(
-        path, kLauncherPiece,
-        [](const char* at, DWORD size) {
-            MemoryRange range{const_cast<char*>(at), size};
-            return prefetch(GetCurrentProcess(), 1, &range, 0) != 0;
-        },
-        [](const char*, DWORD) {});
+    return writeFromView(path, kLauncherPiece, prefetchPiece, [](const char*, DWORD) {});
 }
 
 // No mapping: ReadFile of the source through one buffer of the launcher's piece, and WriteFile
@@ -245,6 +254,31 @@ int checkSteps(const wchar_t* source, const std::wstring& target, int rounds) {
 }
 
 HANDLE packageMapping = nullptr;
+bench::Sha256Digest packageDigest{};  // --fresh: what an index would carry for the file
+
+// The written file held against writers, as the launcher holds what it checks, read back through
+// the check's buffer size and hashed `way`; true when it gives the carried file's digest.
+bool digestReadBack(const std::wstring& path, bench::Sha256::Way way) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    std::vector<char> buffer(256 * 1024);
+    bench::Sha256 hash(way);
+    bool ok = true;
+    for (DWORD read = 1; ok && read > 0;) {
+        ok = ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) != 0;
+        hash.update(buffer.data(), read);
+    }
+    CloseHandle(file);
+    return ok && hash.finish() == packageDigest;
+}
+
+template <bench::Sha256::Way way>
+bool writeThroughBufferThenDigest(const std::wstring& path, const wchar_t* from) {
+    return writeThroughBuffer(path, from) && digestReadBack(path, way);
+}
 
 // A new view of the package for the length of `use`; false when it cannot be mapped.
 template <typename Use>
@@ -262,7 +296,7 @@ bool withFreshView(Use use) {
 volatile char touched = 0;
 
 int freshViewSteps(const wchar_t* source, const std::wstring& target, int rounds) {
-    const Steps steps = {
+    Steps steps = {
         {"write_fresh",
          [](const std::wstring& path, const wchar_t*) { return withFreshView([&] { return writeFromView(path); }); }},
         {"copyfile",
@@ -279,6 +313,24 @@ int freshViewSteps(const wchar_t* source, const std::wstring& target, int rounds
         {"write_fresh_prefetched",
          [](const std::wstring& path, const wchar_t*) { return withFreshView([&] { return writePrefetched(path); }); }},
         {"write_buffered", writeThroughBuffer},
+        {"write_fresh_locked_prefetched",
+         [](const std::wstring& path, const wchar_t*) {
+             return withFreshView([&] { return writeLocked(path, /*prefetchFirst=*/true); });
+         }},
+        // The whole of each way, the check of what was written included: the launcher's (from the
+        // mapped image, compared with it and hashed with XXH64 in one pass), and ReadFile and
+        // WriteFile through a buffer, then a SHA-256 of the file read back, three ways.
+        {"write_fresh_checked",
+         [](const std::wstring& path, const wchar_t*) {
+             return withFreshView([&] {
+                 return writeFromView(
+                            path, kLauncherPiece, [](const char*, DWORD) { return true; },
+                            [](const char*, DWORD) {}) &&
+                        libraryCheck(path, true);
+             });
+         }},
+        {"write_buffered_sha256_platform", writeThroughBufferThenDigest<bench::Sha256::Way::Platform>},
+        {"write_buffered_sha256_portable", writeThroughBufferThenDigest<bench::Sha256::Way::Portable>},
         {"touch_fresh",
          [](const std::wstring&, const wchar_t*) {
              return withFreshView([] {
@@ -307,6 +359,12 @@ int freshViewSteps(const wchar_t* source, const std::wstring& target, int rounds
              return done == packageSize;
          }},
     };
+    if (bench::Sha256::cpuHasExtensions()) {
+        steps.push_back({"write_buffered_sha256_extensions",
+                         writeThroughBufferThenDigest<bench::Sha256::Way::CpuExtensions>});
+    } else {
+        std::fputs("extractsteps: this CPU has no SHA extensions\n", stderr);
+    }
     // What a step wrote goes; what it only read leaves nothing.
     return runRounds(steps, rounds, target, source, [](const std::wstring& path) {
         return DeleteFileW(path.c_str()) != 0 || GetLastError() == ERROR_FILE_NOT_FOUND;
@@ -339,6 +397,16 @@ int wmain(int argc, wchar_t** argv) {
     }
     const int rounds = _wtoi(args[2]);
     if (fresh) {
+        const std::string failed = bench::Sha256::selfTest();
+        if (!failed.empty()) {
+            std::fprintf(stderr, "extractsteps: SHA-256 self-test failed: %s\n", failed.c_str());
+            return 2;
+        }
+        packageHash = ContentHash().update(package, packageSize).digest();
+        bench::Sha256 digest(bench::Sha256::cpuHasExtensions() ? bench::Sha256::Way::CpuExtensions
+                                                               : bench::Sha256::Way::Portable);
+        digest.update(package, packageSize);
+        packageDigest = digest.finish();
         UnmapViewOfFile(package);
         return freshViewSteps(args[0], std::wstring(args[1]) + L"\\extracted.bin", rounds);
     }
