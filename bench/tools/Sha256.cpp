@@ -10,9 +10,14 @@
 #include <immintrin.h>
 #if defined(_MSC_VER)
 #include <intrin.h>
-#define LODESTAR_SHA_TARGET
 #else
 #include <cpuid.h>
+#endif
+// MSVC compiles any intrinsic as it is; GCC and clang (clang-cl too) only in a function that
+// declares the instruction set.
+#if defined(_MSC_VER) && !defined(__clang__)
+#define LODESTAR_SHA_TARGET
+#else
 #define LODESTAR_SHA_TARGET __attribute__((target("sha,sse4.1,ssse3")))
 #endif
 
@@ -148,15 +153,24 @@ Sha256::~Sha256() {
 }
 
 bool Sha256::cpuHasExtensions() {
+    // Leaf 1 ECX: SSSE3 (bit 9) and SSE4.1 (bit 19); leaf 7 EBX: SHA (bit 29), asked only of a
+    // CPU that has leaf 7 (a higher leaf than the highest answers with the highest's data).
+    constexpr unsigned kSsse3AndSse41 = (1u << 9) | (1u << 19);
 #if defined(_MSC_VER)
+    int leaf0[4] = {};
     int leaf1[4] = {};
     int leaf7[4] = {};
+    __cpuid(leaf0, 0);
+    if (leaf0[0] < 7) {
+        return false;
+    }
     __cpuid(leaf1, 1);
     __cpuidex(leaf7, 7, 0);
-    return (leaf1[2] & (1 << 19)) != 0 && (leaf7[1] & (1 << 29)) != 0;
+    return (static_cast<unsigned>(leaf1[2]) & kSsse3AndSse41) == kSsse3AndSse41 &&
+           (static_cast<unsigned>(leaf7[1]) & (1u << 29)) != 0;
 #else
     unsigned a = 0, b = 0, c = 0, d = 0;
-    if (!__get_cpuid(1, &a, &b, &c, &d) || (c & bit_SSE4_1) == 0) {
+    if (!__get_cpuid(1, &a, &b, &c, &d) || (c & kSsse3AndSse41) != kSsse3AndSse41) {
         return false;
     }
     return __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & (1u << 29)) != 0;
@@ -176,8 +190,11 @@ void Sha256::update(const void* data, std::size_t size) {
         // CNG takes a ULONG a call.
         for (auto* at = static_cast<const std::uint8_t*>(data); size > 0;) {
             const auto piece = static_cast<ULONG>(size < 0x40000000 ? size : 0x40000000);
-            if (platformHash_ != nullptr) {
-                BCryptHashData(platformHash_, const_cast<PUCHAR>(at), piece, 0);
+            // A failure drops the hash: finish() then gives a digest of nothing, never equal.
+            if (platformHash_ != nullptr &&
+                !BCRYPT_SUCCESS(BCryptHashData(platformHash_, const_cast<PUCHAR>(at), piece, 0))) {
+                BCryptDestroyHash(platformHash_);
+                platformHash_ = nullptr;
             }
             at += piece;
             size -= piece;
@@ -236,6 +253,9 @@ std::string Sha256::selfTest() {
     };
     const Known known[] = {
         {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        // 56 bytes: the length no longer fits the last block, the padding takes a second one.
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
         {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
     };
     std::vector<Way> ways = {Way::Platform, Way::Portable};

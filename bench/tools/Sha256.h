@@ -23,11 +23,13 @@ public:
     Sha256& operator=(const Sha256&) = delete;
 
     void update(const void* data, std::size_t size);
+    // The digest of everything given to update(); once, after which the object is spent.
     Sha256Digest finish();
 
     // Whether this CPU has the SHA extensions (CPUID leaf 7, EBX bit 29) and SSE4.1.
     static bool cpuHasExtensions();
-    // Empty when every way available gives the known digests of "abc" and of a million "a"s, and
+    // Empty when every way available gives the known digests of "abc", of 56 bytes (whose padding
+    // takes a block of its own) and of a million "a"s, and
     // the same digest for one odd-sized buffer fed in odd pieces; else what went wrong.
     static std::string selfTest();
 

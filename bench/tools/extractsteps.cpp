@@ -75,14 +75,14 @@ bool writeFromView(const std::wstring& path) {
 // The launcher's pieces (StagedFileWriter::write).
 constexpr std::size_t kLauncherPiece = std::size_t{8} << 20;
 
-// PrefetchVirtualMemory (Windows 8 and later, so resolved at run time) of one piece; false, with a
-// message, when the call fails or the system has none.
 // WIN32_MEMORY_RANGE_ENTRY, which the headers declare for Windows 8 and later only.
 struct MemoryRange {
     void* address;
     SIZE_T size;
 };
 
+// PrefetchVirtualMemory (Windows 8 and later, so resolved at run time) of one piece; false, with a
+// message, when the call fails or the system has none.
 bool prefetchPiece(const char* at, DWORD size) {
     using Prefetch = BOOL(WINAPI*)(HANDLE, ULONG_PTR, MemoryRange*, ULONG);
     static const auto prefetch = reinterpret_cast<Prefetch>(
@@ -92,7 +92,11 @@ bool prefetchPiece(const char* at, DWORD size) {
         return false;
     }
     MemoryRange range{const_cast<char*>(at), size};
-    return prefetch(GetCurrentProcess(), 1, &range, 0) != 0;
+    if (!prefetch(GetCurrentProcess(), 1, &range, 0)) {
+        std::fprintf(stderr, "extractsteps: PrefetchVirtualMemory failed (error %lu)\n", GetLastError());
+        return false;
+    }
+    return true;
 }
 
 // Each piece's pages locked in (one call maps them all; Wine turns it into mlock) before it is
@@ -317,8 +321,8 @@ int freshViewSteps(const wchar_t* source, const std::wstring& target, int rounds
          [](const std::wstring& path, const wchar_t*) {
              return withFreshView([&] { return writeLocked(path, /*prefetchFirst=*/true); });
          }},
-        // The whole of each way, the check of what was written included: the launcher's (from the
-        // mapped image, compared with it and hashed with XXH64 in one pass), and ReadFile and
+        // Each way with the check of what it wrote: the launcher's (from the mapped image, compared
+        // with it and hashed with XXH64 in one pass), and ReadFile and
         // WriteFile through a buffer, then a SHA-256 of the file read back, three ways.
         {"write_fresh_checked",
          [](const std::wstring& path, const wchar_t*) {
@@ -408,6 +412,7 @@ int wmain(int argc, wchar_t** argv) {
         digest.update(package, packageSize);
         packageDigest = digest.finish();
         UnmapViewOfFile(package);
+        package = nullptr;  // each step that reads the file maps a view of its own
         return freshViewSteps(args[0], std::wstring(args[1]) + L"\\extracted.bin", rounds);
     }
     if (check) {

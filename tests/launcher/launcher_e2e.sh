@@ -370,9 +370,10 @@ attack() {
     options=("$1")
     shift
   fi
-  local launcher=$1 attempt attacker waited
+  local launcher=$1 attempt attacker waited status
   shift
   code=  # the launcher's, once it ran
+  : >"$scratch/stderr"
   for attempt in 1 2 3; do
     rm -f "$scratch/hostile.out"
     "$wine" "$hostile" "${options[@]}" "$1" "$(windows_path "$temp")" "${@:2}" 30 >"$scratch/hostile.out" 2>&1 &
@@ -382,14 +383,16 @@ attack() {
       kill -0 "$attacker" 2>/dev/null || break
       sleep 0.1
     done
-    # An attacker that never started watching made no attack, whatever its exit code: Wine once
-    # ended one with 1 and no output at all. The launcher runs only against one that watches.
+    # An attacker that never started watching made no attack: Wine once ended one with 1 and no
+    # output at all. The launcher runs only against one that watches; bad usage (3) is not retried.
     if ! grep -q watching "$scratch/hostile.out" 2>/dev/null; then
       kill "$attacker" 2>/dev/null
       wait "$attacker"
-      echo "  attack, attempt $attempt of 3: the attacker did not start watching (exit code $?; it printed:" \
-        "$(tr -d '\r' <"$scratch/hostile.out" | paste -sd ' '))"
+      status=$?
+      echo "  attack, attempt $attempt of 3: the attacker did not start watching (exit code $status; it" \
+        "printed: $(tr -d '\r' <"$scratch/hostile.out" | paste -sd ' '))"
       attack_result=2
+      [[ $status -eq 3 ]] && return
       continue
     fi
     run "$launcher" /qn
