@@ -261,6 +261,23 @@ TEST(StagedFileWriter, ReplacesAnExistingDestinationWhole) {
     EXPECT_EQ(listNames(scratch.path()), std::vector<tstring>{L"main \u6771.msi"});
 }
 
+// Written in many small calls, heard of in pieces of 8 MiB and the rest: every byte lands in order,
+// and a progress bar or a cancel is not asked about after every call.
+TEST(StagedFileWriter, WritesInSmallCallsAndReportsPiecesOfEightMebibytes) {
+    ScratchDirectory scratch;
+    const tstring destination = scratch / L"pieces.msi";
+    std::string data(2 * 8 * 1024 * 1024 + 300000, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        data[i] = static_cast<char>(i * 7 + i / 4096);
+    }
+    std::vector<std::size_t> pieces;
+    StagedFileWriter writer(destination);
+    writer.write(data.data(), data.size(), [&](std::size_t bytes) { pieces.push_back(bytes); });
+    writer.finalize();
+    EXPECT_EQ(pieces, (std::vector<std::size_t>{8 * 1024 * 1024, 8 * 1024 * 1024, 300000}));
+    EXPECT_TRUE(readFile(destination) == data);
+}
+
 TEST(StagedFileWriter, AWriterDestroyedWithoutFinalizeLeavesNothing) {
     ScratchDirectory scratch;
     const tstring destination = scratch / L"main \u6771.msi";

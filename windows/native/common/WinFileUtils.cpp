@@ -817,12 +817,17 @@ StagedFileWriter::StagedFileWriter(const tstring& destination) : destination_(de
 StagedFileWriter& StagedFileWriter::write(const void* data, std::size_t size, const PieceDone& pieceDone) {
     auto incompleteOnThrow = markIncompleteUnlessDone(incomplete_);
     // WriteFile may report success for part of the data (a full disk); the rest is written by
-    // further calls, and the first one that cannot write reports why. Pieces small enough that a
-    // progress bar moves and a cancel is heard within a fraction of a second on a slow disk.
-    constexpr std::size_t kMaxChunk = 8 * 1024 * 1024;
+    // further calls, and the first one that cannot write reports why. Calls of 256 KiB: with calls
+    // of 8 MiB, writing 1 GiB from the launcher's mapped image took twice as long in some runs as
+    // in others, and with 256 KiB it did not (bench/README.md). Pieces of 8 MiB are reported: small
+    // enough that a progress bar moves and a cancel is heard within a fraction of a second on a
+    // slow disk.
+    constexpr std::size_t kCallSize = 256 * 1024;
+    constexpr std::size_t kPieceSize = 8 * 1024 * 1024;
     const char* next = static_cast<const char*>(data);
+    std::size_t unreported = 0;
     while (size > 0) {
-        const DWORD chunk = static_cast<DWORD>(std::min(size, kMaxChunk));
+        const DWORD chunk = static_cast<DWORD>(std::min(size, kCallSize));
         DWORD written = 0;
         LD_THROW_LAST_ERROR_IF(!WriteFile(file_.get(), next, chunk, &written, nullptr), WriteFile,
                                "WriteFile(" << tempPath_ << ") failed");
@@ -832,8 +837,10 @@ StagedFileWriter& StagedFileWriter::write(const void* data, std::size_t size, co
         }
         next += written;
         size -= written;
-        if (pieceDone) {
-            pieceDone(written);
+        unreported += written;
+        if (pieceDone && (unreported >= kPieceSize || size == 0)) {
+            pieceDone(unreported);
+            unreported = 0;
         }
     }
     incompleteOnThrow.release();
