@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <vector>
 
 #include "WinApi.h"
+#include "WinDll.h"
 
 #include <bcrypt.h>
 #include <immintrin.h>
@@ -38,7 +40,9 @@ alignas(16) constexpr std::uint32_t kRound[64] = {
 constexpr std::uint32_t kInitial[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
                                        0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
 
-inline std::uint32_t rotateRight(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+inline std::uint32_t rotateRight(std::uint32_t x, int n) {
+    return (x >> n) | (x << (32 - n));
+}
 
 void compressPortable(std::uint32_t state[8], const std::uint8_t* block, std::size_t count) {
     for (; count > 0; --count, block += 64) {
@@ -75,14 +79,13 @@ void compressPortable(std::uint32_t state[8], const std::uint8_t* block, std::si
 
 // The SHA extensions keep the state as ABEF and CDGH and do two rounds an instruction; the message
 // schedule runs four words ahead in a ring of four vectors.
-LODESTAR_SHA_TARGET void compressWithExtensions(std::uint32_t state[8], const std::uint8_t* block,
-                                                std::size_t count) {
+LODESTAR_SHA_TARGET void compressWithExtensions(std::uint32_t state[8], const std::uint8_t* block, std::size_t count) {
     const __m128i byteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
     __m128i dcba = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state));
     __m128i hgfe = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4));
-    dcba = _mm_shuffle_epi32(dcba, 0xB1);             // CDAB
-    hgfe = _mm_shuffle_epi32(hgfe, 0x1B);             // EFGH
-    __m128i abef = _mm_alignr_epi8(dcba, hgfe, 8);    // ABEF
+    dcba = _mm_shuffle_epi32(dcba, 0xB1);              // CDAB
+    hgfe = _mm_shuffle_epi32(hgfe, 0x1B);              // EFGH
+    __m128i abef = _mm_alignr_epi8(dcba, hgfe, 8);     // ABEF
     __m128i cdgh = _mm_blend_epi16(hgfe, dcba, 0xF0);  // CDGH
     for (; count > 0; --count, block += 64) {
         const __m128i abefBefore = abef;
@@ -113,12 +116,19 @@ LODESTAR_SHA_TARGET void compressWithExtensions(std::uint32_t state[8], const st
     _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), _mm_alignr_epi8(dchg, feba, 8));
 }
 
-// The platform's provider, opened once for the process and never closed (the process ends with it).
+// The platform's provider, opened once for the process and never closed (the process ends with it);
+// null when the system has none. bcrypt.dll is loaded from the system directory on first use, as
+// the library loads every DLL but kernel32: no static import, no copy planted beside the program.
 BCRYPT_ALG_HANDLE platformProvider() {
-    static const BCRYPT_ALG_HANDLE provider = [] {
+    static const BCRYPT_ALG_HANDLE provider = []() -> BCRYPT_ALG_HANDLE {
         BCRYPT_ALG_HANDLE opened = nullptr;
-        return BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&opened, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ? opened
-                                                                                                          : nullptr;
+        try {
+            const NTSTATUS status =
+                LD_SYSTEM_FUNCTION(bcrypt, BCryptOpenAlgorithmProvider)(&opened, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
+            return BCRYPT_SUCCESS(status) ? opened : nullptr;
+        } catch (const std::exception&) {
+            return nullptr;  // no bcrypt.dll, or no such export: the platform's way fails its self-test
+        }
     }();
     return provider;
 }
@@ -139,8 +149,8 @@ Sha256::Sha256(Way way) : way_(way) {
     std::memcpy(state_, kInitial, sizeof(state_));
     if (way_ == Way::Platform) {
         BCRYPT_HASH_HANDLE hash = nullptr;
-        if (platformProvider() != nullptr &&
-            BCRYPT_SUCCESS(BCryptCreateHash(platformProvider(), &hash, nullptr, 0, nullptr, 0, 0))) {
+        if (platformProvider() != nullptr && BCRYPT_SUCCESS(LD_SYSTEM_FUNCTION(bcrypt, BCryptCreateHash)(
+                                                 platformProvider(), &hash, nullptr, 0, nullptr, 0, 0))) {
             platformHash_ = hash;
         }
     }
@@ -148,7 +158,7 @@ Sha256::Sha256(Way way) : way_(way) {
 
 Sha256::~Sha256() {
     if (platformHash_ != nullptr) {
-        BCryptDestroyHash(platformHash_);
+        LD_SYSTEM_FUNCTION(bcrypt, BCryptDestroyHash)(platformHash_);
     }
 }
 
@@ -191,9 +201,9 @@ void Sha256::update(const void* data, std::size_t size) {
         for (auto* at = static_cast<const std::uint8_t*>(data); size > 0;) {
             const auto piece = static_cast<ULONG>(size < 0x40000000 ? size : 0x40000000);
             // A failure drops the hash: finish() then gives a digest of nothing, never equal.
-            if (platformHash_ != nullptr &&
-                !BCRYPT_SUCCESS(BCryptHashData(platformHash_, const_cast<PUCHAR>(at), piece, 0))) {
-                BCryptDestroyHash(platformHash_);
+            if (platformHash_ != nullptr && !BCRYPT_SUCCESS(LD_SYSTEM_FUNCTION(bcrypt, BCryptHashData)(
+                                                platformHash_, const_cast<PUCHAR>(at), piece, 0))) {
+                LD_SYSTEM_FUNCTION(bcrypt, BCryptDestroyHash)(platformHash_);
                 platformHash_ = nullptr;
             }
             at += piece;
@@ -223,8 +233,8 @@ void Sha256::update(const void* data, std::size_t size) {
 Sha256Digest Sha256::finish() {
     Sha256Digest digest{};
     if (way_ == Way::Platform) {
-        if (platformHash_ == nullptr ||
-            !BCRYPT_SUCCESS(BCryptFinishHash(platformHash_, digest.data(), static_cast<ULONG>(digest.size()), 0))) {
+        if (platformHash_ == nullptr || !BCRYPT_SUCCESS(LD_SYSTEM_FUNCTION(bcrypt, BCryptFinishHash)(
+                                            platformHash_, digest.data(), static_cast<ULONG>(digest.size()), 0))) {
             digest.fill(0);  // never a digest of anything: the comparison fails
         }
         return digest;
